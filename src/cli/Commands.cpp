@@ -1,0 +1,71 @@
+#include "Commands.h"
+
+#include <ostream>
+
+#include "drive/KestrowCore.h"
+#include "drive/SourceFactory.h"
+#include "filelist/FileListExport.h"
+#include "rawtools/VolumeSize.h"
+#include "text/CodePage.h"
+#include "text/Messages.h"
+
+namespace kestrow::cli {
+
+void Commands::Fail(const std::string& message, const std::string& detail) {
+  m_err << message << '\n';
+  if (!detail.empty()) m_err << "kestrow: " << detail << '\n';
+}
+
+std::optional<Commands::Selected> Commands::SelectSource(const SourceOptions& options) {
+  std::string source = options.source;
+  if (source.empty()) {
+    const auto drives = ListOpticalDrives();
+    if (drives.empty()) {
+      Fail(msg::kNoDrive);
+      return std::nullopt;
+    }
+    source = drives.front();
+  }
+  CKestrowCore core(source, options.mapfile);
+  const std::int32_t count = core.GetSectorCount();
+  if (count < 2) {
+    std::string detail;
+    if (core.GetErrorState() == kErrorCannotOpen) {
+      detail = "cannot open " + source;
+      if (const std::string why = core.GetOpenFailureDetail(); !why.empty()) detail += ": " + why;
+    } else if (count == 1) {
+      detail = source + " has only one sector";
+    } else {
+      detail = source + " did not report its capacity";
+    }
+    Fail(msg::kNoValidDisc, detail);
+    return std::nullopt;
+  }
+  return Selected{source, count};
+}
+
+int Commands::Drives() {
+  for (const std::string& drive : ListOpticalDrives()) m_out << drive << '\n';
+  return kExitOk;
+}
+
+int Commands::Check(const SourceOptions& options) {
+  const auto selected = SelectSource(options);
+  if (!selected) return kExitFailed;
+  CKestrowCore core(selected->source, options.mapfile);
+  if (core.CheckBurnSignature()) {
+    m_out << msg::kBurnedByKestrow << '\n';
+    return kExitOk;
+  }
+  Fail(msg::kNotBurnedByKestrow);
+  return kExitFailed;
+}
+
+int Commands::Size(const SourceOptions& options) {
+  const auto selected = SelectSource(options);
+  if (!selected) return kExitFailed;
+  m_out << FormatVolumeSize(selected->sectorCount);
+  return kExitOk;
+}
+
+}  // namespace kestrow::cli

@@ -1,0 +1,74 @@
+// The kestrow commands. Each returns the process exit code: 0 on success or
+// a positive answer, 1 when the operation failed or the answer is negative.
+// Results go to `out`, failures and negative answers to `err`.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recovery/RecoveryJob.h"
+#include "volume/FileEntry.h"
+
+namespace kestrow::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct SourceOptions {
+  std::string source;   // device path or disc image; empty = first optical drive
+  std::string mapfile;  // GNU ddrescue mapfile for an image, optional
+};
+
+struct ListOptions {
+  std::string outputFile;  // the file list export, CR LF lines
+  bool json = false;
+};
+
+struct RecoverOptions {
+  std::string destination;            // -o DIR
+  bool all = false;                   // --all
+  std::vector<std::string> patterns;  // shell-style globs on the display path
+};
+
+struct DumpOptions {
+  std::string outputFile;  // -o FILE
+  std::string start;       // 1-based, as typed; empty = 1
+  std::string end;         // 1-based, as typed; empty = the last sector
+};
+
+class Commands {
+ public:
+  Commands(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+
+  int Drives();
+  int Check(const SourceOptions& source);
+  int Size(const SourceOptions& source);
+  int List(const SourceOptions& source, const ListOptions& options);
+  int Info(const SourceOptions& source);
+  int Recover(const SourceOptions& source, const RecoverOptions& options);
+  int Dump(const SourceOptions& source, const DumpOptions& options);
+
+ private:
+  // The drive-selection step every command takes first: finds the source
+  // (the first optical drive when none is given) and checks that it holds a
+  // disc of at least 2 sectors. On failure it has told the user why.
+  struct Selected {
+    std::string source;
+    std::int32_t sectorCount;
+  };
+  std::optional<Selected> SelectSource(const SourceOptions& options);
+  // Loads the volume area and scans the catalogue, with the file list's
+  // messages on failure.
+  std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options);
+  void Fail(const std::string& message, const std::string& detail = {});
+  int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
+                     const std::string& destination);
+
+  std::ostream& m_out;
+  std::ostream& m_err;
+};
+
+}  // namespace kestrow::cli

@@ -1,0 +1,58 @@
+#include "FileTableJson.h"
+
+#include "text/CodePage.h"
+#include "text/HfsDate.h"
+
+namespace kestrow::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string Text(const std::string& bytes) { return Windows1252ToUtf8(bytes); }
+
+std::string FourCharCode(const std::array<char, 5>& code) {
+  return Text(std::string(code.data(), 4));
+}
+
+Json Extents(const std::array<ExtentDescriptor, 3>& extents) {
+  Json list = Json::array();
+  for (const ExtentDescriptor& extent : extents) {
+    list.push_back(Json{{"startBlock", extent.startBlock}, {"blockCount", extent.blockCount}});
+  }
+  return list;
+}
+
+Json Fork(std::uint32_t startBlock, std::uint32_t logical, std::uint32_t physical,
+          const std::array<ExtentDescriptor, 3>& extents) {
+  return Json{{"startBlock", startBlock},
+              {"logicalLength", logical},
+              {"physicalLength", physical},
+              {"extents", Extents(extents)}};
+}
+
+Json Row(std::size_t index, const FileEntry& e) {
+  return Json{{"row", index},
+              {"displayPath", Text(e.DisplayPath())},
+              {"path", Text(e.path)},
+              {"name", Text(e.name)},
+              {"type", FourCharCode(e.fileType)},
+              {"creator", FourCharCode(e.creator)},
+              {"fileId", e.fileId},
+              {"parentId", e.parentId},
+              {"approxSize", e.ApproxSize()},
+              {"dataFork", Fork(e.dataStartBlock, e.dataLogicalLength, e.dataPhysicalLength, e.dataExtents)},
+              {"resourceFork", Fork(e.rsrcStartBlock, e.rsrcLogicalLength, e.rsrcPhysicalLength, e.rsrcExtents)},
+              {"created", HfsDateToIso8601(e.createDate)},
+              {"modified", HfsDateToIso8601(e.modifyDate)},
+              {"clumpSize", e.clumpSize}};
+}
+
+}  // namespace
+
+nlohmann::ordered_json FileTableToJson(const FileTable& files, const std::string& source) {
+  Json rows = Json::array();
+  for (std::size_t i = 0; i < files.size(); ++i) rows.push_back(Row(i, files[i]));
+  return Json{{"source", source}, {"fileCount", files.size()}, {"files", std::move(rows)}};
+}
+
+}  // namespace kestrow::cli

@@ -1,0 +1,96 @@
+// kestrow info: what a person diagnosing a disc wants to know, printed as
+// far as the disc can be read.
+#include <iomanip>
+#include <ostream>
+
+#include "Commands.h"
+#include "drive/KestrowCore.h"
+#include "recovery/DataLocation.h"
+#include "text/CodePage.h"
+#include "text/Messages.h"
+#include "volume/CatalogScan.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow::cli {
+namespace {
+
+void Field(std::ostream& out, const char* label, const std::string& value) {
+  out << std::left << std::setw(20) << (std::string(label) + ":") << value << '\n';
+}
+
+std::string Bytes(std::uint64_t bytes) {
+  return std::to_string(bytes) + " bytes";
+}
+
+void PrintTrailer(std::ostream& out, const TrackTrailer& t) {
+  Field(out, "Trailer", "\"Trkb\" in the last sector");
+  Field(out, "Volume start", std::to_string(t.volumeStart) + " (512-byte units: sector " +
+                                 std::to_string(t.volumeStart / format::kUnitsPerSector) + ", byte " +
+                                 std::to_string(t.volumeStart % format::kUnitsPerSector * format::kUnitSize) + ")");
+  Field(out, "Volume end", std::to_string(t.volumeEnd) + " (512-byte units)");
+  Field(out, "Volume area", Bytes(t.AreaBytes()));
+}
+
+void PrintVolume(std::ostream& out, const MasterDirectoryBlock& mdb) {
+  Field(out, "Volume name", Windows1252ToUtf8(mdb.VolumeName()));
+  Field(out, "Allocation block", Bytes(mdb.drAlBlkSiz()));
+  Field(out, "Allocation blocks", std::to_string(mdb.drNmAlBlks()) + " (" +
+                                      std::to_string(mdb.drFreeBks()) + " free)");
+}
+
+void PrintPackTable(std::ostream& out, const std::vector<std::int32_t>& b, int sectorCount,
+                    std::size_t imageBytes) {
+  if (b.empty()) {
+    Field(out, "Packed data", "\"Pack\" table with no entries");
+    return;
+  }
+  const int groups = static_cast<int>(b.size()) - 1;
+  const int base = GroupBaseSector(sectorCount, static_cast<int>(imageBytes), static_cast<int>(b.size()));
+  Field(out, "Packed data", std::to_string(b.size()) + " table entries, " + std::to_string(groups) +
+                                " sector group(s) of 248 sectors");
+  Field(out, "Packed span", "volume bytes " + std::to_string(b.front()) + " to " + std::to_string(b.back()));
+  Field(out, "Group 0", "LBA " + std::to_string(base));
+}
+
+}  // namespace
+
+int Commands::Info(const SourceOptions& options) {
+  const auto selected = SelectSource(options);
+  if (!selected) return kExitFailed;
+  Field(m_out, "Source", selected->source);
+  Field(m_out, "Sectors", std::to_string(selected->sectorCount));
+
+  CKestrowCore core(selected->source, options.mapfile);
+  VolumeImage image;
+  TrackTrailer trailer;
+  trailer.signature = {};
+  const bool loaded = core.LoadVolumeImage(image, &trailer);
+  if (trailer.HasSignature()) PrintTrailer(m_out, trailer);
+  if (!loaded) {
+    Fail(msg::kNotBurnedByKestrow, trailer.HasSignature() ? "the volume area could not be read" : "");
+    return kExitFailed;
+  }
+
+  MasterDirectoryBlock mdb;
+  if (!core.ReadMasterDirectoryBlock(image, mdb) || image.size() < format::kCatalogScanOffset) {
+    Fail(msg::kUnknownFormat, "no HFS master directory block in the volume area");
+    return kExitFailed;
+  }
+  PrintVolume(m_out, mdb);
+
+  const CatalogRecords records = ScanCatalogRecords(image);
+  Field(m_out, "Files", std::to_string(records.files.size()) + " listed (the volume counts " +
+                            std::to_string(mdb.drFilCnt()) + ")");
+  Field(m_out, "Folders", std::to_string(records.dirs.size()) + " (the volume counts " +
+                              std::to_string(mdb.drDirCnt()) + " besides the root)");
+
+  std::vector<std::int32_t> boundaries;
+  if (!ReadPackTable(image, boundaries)) {
+    Field(m_out, "Packed data", "no \"Pack\" table: file contents cannot be located");
+    return kExitFailed;
+  }
+  PrintPackTable(m_out, boundaries, selected->sectorCount, image.size());
+  return kExitOk;
+}
+
+}  // namespace kestrow::cli

@@ -1,0 +1,135 @@
+// kestrow recover: copies files out of a Kestrow PRO disc through the same
+// recovery job and worker as the desktop application.
+#include <fnmatch.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <ostream>
+#include <thread>
+
+#include "Commands.h"
+#include "drive/KestrowCore.h"
+#include "recovery/OutputFiles.h"
+#include "text/CodePage.h"
+#include "text/Messages.h"
+
+namespace kestrow::cli {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) { g_interrupted = 1; }
+
+// Ctrl-C asks the worker to stop between two files instead of killing us.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    g_interrupted = 0;
+    m_previous = std::signal(SIGINT, OnInterrupt);
+  }
+  ~InterruptGuard() { std::signal(SIGINT, m_previous); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+ private:
+  void (*m_previous)(int);
+};
+
+std::string Shown(const FileEntry& entry) { return Windows1252ToUtf8(entry.DisplayPath()); }
+
+bool Matches(const std::vector<std::string>& patterns, const std::string& displayPath) {
+  for (const std::string& pattern : patterns) {
+    if (::fnmatch(pattern.c_str(), displayPath.c_str(), 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int Commands::Recover(const SourceOptions& source, const RecoverOptions& options) {
+  const auto selected = SelectSource(source);
+  if (!selected) return kExitFailed;
+  const std::optional<FileTable> table = LoadFileTable(*selected, source);
+  if (!table) return kExitFailed;
+
+  // Rows in table order, as the file list dialog hands over its selection.
+  std::vector<FileEntry> chosen;
+  std::vector<std::size_t> rows;
+  for (std::size_t i = 0; i < table->size(); ++i) {
+    if (options.all || Matches(options.patterns, Shown((*table)[i]))) {
+      chosen.push_back((*table)[i]);
+      rows.push_back(i);
+    }
+  }
+  if (chosen.empty()) {
+    Fail(msg::kSelectFiles, table->empty() ? "the disc holds no file" : "no file matches the pattern(s)");
+    return kExitFailed;
+  }
+
+  std::error_code ec;
+  std::filesystem::create_directories(options.destination, ec);
+  const std::filesystem::path folder = std::filesystem::absolute(options.destination, ec);
+  if (ec || !std::filesystem::is_directory(folder)) {
+    Fail("Error: the destination folder cannot be used.", options.destination);
+    return kExitFailed;
+  }
+  std::string destination = folder.string();
+  if (destination.empty() || destination.back() != PathSeparator()) destination += PathSeparator();
+
+  CKestrowCore core(selected->source, source.mapfile);
+  const bool showProgress = ::isatty(STDERR_FILENO) != 0;
+  {
+    InterruptGuard guard;
+    bool stopAsked = false;
+    core.StartRecovery(chosen, destination);
+    for (;;) {
+      if (g_interrupted && !stopAsked) {
+        stopAsked = true;
+        if (showProgress) m_err << '\n';
+        m_err << "kestrow: stopping after the file in hand...\n";
+        core.RequestStop();
+      }
+      const RecoveryOutcome outcome = core.GetRecoveryOutcome();
+      if (outcome.Ended()) break;
+      if (showProgress) {
+        const std::size_t k = std::min(outcome.currentFile, chosen.size() - 1);
+        m_err << "\r\x1b[K[" << k + 1 << '/' << chosen.size() << "] " << Shown(chosen[k]) << "  ("
+              << outcome.bytesWritten << " bytes written)" << std::flush;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    core.WaitForRecovery();
+  }
+  if (showProgress) m_err << "\r\x1b[K" << std::flush;
+  return ReportRecovery(core.GetRecoveryOutcome(), chosen, destination);
+}
+
+int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
+                             const std::string& destination) {
+  m_out << "Recovered " << outcome.written << " of " << chosen.size() << " file(s) ("
+        << outcome.bytesWritten << " bytes) into " << destination << '\n';
+  for (std::size_t i : outcome.unwritten) m_err << "Not written: " << Shown(chosen[i]) << '\n';
+  for (std::size_t i : outcome.incomplete) {
+    m_err << "Incomplete (some bytes are missing on the disc): " << Shown(chosen[i]) << '\n';
+  }
+  switch (outcome.state) {
+    case RecoveryState::kStopped:
+      m_err << msg::kSavingTerminated << '\n';
+      break;
+    case RecoveryState::kFailedEarly:
+      Fail(msg::kDumpFailed, "the volume area or its packed-data table could not be read");
+      break;
+    case RecoveryState::kFailedAtFile:
+      Fail(msg::kDumpFailed, "a sector holding " + Shown(chosen[outcome.failedFile]) +
+                                 " could not be read; nothing of it or of the files after it was written");
+      break;
+    default:
+      break;
+  }
+  return outcome.Clean() ? kExitOk : kExitFailed;
+}
+
+}  // namespace kestrow::cli

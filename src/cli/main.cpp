@@ -1,0 +1,84 @@
+// kestrow: examine and rescue Kestrow PRO discs from a terminal.
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "Commands.h"
+
+namespace {
+
+using kestrow::cli::Commands;
+using kestrow::cli::DumpOptions;
+using kestrow::cli::ListOptions;
+using kestrow::cli::RecoverOptions;
+using kestrow::cli::SourceOptions;
+
+void AddSource(CLI::App& command, SourceOptions& source) {
+  command.add_option("SOURCE", source.source,
+                     "optical drive (/dev/sr0) or disc image (.bin, .iso, .cue); "
+                     "default: the first optical drive");
+  command.add_option("--mapfile", source.mapfile,
+                     "GNU ddrescue mapfile of an image: sectors not marked finished read as bad")
+      ->check(CLI::ExistingFile);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"kestrow: examine Kestrow PRO CD-R discs and disc images"};
+  app.set_version_flag("--version", std::string("kestrow ") + KESTROW_VERSION);
+  app.require_subcommand(1);
+
+  SourceOptions source;
+  ListOptions list;
+  RecoverOptions recover;
+  DumpOptions dump;
+  auto* drives = app.add_subcommand("drives", "list the optical drives, one device path per line");
+  auto* check = app.add_subcommand("check", "say whether a disc was burned by Kestrow PRO");
+  auto* size = app.add_subcommand("size", "show a disc's sector count and size");
+  auto* info = app.add_subcommand("info", "show the trailer, volume and packed-data facts of a disc");
+  auto* listCommand = app.add_subcommand("list", "list every file of a Kestrow PRO disc");
+  for (auto* command : {check, size, info, listCommand}) AddSource(*command, source);
+  listCommand->add_option("-o,--output", list.outputFile,
+                          "write the list to FILE (tab-separated, CR LF lines, the disc's bytes)");
+  listCommand->add_flag("--json", list.json, "every field of every file as JSON");
+
+  auto* recoverCommand = app.add_subcommand(
+      "recover", "copy files out of a Kestrow PRO disc: each file's data plus a \"._NAME\" "
+                 "AppleDouble companion with its type and creator, under folders named as on the disc");
+  AddSource(*recoverCommand, source);
+  recoverCommand->add_option("PATTERN", recover.patterns,
+                             "shell-style patterns matched against the paths that `kestrow list` "
+                             "prints (Disk:Folder:Name); SOURCE must be given with patterns");
+  recoverCommand->add_option("-o,--output", recover.destination, "destination folder (created if missing)")
+      ->required();
+  auto* all = recoverCommand->add_flag("--all", recover.all, "recover every file");
+  recoverCommand->callback([&] {
+    if (recover.all == recover.patterns.empty()) return;
+    throw CLI::ValidationError("recover", "give either --all or one or more PATTERNs");
+  });
+  (void)all;
+
+  auto* dumpCommand = app.add_subcommand("dump", "copy raw 2352-byte sectors of any CD into an image file");
+  AddSource(*dumpCommand, source);
+  dumpCommand->add_option("-o,--output", dump.outputFile, "the image file to write")->required();
+  dumpCommand->add_option("--start", dump.start, "first sector, counted from 1 (default 1)");
+  dumpCommand->add_option("--end", dump.end, "last sector, inclusive (default: the last of the disc)");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : kestrow::cli::kExitUsage;
+  }
+
+  Commands commands(std::cout, std::cerr);
+  if (*drives) return commands.Drives();
+  if (*check) return commands.Check(source);
+  if (*size) return commands.Size(source);
+  if (*info) return commands.Info(source);
+  if (*listCommand) return commands.List(source, list);
+  if (*recoverCommand) return commands.Recover(source, recover);
+  if (*dumpCommand) return commands.Dump(source, dump);
+  return kestrow::cli::kExitUsage;
+}

@@ -1,0 +1,119 @@
+#include "drive/DiscImageTransport.h"
+
+#include <algorithm>
+#include <array>
+#include <filesystem>
+#include <limits>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "drive/CueSheet.h"
+#include "drive/Mode1Sector.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow {
+namespace {
+
+// A CD's mapfile is a few kilobytes; anything near this is not one.
+constexpr std::uint64_t kMaxMapfileSize = 64ull * 1024 * 1024;
+
+std::string_view AsText(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// "mapfile line 7: ..." for a reason tied to a line, "mapfile: ..." otherwise.
+std::string Compose(const std::string& what, const std::string& reason) {
+  return what + (reason.rfind("line ", 0) == 0 ? " " : ": ") + reason;
+}
+
+std::uint32_t WholeSectors(std::uint64_t bytes, std::uint32_t sectorSize) {
+  const std::uint64_t sectors = sectorSize == 0 ? 0 : bytes / sectorSize;
+  return static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(sectors, std::numeric_limits<std::uint32_t>::max()));
+}
+
+}  // namespace
+
+DiscImageTransport::DiscImageTransport(std::string imagePath, std::string mapfilePath)
+    : m_imagePath(std::move(imagePath)), m_mapfilePath(std::move(mapfilePath)) {}
+
+bool DiscImageTransport::Open() {
+  Close();
+  m_openFailure.clear();
+  if (OpenImage() && (m_mapfilePath.empty() || LoadMapfile())) return true;
+  Close();
+  return false;
+}
+
+void DiscImageTransport::Close() {
+  m_data.Close();
+  m_dataPath.clear();
+  m_kind = ImageKind::kUserData2048;
+  m_sectorSize = 0;
+  m_sectorCount = 0;
+  m_hasMap = false;
+  m_map = DdrescueMap();
+}
+
+bool DiscImageTransport::Fail(std::string detail) {
+  m_openFailure = std::move(detail);
+  return false;
+}
+
+bool DiscImageTransport::OpenImage() {
+  ReadOnlyFile image;
+  std::string error;
+  if (!image.Open(m_imagePath, error)) return Fail(error);
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(image.Size(), kImageProbeSize)));
+  if (!image.ReadAt(0, head)) return Fail("the image could not be read");
+  m_kind = RecogniseImage(head, image.Size());
+  if (m_kind == ImageKind::kCueSheet) return OpenCueSheetData(std::string(AsText(head)));
+  m_data = std::move(image);
+  m_dataPath = m_imagePath;
+  m_sectorSize = SectorSizeOf(m_kind);
+  m_sectorCount = WholeSectors(m_data.Size(), m_sectorSize);
+  return true;
+}
+
+bool DiscImageTransport::OpenCueSheetData(const std::string& sheetText) {
+  CueSheet sheet;
+  std::string reason;
+  if (!ParseCueSheet(sheetText, sheet, reason)) return Fail(Compose("cue sheet", reason));
+  namespace fs = std::filesystem;
+  m_dataPath = (fs::path(m_imagePath).parent_path() / fs::path(sheet.dataFile)).string();
+  std::string error;
+  if (!m_data.Open(m_dataPath, error)) return Fail("cue sheet data file " + m_dataPath + ": " + error);
+  m_sectorSize = sheet.sectorSize;
+  m_sectorCount = WholeSectors(m_data.Size(), m_sectorSize);
+  return true;
+}
+
+bool DiscImageTransport::LoadMapfile() {
+  ReadOnlyFile file;
+  std::string error;
+  if (!file.Open(m_mapfilePath, error)) return Fail(Compose("mapfile", error));
+  if (file.Size() > kMaxMapfileSize) return Fail("mapfile: larger than 64 MiB");
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
+  if (!file.ReadAt(0, bytes)) return Fail("mapfile: could not be read");
+  std::string reason;
+  if (!m_map.Parse(AsText(bytes), reason)) return Fail(Compose("mapfile", reason));
+  m_hasMap = true;
+  return true;
+}
+
+bool DiscImageTransport::ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) {
+  if (!m_data.IsOpen() || lba >= m_sectorCount || raw.size() < format::kRawSectorSize) return false;
+  const std::uint64_t offset = std::uint64_t{lba} * m_sectorSize;
+  if (m_hasMap && !m_map.IsFinished(offset, m_sectorSize)) return false;
+  if (m_sectorSize == format::kRawSectorSize) {
+    return m_data.ReadAt(offset, raw.first(format::kRawSectorSize));
+  }
+  std::array<std::uint8_t, format::kUserDataSize> user{};
+  if (!m_data.ReadAt(offset, user)) return false;
+  SynthesizeMode1Sector(lba, user, raw);
+  return true;
+}
+
+}  // namespace kestrow

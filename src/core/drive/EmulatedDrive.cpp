@@ -1,0 +1,60 @@
+#include "drive/EmulatedDrive.h"
+
+#include <algorithm>
+
+#include "drive/ScsiCommands.h"
+#include "text/ByteReader.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow {
+namespace {
+
+constexpr SenseData kNotReady{0x02, 0x3A, 0x00};          // medium not present
+constexpr SenseData kInvalidOpcode{0x05, 0x20, 0x00};     // invalid command operation code
+constexpr SenseData kInvalidField{0x05, 0x24, 0x00};      // invalid field in CDB
+constexpr SenseData kLbaOutOfRange{0x05, 0x21, 0x00};     // logical block address out of range
+constexpr SenseData kUnrecoveredRead{0x03, 0x11, 0x05};   // L-EC uncorrectable error
+
+CommandResult Fail(SenseData sense) { return CommandResult{false, 0, sense}; }
+
+}  // namespace
+
+CommandResult EmulatedDrive::Execute(std::span<const std::uint8_t> cdb,
+                                     std::span<std::uint8_t> dataIn, unsigned /*timeoutSeconds*/) {
+  if (!IsOpen()) return Fail(kNotReady);
+  if (cdb.empty()) return Fail(kInvalidOpcode);
+  if (cdb[0] == scsi::kOpReadCapacity10 && cdb.size() >= 10) return ReadCapacity(dataIn);
+  if (cdb[0] == scsi::kOpReadCd12 && cdb.size() >= 12) return ReadCd(cdb, dataIn);
+  return Fail(kInvalidOpcode);
+}
+
+CommandResult EmulatedDrive::ReadCapacity(std::span<std::uint8_t> dataIn) const {
+  const std::uint32_t count = SectorCount();
+  if (count == 0) return Fail(kNotReady);
+  if (dataIn.size() < scsi::kCapacityResultSize) return Fail(kInvalidField);
+  std::fill(dataIn.begin(), dataIn.begin() + scsi::kCapacityResultSize, std::uint8_t{0});
+  PutBe32(&dataIn[0], count - 1);
+  PutBe32(&dataIn[4], static_cast<std::uint32_t>(format::kUserDataSize));
+  return CommandResult{true, static_cast<std::uint32_t>(scsi::kCapacityResultSize), {}};
+}
+
+CommandResult EmulatedDrive::ReadCd(std::span<const std::uint8_t> cdb,
+                                    std::span<std::uint8_t> dataIn) {
+  const ByteReader reader(cdb);
+  const std::uint32_t lba = *reader.be32(2);
+  const std::uint32_t count = *reader.be24(6);
+  if (cdb[9] != scsi::kReadCdWholeSector) return Fail(kInvalidField);
+  if (static_cast<std::uint64_t>(count) * format::kRawSectorSize > dataIn.size()) {
+    return Fail(kInvalidField);
+  }
+  const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
+  if (end > SectorCount()) return Fail(kLbaOutOfRange);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    auto raw = dataIn.subspan(static_cast<std::size_t>(i) * format::kRawSectorSize,
+                              format::kRawSectorSize);
+    if (!ReadSector(lba + i, raw)) return Fail(kUnrecoveredRead);
+  }
+  return CommandResult{true, static_cast<std::uint32_t>(count * format::kRawSectorSize), {}};
+}
+
+}  // namespace kestrow

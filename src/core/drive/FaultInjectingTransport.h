@@ -1,0 +1,85 @@
+// A transport for tests that wraps another one and makes chosen things go
+// wrong: the open, READ CAPACITY, or READ CD at chosen sectors. It also counts
+// what was asked of it.
+//
+//   auto faults = std::make_unique<FaultInjectingTransport>(std::move(disc));
+//   faults->FailReadAt(17);              // READ CD touching LBA 17 fails
+//   faults->ShortTransferAt(18, 100);    // READ CD of LBA 18 moves 100 bytes
+//   CKestrowCore core(std::move(faults));
+//
+// Faults stay until ClearFaults(); counters until ResetCounters().
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "drive/Transport.h"
+
+namespace kestrow {
+
+class FaultInjectingTransport : public Transport {
+ public:
+  struct Counters {
+    unsigned opens = 0;              // Open() calls, failed ones included
+    unsigned closes = 0;             // Close() calls
+    unsigned commands = 0;           // Execute() calls, of any command
+    unsigned readCdCommands = 0;     // READ CD commands
+    std::uint64_t sectorsRequested = 0;  // sum of the READ CD transfer lengths
+  };
+
+  // Byte written over what a short transfer leaves undelivered, so that a
+  // reader that ignores the transfer count sees it.
+  static constexpr std::uint8_t kUndeliveredByte = 0xEE;
+
+  explicit FaultInjectingTransport(std::unique_ptr<Transport> inner);
+
+  // Open() closes the inner transport and fails, with this detail.
+  void FailOpen(bool fail = true) { m_failOpen = fail; }
+  // READ CAPACITY fails (ok == false).
+  void FailReadCapacity(bool fail = true) { m_failCapacity = fail; }
+  // READ CAPACITY succeeds but transfers 0 bytes.
+  void ReadCapacityTransfersNothing(bool on = true) { m_capacityEmpty = on; }
+  // READ CAPACITY reports `lastLba` (the sector count is lastLba + 1).
+  void OverrideLastLba(std::uint32_t lastLba) { m_lastLba = lastLba; }
+  // A READ CD whose range includes `lba` fails as a whole (medium error).
+  void FailReadAt(std::uint32_t lba) { m_failingLbas.insert(lba); }
+  // A READ CD whose range includes `lba` succeeds but transfers only the
+  // sectors before it plus `bytes` of it (0 to 2352); the rest of the buffer
+  // holds kUndeliveredByte.
+  void ShortTransferAt(std::uint32_t lba, std::uint32_t bytes) { m_shortLbas[lba] = bytes; }
+  void ClearFaults();
+
+  const Counters& counters() const { return m_counters; }
+  void ResetCounters() { m_counters = {}; }
+  Transport& inner() { return *m_inner; }
+
+  bool Open() override;
+  void Close() override;
+  bool IsOpen() const override { return m_inner->IsOpen(); }
+  CommandResult Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
+                        unsigned timeoutSeconds) override;
+  std::string Path() const override { return m_inner->Path(); }
+  std::string OpenFailureDetail() const override;
+
+ private:
+  CommandResult ReadCapacity(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
+                             unsigned timeoutSeconds);
+  CommandResult ReadCd(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
+                       unsigned timeoutSeconds);
+
+  std::unique_ptr<Transport> m_inner;
+  Counters m_counters;
+  bool m_failOpen = false;
+  bool m_openInjectedFailure = false;
+  bool m_failCapacity = false;
+  bool m_capacityEmpty = false;
+  std::optional<std::uint32_t> m_lastLba;
+  std::set<std::uint32_t> m_failingLbas;
+  std::map<std::uint32_t, std::uint32_t> m_shortLbas;
+};
+
+}  // namespace kestrow

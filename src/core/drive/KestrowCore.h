@@ -1,0 +1,127 @@
+// CKestrowCore: one object through which a command reaches one disc source
+// (an optical drive or a disc image), bound to it for life.
+//
+// It owns the source's transport (which holds the open device handle), the
+// error state of the last failure, and the recovery job's stop flag, worker
+// thread and status text. Loaded data (volume image, file table) belongs to
+// the caller.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "drive/Transport.h"
+#include "recovery/ExtractRange.h"
+#include "recovery/RecoveryJob.h"
+#include "rawtools/PhysicalDump.h"
+#include "volume/FileEntry.h"
+#include "volume/MasterDirectoryBlock.h"
+#include "volume/VolumeImage.h"
+
+namespace kestrow {
+
+// Values of the error state: the cause of the last failure, for diagnosis.
+enum ErrorState : std::int32_t {
+  kErrorNone = 0,          // nothing has failed (only the constructor sets it)
+  kErrorCannotOpen = 1,    // the drive or image could not be opened
+  kErrorReadOrFormat = 2,  // the capacity or a sector could not be read, or the format is not ours
+};
+
+class CKestrowCore {
+ public:
+  // Binds the core to a source: a device path ("/dev/sr0", "\\.\E:") or a
+  // disc image file (raw, 2048-byte or .cue), with an optional ddrescue
+  // mapfile for images. Touches no device.
+  explicit CKestrowCore(std::string sourcePath, std::string mapfilePath = {});
+  // Binds the core to a ready-made transport (tests, fuzzing, in-memory discs).
+  explicit CKestrowCore(std::unique_ptr<Transport> transport);
+  virtual ~CKestrowCore();
+
+  CKestrowCore(const CKestrowCore&) = delete;
+  CKestrowCore& operator=(const CKestrowCore&) = delete;
+
+  // Device layer.
+  bool OpenDevice();
+  void CloseDevice();
+  bool IsDeviceOpen() const;
+  std::int32_t ReadCapacity();
+  std::int32_t ReadRawSector(std::int32_t lba, std::uint8_t* buffer);
+  std::int32_t GetSectorCount();
+  static std::uint8_t* AlignSectorBuffer(std::uint8_t* address);
+
+  // Burn signature: does the last sector's user data begin with "Trkb"?
+  bool CheckBurnSignature();
+
+  // Volume area and master directory block.
+  // `trailerOut`, when given, receives the trailer that was read.
+  bool LoadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut = nullptr);
+  bool ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut = nullptr);
+  bool ReadMasterDirectoryBlock(const VolumeImage& image, MasterDirectoryBlock& mdb);
+  bool ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector);
+
+  // Packed-data table: the group boundaries, in volume bytes.
+  bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries);
+
+  // Copies [start, end) of the volume out of the groups' blocks into `out`;
+  // true when every byte of `out` came from a block.
+  bool ExtractRange(const std::vector<GroupBuffer>& groups, std::int32_t start, std::int32_t end,
+                    std::vector<std::uint8_t>& out);
+
+  // Catalogue: appends one row per file record, then fills every path.
+  bool ScanCatalog(const VolumeImage& image, FileTable& files);
+
+  // Recovery job. StartRecovery copies the selection and the destination
+  // (ending with the path separator) into the job and starts the worker.
+  // RequestStop asks a running worker to stop after the file in hand and
+  // waits until it has ended; it returns at once when no worker runs.
+  bool StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder);
+  void RequestStop();
+  // Waits for the worker to end (it may still be running after the status
+  // text was emptied).
+  void WaitForRecovery();
+  RecoveryOutcome GetRecoveryOutcome() const;
+
+  // Physical dump of a sector range into `path`, the range chosen and the
+  // progress shown through `callbacks`. False on any failure, also when the
+  // user cancels or a write to the file fails; the sectors written stay.
+  bool DumpSectors(const std::string& path, DumpCallbacks& callbacks);
+  const DumpStatistics& GetDumpStatistics() const { return m_dumpStatistics; }
+
+  std::int32_t GetErrorState() const { return m_nErrorState; }
+  const std::string& GetDevicePath() const { return m_strDevicePath; }
+  // Why the last open failed, for a person diagnosing a disc; may be empty.
+  std::string GetOpenFailureDetail() const;
+  Transport& GetTransport() { return *m_pTransport; }
+
+  // The recovery job's status text; every access is under a lock.
+  std::string GetStatus() const;
+  void SetStatus(std::string status);
+
+ protected:
+  std::string m_strDevicePath;
+  std::unique_ptr<Transport> m_pTransport;  // holds the open device handle
+  std::int32_t m_nErrorState = kErrorNone;
+  std::atomic<bool> m_bStopRequest{false};
+  std::thread m_hThread;
+  std::string m_strStatus;
+  mutable std::mutex m_statusLock;  // guards m_strStatus and m_outcome
+
+ private:
+  friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
+  std::uint32_t RunRecovery();
+  bool RecoverFile(std::size_t index, const JobLayout& layout);
+  void UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change);
+
+  RecoveryOutcome m_outcome;
+  DumpStatistics m_dumpStatistics;
+  std::atomic<bool> m_bWorkerRunning{false};
+};
+
+}  // namespace kestrow

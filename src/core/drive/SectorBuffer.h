@@ -1,0 +1,31 @@
+// A raw sector buffer: 2352 + 16 bytes, of which the 16-byte aligned start
+// holds one raw sector.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "drive/KestrowCore.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow {
+
+class SectorBuffer {
+ public:
+  SectorBuffer() : m_sector(CKestrowCore::AlignSectorBuffer(m_storage.data())) {}
+  SectorBuffer(const SectorBuffer&) = delete;
+  SectorBuffer& operator=(const SectorBuffer&) = delete;
+
+  std::uint8_t* data() { return m_sector; }
+  std::span<const std::uint8_t> raw() const { return {m_sector, format::kRawSectorSize}; }
+  std::span<const std::uint8_t> userData() const {
+    return raw().subspan(format::kUserDataOffset, format::kUserDataSize);
+  }
+
+ private:
+  std::array<std::uint8_t, format::kRawSectorSize + 16> m_storage{};
+  std::uint8_t* m_sector;
+};
+
+}  // namespace kestrow

@@ -1,0 +1,50 @@
+// The one road to a drive: "run this SCSI command".
+//
+// A real drive (Linux SG_IO, Windows SPTD), a disc image that answers like a
+// drive, and the tests' fault-injecting wrapper all implement this interface.
+// READ CAPACITY and READ CD are built above it, once, in ScsiCommands.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kestrow {
+
+// SCSI sense data kept for diagnosis only; nothing branches on it.
+struct SenseData {
+  std::uint8_t key = 0;
+  std::uint8_t asc = 0;
+  std::uint8_t ascq = 0;
+};
+
+struct CommandResult {
+  bool ok = false;                 // the command was carried out
+  std::uint32_t transferred = 0;   // bytes that came back, never more than the buffer
+  SenseData sense;
+};
+
+class Transport {
+ public:
+  virtual ~Transport() = default;
+
+  // Opens the device or image. Opening an open transport first closes it.
+  virtual bool Open() = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+
+  // Runs one command that reads data into `dataIn`. `timeoutSeconds` bounds
+  // how long a real drive may take. A failed command has ok == false.
+  virtual CommandResult Execute(std::span<const std::uint8_t> cdb,
+                                std::span<std::uint8_t> dataIn,
+                                unsigned timeoutSeconds) = 0;
+
+  // The device path or image path this transport is bound to.
+  virtual std::string Path() const = 0;
+
+  // Why the last Open failed, in words for a person diagnosing a disc
+  // ("No such file or directory", "cue sheet names no data file").
+  virtual std::string OpenFailureDetail() const { return {}; }
+};
+
+}  // namespace kestrow

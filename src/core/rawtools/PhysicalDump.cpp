@@ -1,0 +1,88 @@
+#include "rawtools/PhysicalDump.h"
+
+#include <cstdio>
+
+#include "drive/KestrowCore.h"
+#include "drive/SectorBuffer.h"
+#include "text/Messages.h"
+
+namespace kestrow {
+
+std::string FormatDumpProgress(int done, int total) {
+  char text[64];
+  std::snprintf(text, sizeof text, msg::kDumpProgressFormat, done, total);
+  return text;
+}
+
+std::string ValidateSectorRange(std::uint32_t start, std::uint32_t end, std::uint32_t sectorCount) {
+  char text[96];
+  std::snprintf(text, sizeof text, msg::kIntegerBetweenFormat, 1u, sectorCount);
+  if (start < 1 || start > sectorCount || end < 1 || end > sectorCount) return text;
+  if (start > end) return kSectorRangeOrderMessage;
+  return {};
+}
+
+bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks) {
+  m_dumpStatistics = DumpStatistics{};
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    return false;
+  }
+  const std::int32_t count = ReadCapacity();
+  if (count <= 0) {
+    CloseDevice();
+    m_nErrorState = kErrorReadOrFormat;
+    return false;
+  }
+  const auto sectorCount = static_cast<std::uint32_t>(count);
+  std::uint32_t start = 1;
+  std::uint32_t end = sectorCount;
+  if (!callbacks.ChooseSectorRange(sectorCount, start, end) ||
+      !ValidateSectorRange(start, end, sectorCount).empty()) {
+    CloseDevice();
+    m_nErrorState = kErrorReadOrFormat;
+    return false;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) {
+    CloseDevice();
+    m_nErrorState = kErrorReadOrFormat;
+    return false;
+  }
+  callbacks.ProgressStarted();
+  SectorBuffer sector;
+  const int total = static_cast<int>(end - start + 1);
+  bool ok = true;
+  int done = 0;
+  for (std::uint64_t number = start; number <= end; ++number, ++done) {
+    callbacks.ShowProgress(done, total);
+    if (callbacks.CancelRequested()) {
+      m_dumpStatistics.cancelled = true;
+      ok = false;
+      break;
+    }
+    const std::int32_t transferred = ReadRawSector(static_cast<std::int32_t>(number - 1), sector.data());
+    if (transferred <= 0) {
+      ok = false;
+      break;
+    }
+    ++m_dumpStatistics.sectorsRead;
+    // A full disk must not pass for a completed dump.
+    if (std::fwrite(sector.data(), static_cast<std::size_t>(transferred), 1, file) != 1) {
+      m_dumpStatistics.writeFailed = true;
+      ok = false;
+      break;
+    }
+    m_dumpStatistics.bytesWritten += static_cast<std::uint64_t>(transferred);
+  }
+  if (std::fclose(file) != 0 && ok) {
+    m_dumpStatistics.writeFailed = true;
+    ok = false;
+  }
+  CloseDevice();
+  if (!ok) m_nErrorState = kErrorReadOrFormat;
+  callbacks.ProgressFinished();
+  return ok;
+}
+
+}  // namespace kestrow

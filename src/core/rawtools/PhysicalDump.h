@@ -1,0 +1,49 @@
+// The physical dump: a chosen range of raw 2352-byte sectors copied, as they
+// come from the drive, into an image file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kestrow {
+
+// What the face supplies: the choice of the sector range and the progress
+// display. Called in this order: ChooseSectorRange (the device is open, the
+// file not yet created), ProgressStarted, ShowProgress before every sector,
+// ProgressFinished (on every path after ProgressStarted).
+class DumpCallbacks {
+ public:
+  virtual ~DumpCallbacks() = default;
+  // Sector numbers are 1-based and inclusive, within 1..sectorCount; the
+  // defaults offered are 1 and sectorCount. False: the user cancelled.
+  virtual bool ChooseSectorRange(std::uint32_t sectorCount, std::uint32_t& start, std::uint32_t& end) = 0;
+  virtual void ProgressStarted() {}
+  // `done` sectors of `total` are in the file; the next one is being read.
+  virtual void ShowProgress(int done, int total) = 0;
+  virtual void ProgressFinished() {}
+  // Polled before every sector; true ends the dump as a failure, keeping what
+  // was written.
+  virtual bool CancelRequested() { return false; }
+};
+
+// The figures of the last dump, for a final report.
+struct DumpStatistics {
+  std::uint32_t sectorsRead = 0;
+  std::uint64_t bytesWritten = 0;
+  bool writeFailed = false;  // a write or the close of the output file failed
+  bool cancelled = false;
+};
+
+// "Reading %d/%d..." for a progress display.
+std::string FormatDumpProgress(int done, int total);
+
+// Checks a user's sector range against the disc: empty when it is valid,
+// otherwise the message to show ("Please enter an integer between 1 and N.",
+// or the wrong-order text).
+std::string ValidateSectorRange(std::uint32_t start, std::uint32_t end, std::uint32_t sectorCount);
+
+// Our wording for a start sector after the end sector.
+inline constexpr char kSectorRangeOrderMessage[] =
+    "The start sector must not be greater than the end sector.";
+
+}  // namespace kestrow

@@ -1,0 +1,65 @@
+#include "recovery/DataLocation.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "drive/KestrowCore.h"
+#include "text/ByteReader.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow {
+namespace {
+
+std::int32_t ClampToInt32(std::int64_t value) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace
+
+bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries) {
+  const ByteReader reader(image);
+  if (image.size() < format::kVolumeOffset) return false;
+  if (!reader.matches(format::kPackTableOffset, format::kPackSignature)) return false;
+  const std::uint32_t count = *reader.be24(format::kPackCountOffset);
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::size_t entry = format::kPackEntriesOffset + std::size_t{k} * format::kPackEntrySize;
+    const auto value = reader.be24(entry + format::kPackEntryValueOffset);
+    if (!value) break;  // the rest of the table lies past the end of the image
+    boundaries.push_back(static_cast<std::int32_t>(*value * format::kUnitSize));
+  }
+  return true;
+}
+
+bool CKestrowCore::ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries) {
+  return kestrow::ReadPackTable(image, boundaries);
+}
+
+ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize) {
+  const std::int64_t start = std::int64_t{entry.dataExtents[0].startBlock} * allocBlockSize +
+                             static_cast<std::int64_t>(format::kAllocationBlock0);
+  const std::int64_t end = start + entry.dataLogicalLength;
+  return ByteRange{ClampToInt32(start), ClampToInt32(end)};
+}
+
+int FindGroupIndex(const std::vector<std::int32_t>& boundaries, std::int32_t offset) {
+  const int n = static_cast<int>(boundaries.size());
+  int result = n - 1;
+  if (n != 1) {
+    for (int j = 0; j + 1 < n; ++j) {
+      if (boundaries[j] <= offset && offset < boundaries[j + 1]) result = j;
+    }
+  }
+  return result;
+}
+
+int GroupBaseSector(int sectorCount, int imageBytes, int boundaryCount) {
+  const std::int64_t sector = static_cast<std::int64_t>(format::kUserDataSize);
+  const std::int64_t group = static_cast<std::int64_t>(format::kGroupSectors);
+  const std::int64_t rounded = (std::int64_t{imageBytes} + sector - 1) / sector * sector;
+  const std::int64_t volumeSectors = (rounded + sector) / sector;
+  const std::int64_t volumeGroups = (volumeSectors + group - 1) / group;
+  return ClampToInt32(std::int64_t{sectorCount} - group * (volumeGroups + boundaryCount - 1));
+}
+
+}  // namespace kestrow

@@ -1,0 +1,34 @@
+// Where a file's data lies: the packed-data table that splits the volume
+// into sector groups, the byte range of a fork, and the placement of the
+// groups on the disc.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "volume/FileEntry.h"
+#include "volume/VolumeImage.h"
+
+namespace kestrow {
+
+struct ByteRange {
+  std::int32_t start = 0;  // volume byte offsets, end exclusive
+  std::int32_t end = 0;
+};
+
+// Reads the "Pack" table's group boundaries (byte offsets in the volume).
+// Entries that would reach past the end of the image are not read.
+bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries);
+
+// The data fork's range: first extent's start block × block size + 9,728,
+// running on for the fork's logical length.
+ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize);
+
+// The group whose span holds `offset`; n − 1 when none does, −1 for no list.
+int FindGroupIndex(const std::vector<std::int32_t>& boundaries, std::int32_t offset);
+
+// The LBA of group 0: the groups end where the volume area's whole groups of
+// sectors (the area plus the trailer sector) begin at the end of the disc.
+int GroupBaseSector(int sectorCount, int imageBytes, int boundaryCount);
+
+}  // namespace kestrow

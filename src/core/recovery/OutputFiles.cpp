@@ -1,0 +1,121 @@
+#include "recovery/OutputFiles.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <direct.h>
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+#include "text/ByteReader.h"
+
+namespace kestrow {
+namespace {
+
+void MakeDirectory(const std::string& path) {
+  // The folder often exists already; a failure shows when the files in it
+  // cannot be created.
+#if defined(_WIN32)
+  CreateDirectoryA(path.c_str(), nullptr);
+#else
+  ::mkdir(path.c_str(), 0777);
+#endif
+}
+
+void MarkHidden(const std::string& path) {
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+#else
+  (void)path;  // the "._" prefix already hides the file here
+#endif
+}
+
+// Writes `size` bytes to a new (or emptied) file; true only when every byte
+// was written and the file closed cleanly. A file that opened but could not
+// be written in full is removed, so that no truncated file passes for a
+// rescued one; a path that could not be opened is left alone.
+bool WriteWholeFile(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file) return false;
+  const bool written = size == 0 || std::fwrite(bytes, 1, size, file) == size;
+  const bool closed = std::fclose(file) == 0;
+  if (written && closed) return true;
+  std::remove(path.c_str());
+  return false;
+}
+
+}  // namespace
+
+char PathSeparator() {
+#if defined(_WIN32)
+  return '\\';
+#else
+  return '/';
+#endif
+}
+
+void SanitizeName(std::string& name) {
+  static constexpr char kReplaced[] = "\\/:*?<>|";
+  for (char& c : name) {
+    if (std::strchr(kReplaced, c) != nullptr && c != '\0') c = '-';
+  }
+  // "", "." and ".." would name the folder itself or its parent.
+  if (name.empty() || name == "." || name == "..") name = std::string(std::max<std::size_t>(name.size(), 1), '-');
+}
+
+void CreateFolderPath(std::string& base, const std::string& folderPath) {
+  std::size_t begin = 0;
+  for (std::size_t colon = folderPath.find(':'); colon != std::string::npos;
+       colon = folderPath.find(':', begin)) {
+    std::string folder = folderPath.substr(begin, colon - begin);
+    SanitizeName(folder);
+    base += folder;
+    base += PathSeparator();
+    MakeDirectory(base);
+    begin = colon + 1;
+  }
+}
+
+std::array<std::uint8_t, kCompanionSize> MakeAppleDoubleHeader(const FileEntry& entry) {
+  std::array<std::uint8_t, kCompanionSize> header{};
+  PutBe32(&header[0], 0x00051607);   // AppleDouble magic
+  PutBe32(&header[4], 0x00020000);   // version 2
+  PutBe16(&header[24], 2);           // two entries
+  PutBe32(&header[26], 9);           // Finder info
+  PutBe32(&header[30], 50);
+  PutBe32(&header[34], 32);
+  PutBe32(&header[38], 2);           // resource fork, empty, at the end of the file
+  PutBe32(&header[42], kCompanionSize);
+  PutBe32(&header[46], 0);
+  std::memcpy(&header[50], entry.fileType.data(), 4);
+  std::memcpy(&header[54], entry.creator.data(), 4);
+  return header;
+}
+
+OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
+                              const std::string& destFolder) {
+  std::string dataPath = destFolder;
+  std::string companionPath = destFolder;
+  CreateFolderPath(dataPath, entry.path);
+  CreateFolderPath(companionPath, entry.path);
+  std::string fileName = entry.name;
+  SanitizeName(fileName);
+  dataPath += fileName;
+  companionPath += "._" + fileName;
+
+  OutputResult result;
+  result.dataPath = dataPath;
+  result.dataWritten = WriteWholeFile(dataPath, data.data(), data.size());
+
+  const auto header = MakeAppleDoubleHeader(entry);
+  result.companionWritten = WriteWholeFile(companionPath, header.data(), header.size());
+  if (result.companionWritten) MarkHidden(companionPath);
+  return result;
+}
+
+}  // namespace kestrow

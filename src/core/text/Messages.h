@@ -1,0 +1,30 @@
+// The texts the program shows to its users, word for word, shared by the
+// desktop application and the command-line tool.
+#pragma once
+
+namespace kestrow::msg {
+
+inline constexpr char kNoDrive[] = "No CD drive found...";
+inline constexpr char kNoValidDisc[] = "No valid CD found in the drive...";
+inline constexpr char kBurnedByKestrow[] = "This disk was probably burned by Kestrow PRO.";
+inline constexpr char kNotBurnedByKestrow[] = "This disk was not burned by Kestrow PRO.";
+inline constexpr char kUnknownFormat[] = "Error: I don't understand this CD format...";
+inline constexpr char kFileCountFormat[] = "Total number of file(s): %d";
+inline constexpr char kFailedToOpenFile[] = "Failed to open file...";
+// Our own text: the list file opened but could not be written in full.
+inline constexpr char kExportWriteFailed[] = "Error: the file list could not be written completely.";
+inline constexpr char kVolumeSizeKbFormat[] = "Total: %d sector(s), %d KB\n";
+inline constexpr char kVolumeSizeMbFormat[] = "Total: %d sector(s), %d MB\n";
+inline constexpr char kStillSaving[] = "Still saving files. Please sit tight!";
+inline constexpr char kSelectFiles[] = "Please select one or more files.";
+inline constexpr char kSelectFolderTitle[] = "Please select the folder:";
+inline constexpr char kDone[] = "Done!";
+inline constexpr char kSavingTerminated[] = "Saving files  process was terminated!";
+inline constexpr char kReading[] = "Reading...";
+inline constexpr char kCompleted[] = "Completed!";
+inline constexpr char kDumpFailed[] = "Error: Couldn't read CD... CD might have damages.";
+inline constexpr char kDumpProgressFormat[] = "Reading %d/%d...";
+inline constexpr char kPositiveInteger[] = "Please enter a positive integer.";
+inline constexpr char kIntegerBetweenFormat[] = "Please enter an integer between %u and %u.";
+
+}  // namespace kestrow::msg

@@ -1,0 +1,23 @@
+// How the dialogs get a CKestrowCore for a source (a device path or a disc
+// image), and where the list of optical drives comes from. The program uses
+// the real ones; tests hand in discs held in memory.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drive/KestrowCore.h"
+
+namespace kestrow::gui {
+
+using CoreFactory = std::function<std::unique_ptr<CKestrowCore>(const std::string& source)>;
+using DriveLister = std::function<std::vector<std::string>()>;
+
+// A core bound to the source itself.
+CoreFactory DefaultCoreFactory();
+// The machine's optical drives, sorted.
+DriveLister DefaultDriveLister();
+
+}  // namespace kestrow::gui

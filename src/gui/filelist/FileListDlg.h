@@ -1,0 +1,86 @@
+// The file list dialog: every file of the volume with its path and size, the
+// export of the list, and the recovery of the selected files, which runs as a
+// job on the dialog's own core while a timer polls its status.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <QTimer>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/CoreFactory.h"
+#include "volume/FileEntry.h"
+
+class QLabel;
+class QPushButton;
+class QTreeView;
+
+namespace kestrow::gui {
+
+class FileListModel;
+
+class CFileListDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  // `fileTable` must outlive the dialog; `source` is the drive or image it
+  // was read from, and `makeCore` gives the dialog's core for that source.
+  CFileListDlg(const FileTable* fileTable, std::string source, const CoreFactory& makeCore,
+               QWidget* parent = nullptr);
+  // Stops a job that still runs and waits for its worker before the core goes.
+  ~CFileListDlg() override;
+
+  // True while a recovery job copies files.
+  bool IsJobRunning() const;
+  // The rows selected in the list, ascending.
+  std::vector<int> SelectedRows() const;
+
+  QTreeView* FileList() const { return m_listFiles; }
+  const QTimer& JobTimer() const { return m_timer; }
+  const QString& JobStatus() const { return m_strJobStatus; }
+  const QString& FileCount() const { return m_strFileCount; }
+  CKestrowCore& Core() const { return *m_pCore; }
+
+ public slots:
+  void OnRecoverSelectedFiles();
+  void OnTimer();
+  void OnSaveList();
+  void OnOK();
+  void accept() override;
+  // Escape: stops a running job and waits for it, as the Close button does.
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void OnInitDialog();
+  void OnClose();
+  // Moves the texts of the members into the controls.
+  void UpdateData();
+  // Before the dialog closes: a running job is stopped and the user told so.
+  void StopJobBeforeClosing();
+  void EndFailedJob();
+  void ReportFilesNotWritten();
+
+  const FileTable* m_pFileTable;
+  std::string m_strSource;
+  std::unique_ptr<CKestrowCore> m_pCore;
+  QString m_strFileCount;
+  QString m_strJobStatus;
+  QTimer m_timer;
+
+  FileListModel* m_model = nullptr;
+  QLabel* m_fileCountText = nullptr;
+  QTreeView* m_listFiles = nullptr;
+  QLabel* m_jobStatusText = nullptr;
+  QPushButton* m_recoverButton = nullptr;
+  QPushButton* m_saveListButton = nullptr;
+  QPushButton* m_closeButton = nullptr;
+};
+
+}  // namespace kestrow::gui

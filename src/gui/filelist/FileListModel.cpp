@@ -1,0 +1,46 @@
+#include "filelist/FileListModel.h"
+
+#include <algorithm>
+#include <climits>
+
+#include "app/GuiText.h"
+#include "filelist/FileListExport.h"
+
+namespace kestrow::gui {
+
+FileListModel::FileListModel(const FileTable* files, QObject* parent)
+    : QAbstractTableModel(parent), m_files(files) {}
+
+int FileListModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid() || !m_files) return 0;
+  return static_cast<int>(std::min<std::size_t>(m_files->size(), INT_MAX));
+}
+
+int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
+
+QVariant FileListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
+  const FileEntry& entry = (*m_files)[static_cast<std::size_t>(index.row())];
+  switch (index.column()) {
+    case kPathColumn:
+      return text::FromDiscBytes(FileListPathText(entry));
+    case kSizeColumn:
+      return QString::fromStdString(FileListSizeText(entry));
+    default:
+      return {};
+  }
+}
+
+QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  switch (section) {
+    case kPathColumn:
+      return QStringLiteral("File Path");
+    case kSizeColumn:
+      return QStringLiteral("Approx File Size");
+    default:
+      return {};
+  }
+}
+
+}  // namespace kestrow::gui

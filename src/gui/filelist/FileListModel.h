@@ -1,0 +1,29 @@
+// The file table as the rows of the file list: row i is entry i of the
+// table, in catalogue order, with its path and name and the size of both
+// forks. The table belongs to the command that read it.
+#pragma once
+
+#include <QAbstractTableModel>
+
+#include "volume/FileEntry.h"
+
+namespace kestrow::gui {
+
+class FileListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column { kPathColumn = 0, kSizeColumn = 1, kColumnCount = 2 };
+
+  explicit FileListModel(const FileTable* files, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+ private:
+  const FileTable* m_files;
+};
+
+}  // namespace kestrow::gui

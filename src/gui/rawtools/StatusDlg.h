@@ -1,0 +1,44 @@
+// The progress window of the physical dump: "Reading done/total...", a
+// progress bar and a Cancel button. It has no close box.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace kestrow::gui {
+
+class CStatusDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CStatusDlg(QWidget* parent = nullptr);
+
+  QString m_strProgress;
+
+  // Moves m_strProgress into the window.
+  void UpdateData();
+  // Formats the progress text for `done` of `total` sectors and shows it.
+  void SetProgress(int done, int total);
+  bool CancelRequested() const { return m_bCancelRequested; }
+
+ public slots:
+  // Escape and the Cancel button ask the dump to end; the window stays until it has.
+  void reject() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+
+  QLabel* m_progressText = nullptr;
+  QProgressBar* m_progressBar = nullptr;
+  QPushButton* m_cancelButton = nullptr;
+  bool m_bCancelRequested = false;
+};
+
+}  // namespace kestrow::gui

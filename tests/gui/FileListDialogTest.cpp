@@ -1,0 +1,140 @@
+// The file list dialog: its rows and count line, and "Save List...".
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include "GuiTestSupport.h"
+#include "filelist/FileListDlg.h"
+#include "text/Messages.h"
+
+using namespace kestrow;
+using namespace kestrow::gui;
+using namespace kestrow::guitest;
+
+namespace {
+
+FileTable SampleTable() {
+  return {Row("Disk:Docs:", "Letter", 1000, 300), Row("Disk:", "Read Me", 0, 0), Row("", "Orphan", 7, 0),
+          Row("Disk:", "Caf\xE9", 5, 0)};
+}
+
+// A dialog over `table`; its core is never used by these tests.
+struct ListFixture {
+  explicit ListFixture(FileTable rows) : table(std::move(rows)), dialog(&table, "memory", shelf.Factory()) {}
+
+  QString Cell(int row, int column) const {
+    return dialog.FileList()->model()->index(row, column).data().toString();
+  }
+  void SelectRows(std::initializer_list<int> rows) {
+    for (const int row : rows) {
+      dialog.FileList()->selectionModel()->select(dialog.FileList()->model()->index(row, 0),
+                                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+  }
+
+  RecordingHost host;
+  DiscShelf shelf;
+  FileTable table;
+  CFileListDlg dialog;
+};
+
+}  // namespace
+
+class FileListDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void rowsFollowTheTable() {
+    ListFixture f(SampleTable());
+    QCOMPARE(f.dialog.FileCount(), QStringLiteral("Total number of file(s): 4"));
+    QCOMPARE(f.dialog.FileList()->model()->rowCount(), 4);
+    const QStringList paths = {QStringLiteral("Disk:Docs:Letter"), QStringLiteral("Disk:Read Me"),
+                               QStringLiteral("Orphan"), QStringLiteral("Disk:Caf\u00E9")};
+    const QStringList sizes = {QStringLiteral("1300"), QStringLiteral("0"), QStringLiteral("7"), QStringLiteral("5")};
+    for (int row = 0; row < 4; ++row) {
+      QCOMPARE(f.Cell(row, 0), paths[row]);
+      QCOMPARE(f.Cell(row, 1), sizes[row]);
+    }
+    QCOMPARE(f.dialog.FileList()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("File Path"));
+    QCOMPARE(f.dialog.FileList()->model()->headerData(1, Qt::Horizontal).toString(),
+             QStringLiteral("Approx File Size"));
+  }
+
+  void emptyTableShowsZero() {
+    ListFixture f({});
+    QCOMPARE(f.dialog.FileCount(), QStringLiteral("Total number of file(s): 0"));
+    QCOMPARE(f.dialog.FileList()->model()->rowCount(), 0);
+  }
+
+  void saveListWritesEveryRowWithCrLf_data() {
+    QTest::addColumn<bool>("withRows");
+    QTest::addColumn<bool>("withSelection");
+    QTest::newRow("all rows") << true << false;
+    QTest::newRow("all rows although some are selected") << true << true;
+    QTest::newRow("empty list") << false << false;
+  }
+  void saveListWritesEveryRowWithCrLf() {
+    QFETCH(bool, withRows);
+    QFETCH(bool, withSelection);
+    ListFixture f(withRows ? SampleTable() : FileTable{});
+    if (withSelection) f.SelectRows({1});
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("FileList.txt"));
+    {
+      QFile old(path);  // an existing file is truncated
+      QVERIFY(old.open(QIODevice::WriteOnly));
+      old.write(QByteArray(5000, 'x'));
+    }
+    f.host.saveAnswer = path;
+    f.dialog.OnSaveList();
+    QCOMPARE(f.host.saveRequests, QStringList{QStringLiteral("FileList.txt")});
+    QVERIFY(f.host.messages.empty());
+    const std::string expected = withRows ? std::string("Disk:Docs:Letter\t1300\r\n"
+                                                        "Disk:Read Me\t0\r\n"
+                                                        "Orphan\t7\r\n"
+                                                        "Disk:Caf\xE9\t5\r\n")
+                                          : std::string();
+    QCOMPARE(*ReadWholeFile(path), expected);
+  }
+
+  void saveListCancelledTouchesNothing() {
+    ListFixture f(SampleTable());
+    f.dialog.OnSaveList();
+    QCOMPARE(f.host.saveRequests.size(), 1);
+    QVERIFY(f.host.messages.empty());
+  }
+
+  void saveListThatCannotBeOpenedSaysSo() {
+    ListFixture f(SampleTable());
+    QTemporaryDir dir;
+    f.host.saveAnswer = dir.filePath(QStringLiteral("no such folder/FileList.txt"));
+    f.dialog.OnSaveList();
+    QCOMPARE(f.host.Texts(), QStringList{QString::fromUtf8(msg::kFailedToOpenFile)});
+    QCOMPARE(f.host.messages.front().style, MessageStyle::kOk);
+  }
+
+  void recoverWithoutSelectionAsksForOne() {
+    ListFixture f(SampleTable());
+    f.host.folderAnswer = QStringLiteral("/tmp");
+    f.dialog.OnRecoverSelectedFiles();
+    QCOMPARE(f.host.Texts(), QStringList{QString::fromUtf8(msg::kSelectFiles)});
+    QCOMPARE(f.host.messages.front().style, MessageStyle::kIconInformation);
+    QVERIFY(f.host.folderRequests.isEmpty());
+    QVERIFY(!f.dialog.JobTimer().isActive());
+  }
+
+  void recoverWithTheFolderBrowserCancelledStartsNothing() {
+    ListFixture f(SampleTable());
+    f.SelectRows({0});
+    f.dialog.OnRecoverSelectedFiles();
+    QCOMPARE(f.host.folderRequests, QStringList{QString::fromUtf8(msg::kSelectFolderTitle)});
+    QVERIFY(f.host.messages.empty());
+    QVERIFY(!f.dialog.JobTimer().isActive());
+    QVERIFY(f.dialog.Core().GetStatus().empty());
+  }
+};
+
+QTEST_MAIN(FileListDialogTest)
+#include "FileListDialogTest.moc"

@@ -1,0 +1,146 @@
+// Output names, folders, the data file and its AppleDouble companion.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "TempDir.h"
+#include "recovery/OutputFiles.h"
+
+namespace kestrow {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+
+struct NameCase {
+  std::string in;
+  std::string out;
+};
+
+class SanitizeNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(SanitizeNameTest, ReplacesWhatTheFileSystemRefuses) {
+  std::string name = GetParam().in;
+  SanitizeName(name);
+  EXPECT_EQ(name, GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, SanitizeNameTest,
+                         ::testing::Values(NameCase{"a/b:c*d", "a-b-c-d"}, NameCase{"Pics?", "Pics-"},
+                                           NameCase{"\\/:*?<>|", "--------"}, NameCase{"plain name", "plain name"},
+                                           NameCase{"", "-"}, NameCase{".", "-"}, NameCase{"..", "--"},
+                                           NameCase{"...", "..."}, NameCase{".hidden", ".hidden"},
+                                           NameCase{"caf\xE9\"", "caf\xE9\""}));
+
+FileEntry Entry(std::string path, std::string name, const char* type = "TEXT", const char* creator = "ttxt") {
+  FileEntry e;
+  e.path = std::move(path);
+  e.name = std::move(name);
+  std::memcpy(e.fileType.data(), type, 4);
+  std::memcpy(e.creator.data(), creator, 4);
+  return e;
+}
+
+TEST(WriteOutputFiles, DataAndHiddenCompanionUnderTheCataloguePath) {
+  TempDir dir;
+  const std::vector<std::uint8_t> data{'h', 'i', '\n'};
+  const OutputResult r = WriteOutputFiles(Entry("Disk:Pics?:", "a/b:c*d"), data, dir.Destination());
+  EXPECT_TRUE(r.dataWritten);
+  EXPECT_TRUE(r.companionWritten);
+  EXPECT_EQ(ReadFile(dir.path() / "Disk" / "Pics-" / "a-b-c-d"), "hi\n");
+  const std::string companion = ReadFile(dir.path() / "Disk" / "Pics-" / "._a-b-c-d");
+  const std::string expected(
+      "\x00\x05\x16\x07\x00\x02\x00\x00"
+      "\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+      "\x00\x02"
+      "\x00\x00\x00\x09\x00\x00\x00\x32\x00\x00\x00\x20"
+      "\x00\x00\x00\x02\x00\x00\x00\x52\x00\x00\x00\x00"
+      "TEXTttxt",
+      58);
+  ASSERT_EQ(companion.size(), 82u);
+  EXPECT_EQ(companion.substr(0, 58), expected);
+  EXPECT_EQ(companion.substr(58), std::string(24, '\0'));
+}
+
+TEST(WriteOutputFiles, EmptyPathWritesIntoTheDestinationAndEmptyForkGivesEmptyFile) {
+  TempDir dir;
+  const OutputResult r = WriteOutputFiles(Entry("", "Loose"), {}, dir.Destination());
+  EXPECT_TRUE(r.dataWritten);
+  EXPECT_TRUE(fs::exists(dir.path() / "Loose"));
+  EXPECT_EQ(fs::file_size(dir.path() / "Loose"), 0u);
+  EXPECT_EQ(fs::file_size(dir.path() / "._Loose"), 82u);
+}
+
+TEST(WriteOutputFiles, SameFileAgainReplacesItsData) {
+  TempDir dir;
+  WriteOutputFiles(Entry("V:", "f"), {'l', 'o', 'n', 'g', 'e', 'r'}, dir.Destination());
+  WriteOutputFiles(Entry("V:", "f"), {'x'}, dir.Destination());
+  EXPECT_EQ(ReadFile(dir.path() / "V" / "f"), "x");
+}
+
+TEST(WriteOutputFiles, HostileNamesNeverLeaveTheDestination) {
+  TempDir dir;
+  const fs::path dest = dir.path() / "dest";
+  fs::create_directories(dest);
+  const std::string destination = dest.string() + "/";
+  // Folder and file names that would climb out of or replace the folder.
+  const std::vector<FileEntry> entries = {Entry("..:..:", ".."), Entry(".:", "."), Entry(":", ""),
+                                          Entry("V:..:", "x"), Entry("../etc:", "passwd")};
+  for (const FileEntry& e : entries) {
+    EXPECT_TRUE(WriteOutputFiles(e, {'!'}, destination).dataWritten) << e.path << e.name;
+  }
+  // Nothing appeared beside the destination folder.
+  std::vector<std::string> outside;
+  for (const auto& item : fs::directory_iterator(dir.path())) outside.push_back(item.path().filename().string());
+  EXPECT_EQ(outside, std::vector<std::string>{"dest"});
+  EXPECT_TRUE(fs::exists(dest / "--" / "--" / "--"));
+  EXPECT_TRUE(fs::exists(dest / "-" / "-"));
+  EXPECT_TRUE(fs::exists(dest / "-" / "._-"));
+  EXPECT_TRUE(fs::exists(dest / "V" / "--" / "x"));
+  EXPECT_TRUE(fs::exists(dest / "..-etc" / "passwd"));
+}
+
+TEST(WriteOutputFiles, FolderPathsLongerThan255BytesAreKeptWhole) {
+  TempDir dir;
+  std::string path;
+  for (int level = 0; level < 12; ++level) path += std::string(30, static_cast<char>('a' + level)) + ":";
+  ASSERT_GT(path.size(), 255u);
+  EXPECT_TRUE(WriteOutputFiles(Entry(path, "deep"), {'d'}, dir.Destination()).dataWritten);
+  fs::path expected = dir.path();
+  for (int level = 0; level < 12; ++level) expected /= std::string(30, static_cast<char>('a' + level));
+  EXPECT_EQ(ReadFile(expected / "deep"), "d");
+}
+
+TEST(WriteOutputFiles, UncreatableDataFileIsReportedAndCompanionStillTried) {
+  TempDir dir;
+  // A file where the folder should be: the folder cannot be made.
+  std::ofstream(dir.path() / "Disk") << "in the way";
+  const OutputResult r = WriteOutputFiles(Entry("Disk:", "f"), {'x'}, dir.Destination());
+  EXPECT_FALSE(r.dataWritten);
+  EXPECT_FALSE(r.companionWritten);
+  EXPECT_EQ(ReadFile(dir.path() / "Disk"), "in the way");
+}
+
+TEST(WriteOutputFiles, FullDiskDoesNotCountAndLeavesNoTruncatedFile) {
+  TempDir dir;
+  // A file size limit makes writes fail as on a full disk.
+  struct rlimit old {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = old;
+  small.rlim_cur = 1000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const std::vector<std::uint8_t> big(100000, 0x5A);
+  const OutputResult r = WriteOutputFiles(Entry("V:", "big"), big, dir.Destination());
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_FALSE(r.dataWritten);
+  EXPECT_FALSE(fs::exists(dir.path() / "V" / "big"));
+  EXPECT_TRUE(r.companionWritten) << "82 bytes still fit";
+}
+
+}  // namespace
+}  // namespace kestrow

@@ -1,0 +1,107 @@
+// mkdisc: packs an HFS volume image into a raw Kestrow PRO disc image.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "DiscBuilder.h"
+
+namespace {
+
+using kestrow::mkdisc::DiscLayout;
+using kestrow::mkdisc::DiscOptions;
+using kestrow::mkdisc::DiscPlan;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bytes.clear();
+  std::vector<std::uint8_t> chunk(1 << 20);
+  std::size_t got = 0;
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + got);
+  const bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) error = "cannot read " + path;
+  return !failed;
+}
+
+// Writes the disc sector by sector; on any failure removes the partial file.
+bool WriteDiscFile(const DiscPlan& plan, const std::string& path, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  int writeErrno = 0;
+  const bool written = kestrow::mkdisc::EmitDisc(plan, [&](std::span<const std::uint8_t> raw) {
+    if (std::fwrite(raw.data(), 1, raw.size(), file) == raw.size()) return true;
+    writeErrno = errno;
+    return false;
+  });
+  if (!written) {
+    std::fclose(file);
+    error = "cannot write " + path + ": " + std::strerror(writeErrno);
+  } else if (std::fclose(file) != 0) {
+    error = "cannot write " + path + ": " + std::strerror(errno);
+  } else {
+    return true;
+  }
+  // Only a partial regular file is removed: never a device or a pipe.
+  std::error_code ignored;
+  if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
+  return false;
+}
+
+void PrintSummary(const std::string& path, const DiscLayout& layout) {
+  std::cout << path << ": " << layout.sectorCount << " sectors; " << layout.blockCount << " blocks ("
+            << layout.compressedBlocks << " LZS) in " << layout.groupCount << " groups from LBA "
+            << layout.firstGroupSector << "; volume area " << layout.volumeStart << ".." << layout.volumeEnd
+            << " (512-byte units), " << layout.areaBytes << " bytes\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"mkdisc: pack an HFS volume image into a raw Kestrow PRO disc image (2352-byte Mode 1 sectors)"};
+  std::string volumePath;
+  std::string discPath;
+  DiscOptions options;
+  app.add_option("VOLUME", volumePath, "HFS volume image (allocation block 0 at byte 9728)")->required();
+  app.add_option("DISC", discPath, "raw disc image to write (.bin)")->required();
+  app.add_option("--blocks-per-group", options.blocksPerGroup,
+                 "at most N 8 KiB blocks per 248-sector group (default: as many as fit)")
+      ->check(CLI::PositiveNumber);
+  app.add_option("--volume-start-offset", options.volumeStartOffset,
+                 "start the volume area this many 512-byte units into its first sector (0-3, default 0)")
+      ->check(CLI::Range(0, 3));
+  app.add_flag("--uncompressed", options.uncompressed, "store every block uncompressed");
+  app.add_option("--leading-sectors", options.leadingSectors, "zero sectors before the first group (default 16)")
+      ->check(CLI::Range(0, 1000000));
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e) == 0 ? 0 : kExitUsage;
+  }
+
+  std::vector<std::uint8_t> volume;
+  std::string error;
+  DiscPlan plan;
+  if (!ReadWholeFile(volumePath, volume, error) || !kestrow::mkdisc::PlanDisc(volume, options, plan, error) ||
+      !WriteDiscFile(plan, discPath, error)) {
+    std::cerr << "mkdisc: " << error << '\n';
+    return kExitFailure;
+  }
+  PrintSummary(discPath, plan.layout);
+  return 0;
+}
