@@ -45,7 +45,7 @@ check_refused "Please enter an integer between 1 and $sectors." --start 0
 check_refused "Please enter an integer between 1 and $sectors." --end $((sectors + 1))
 check_refused "The start sector must not be greater than the end sector." --start 5 --end 4
 check_refused "Please enter a positive integer." --start abc
-check_refused "Please enter a positive integer." --end ""
+check_refused "Please enter a positive integer." --end 12x
 
 # A bad sector at the 3rd sector of the range keeps the first two.
 cat > "$work/map" <<MAP

@@ -33,7 +33,7 @@ put "$work/s8193" ":Sizes:s8193" BINA hDmp
 put "$work/big" ":Sizes:big" BINA hDmp
 put "$work/empty" ":Docs:empty" TEXT ttxt
 put "$work/text" ":Docs:Deep:Letter" TEXT ttxt
-put "$work/text" ":Docs:a/b:c*d" TEXT ttxt
+put "$work/text" ":Docs:a/b*c?d" TEXT ttxt
 put "$work/text" ":Odd?Folder:.." TEXT ttxt
 put "$work/text" ":Odd?Folder:." TEXT ttxt
 put "$work/text" $':Docs:CR\rName' TEXT ttxt
@@ -46,7 +46,7 @@ declare -A expected=(
   [":Sizes:big"]="Rescue/Sizes/big"
   [":Docs:empty"]="Rescue/Docs/empty"
   [":Docs:Deep:Letter"]="Rescue/Docs/Deep/Letter"
-  [":Docs:a/b:c*d"]="Rescue/Docs/a-b-c-d"
+  [":Docs:a/b*c?d"]="Rescue/Docs/a-b-c-d"
   [":Odd?Folder:.."]="Rescue/Odd-Folder/--"
   [":Odd?Folder:."]="Rescue/Odd-Folder/-"
   [$':Docs:CR\rName']="Rescue/Docs/CR-Name"
