@@ -40,3 +40,7 @@ echo "== kestrow info build/demo/demo.bin"
 echo
 echo "== kestrow list build/demo/demo.bin"
 "$kestrow" list "$demo/demo.bin"
+echo
+echo "== kestrow recover build/demo/demo.bin -o build/demo/recovered --all"
+"$kestrow" recover "$demo/demo.bin" -o "$demo/recovered" --all
+find "$demo/recovered" -type f | sort | sed "s#^$demo/##"
