@@ -5,16 +5,8 @@
 namespace kestrow {
 
 bool CKestrowCore::CheckBurnSignature() {
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return false;
-  }
-  const std::int32_t count = ReadCapacity();
-  if (count <= 0) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
+  const std::int32_t count = OpenAndReadCapacity();
+  if (count <= 0) return false;
   SectorBuffer sector;
   if (ReadRawSector(count - 1, sector.data()) <= 0) {
     CloseDevice();

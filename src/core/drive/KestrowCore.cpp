@@ -51,6 +51,19 @@ std::int32_t CKestrowCore::GetSectorCount() {
   return count;
 }
 
+std::int32_t CKestrowCore::OpenAndReadCapacity() {
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    return -1;
+  }
+  const std::int32_t count = ReadCapacity();
+  if (count <= 0) {
+    CloseDevice();
+    m_nErrorState = kErrorReadOrFormat;
+  }
+  return count;
+}
+
 std::uint8_t* CKestrowCore::AlignSectorBuffer(std::uint8_t* address) {
   const auto value = reinterpret_cast<std::uintptr_t>(address);
   const std::uintptr_t aligned = (value + 15u) & ~std::uintptr_t{15u};

@@ -114,6 +114,11 @@ class CKestrowCore {
   mutable std::mutex m_statusLock;  // guards m_strStatus and m_outcome
 
  private:
+  // The first steps of a whole-disc operation: opens the device and reads the
+  // capacity. On failure the device is closed again, the error state says
+  // why, and the result is 0 or less.
+  std::int32_t OpenAndReadCapacity();
+
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();
   bool RecoverFile(std::size_t index, const JobLayout& layout);

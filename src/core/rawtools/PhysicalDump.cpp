@@ -24,16 +24,8 @@ std::string ValidateSectorRange(std::uint32_t start, std::uint32_t end, std::uin
 
 bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks) {
   m_dumpStatistics = DumpStatistics{};
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return false;
-  }
-  const std::int32_t count = ReadCapacity();
-  if (count <= 0) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
+  const std::int32_t count = OpenAndReadCapacity();
+  if (count <= 0) return false;
   const auto sectorCount = static_cast<std::uint32_t>(count);
   std::uint32_t start = 1;
   std::uint32_t end = sectorCount;
