@@ -121,6 +121,7 @@ TEST(WriteOutputFiles, UncreatableDataFileIsReportedAndCompanionStillTried) {
   const OutputResult r = WriteOutputFiles(Entry("Disk:", "f"), {'x'}, dir.Destination());
   EXPECT_FALSE(r.dataWritten);
   EXPECT_FALSE(r.companionWritten);
+  EXPECT_EQ(r.error, "Not a directory");
   EXPECT_EQ(ReadFile(dir.path() / "Disk"), "in the way");
 }
 
@@ -138,8 +139,56 @@ TEST(WriteOutputFiles, FullDiskDoesNotCountAndLeavesNoTruncatedFile) {
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previousHandler);
   EXPECT_FALSE(r.dataWritten);
+  EXPECT_EQ(r.error, "File too large");
   EXPECT_FALSE(fs::exists(dir.path() / "V" / "big"));
   EXPECT_TRUE(r.companionWritten) << "82 bytes still fit";
+}
+
+TEST(WriteOutputFiles, ControlCharactersAndDotsAreKeptAsTheCatalogueHasThem) {
+  TempDir dir;
+  // Bytes 0x01-0x1F and names of dots are legal names here; nothing of them
+  // climbs out of the folder, so they are written as they are.
+  const std::vector<std::string> names = {std::string("\x01\x02tab\there\x1b[31m\x1f"), std::string(31, '.'),
+                                          "\x7f", "new\nline"};
+  for (const std::string& name : names) {
+    ASSERT_TRUE(WriteOutputFiles(Entry("V:", name), {'n'}, dir.Destination()).dataWritten);
+    EXPECT_EQ(ReadFile(dir.path() / "V" / name), "n");
+    EXPECT_TRUE(fs::exists(dir.path() / "V" / ("._" + name)));
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+TEST(WriteOutputFiles, NamesThatCollideAfterReplacementAreNumberedWithinAJob) {
+  TempDir dir;
+  OutputNames names;
+  // "a/b", "a*b" and "a?b" all become "a-b"; "a-b (2)" then collides too.
+  const std::vector<std::pair<std::string, std::string>> written = {
+      {"a/b", "a-b"}, {"a*b", "a-b (2)"}, {"a-b (2)", "a-b (2) (2)"}, {"a?b", "a-b (3)"},
+      {"r/s.txt", "r-s.txt"}, {"r:s.txt", "r-s (2).txt"}, {".x/", ".x-"}, {".x*", ".x- (2)"}};
+  for (const auto& [name, expected] : written) {
+    const std::vector<std::uint8_t> data(name.begin(), name.end());
+    const OutputResult r = WriteOutputFiles(Entry("V:", name), data, dir.Destination(), &names);
+    ASSERT_TRUE(r.dataWritten) << name;
+    EXPECT_EQ(r.dataPath, dir.Destination() + "V/" + expected);
+    EXPECT_EQ(ReadFile(dir.path() / "V" / expected), name) << "the file written as " << expected;
+    EXPECT_TRUE(fs::exists(dir.path() / "V" / ("._" + expected)));
+  }
+  // The same name in another folder is no collision.
+  EXPECT_EQ(WriteOutputFiles(Entry("W:", "a/b"), {'w'}, dir.Destination(), &names).dataPath, dir.Destination() + "W/a-b");
+}
+
+TEST(WriteOutputFiles, AFolderChainLongerThanTheFileSystemAllowsIsReportedAndStaysInside) {
+  TempDir dir;
+  const fs::path dest = dir.path() / "dest";
+  fs::create_directories(dest);
+  std::string path;
+  for (int level = 0; level < 200; ++level) path += std::string(31, static_cast<char>('a' + level % 26)) + ":";
+  const OutputResult r = WriteOutputFiles(Entry(path, "deep"), {'d'}, dest.string() + "/");
+  EXPECT_FALSE(r.dataWritten);
+  EXPECT_EQ(r.error, "File name too long");
+  std::vector<std::string> beside;
+  for (const auto& item : fs::directory_iterator(dir.path())) beside.push_back(item.path().filename().string());
+  EXPECT_EQ(beside, std::vector<std::string>{"dest"});
 }
 
 }  // namespace

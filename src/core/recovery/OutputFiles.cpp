@@ -1,6 +1,7 @@
 #include "recovery/OutputFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -39,14 +40,23 @@ void MarkHidden(const std::string& path) {
 // was written and the file closed cleanly. A file that opened but could not
 // be written in full is removed, so that no truncated file passes for a
 // rescued one; a path that could not be opened is left alone.
-bool WriteWholeFile(const std::string& path, const std::uint8_t* bytes, std::size_t size) {
+// `error`, when given, receives the system's reason for a failure.
+bool WriteWholeFile(const std::string& path, const std::uint8_t* bytes, std::size_t size,
+                    std::string* error = nullptr) {
+  const auto fail = [error](int code) {
+    if (error) *error = code != 0 ? std::strerror(code) : "the file could not be written in full";
+    return false;
+  };
+  errno = 0;
   std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return false;
+  if (!file) return fail(errno);
   const bool written = size == 0 || std::fwrite(bytes, 1, size, file) == size;
+  const int writeError = errno;
   const bool closed = std::fclose(file) == 0;
+  const int closeError = errno;
   if (written && closed) return true;
   std::remove(path.c_str());
-  return false;
+  return fail(!written ? writeError : closeError);
 }
 
 }  // namespace
@@ -98,19 +108,20 @@ std::array<std::uint8_t, kCompanionSize> MakeAppleDoubleHeader(const FileEntry& 
 }
 
 OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
-                              const std::string& destFolder) {
+                              const std::string& destFolder, OutputNames* names) {
   std::string dataPath = destFolder;
   std::string companionPath = destFolder;
   CreateFolderPath(dataPath, entry.path);
   CreateFolderPath(companionPath, entry.path);
   std::string fileName = entry.name;
   SanitizeName(fileName);
+  if (names != nullptr) fileName = names->Claim(dataPath, fileName);
   dataPath += fileName;
   companionPath += "._" + fileName;
 
   OutputResult result;
   result.dataPath = dataPath;
-  result.dataWritten = WriteWholeFile(dataPath, data.data(), data.size());
+  result.dataWritten = WriteWholeFile(dataPath, data.data(), data.size(), &result.error);
 
   const auto header = MakeAppleDoubleHeader(entry);
   result.companionWritten = WriteWholeFile(companionPath, header.data(), header.size());

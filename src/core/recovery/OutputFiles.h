@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "recovery/OutputNames.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -31,13 +32,15 @@ struct OutputResult {
   bool dataWritten = false;       // the data file was created, written in full and closed
   bool companionWritten = false;  // likewise for the companion file
   std::string dataPath;           // where the data file was (or would have been) written
+  std::string error;              // why the data file was not written, for the user
 };
 
 // Writes the data file, then the companion file (also when the data file
 // failed). A data file that cannot be written in full is removed again.
-// `destFolder` ends with a path separator.
+// `destFolder` ends with a path separator. With `names`, a name another file
+// of the same job has already used gets a number (see OutputNames).
 OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
-                              const std::string& destFolder);
+                              const std::string& destFolder, OutputNames* names = nullptr);
 
 // The platform's path separator ('\\' on Windows, '/' elsewhere).
 char PathSeparator();

@@ -1,0 +1,30 @@
+// The output paths a recovery job has written so far.
+//
+// Different catalogue names can give the same output name once their
+// reserved characters are replaced ("a/b" and "a:b" both become "a-b"). The
+// first file of a job keeps the name; a later one gets " (2)", " (3)", ...
+// before its extension, so no file of the job replaces another. A file left
+// in the folder by an earlier job is still replaced, as a second recovery
+// into the same folder should.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+
+namespace kestrow {
+
+class OutputNames {
+ public:
+  // The file name to use for `name` (already sanitized) in `folder` (a path
+  // ending with the separator); the full path is claimed for this job.
+  std::string Claim(const std::string& folder, const std::string& name);
+
+ private:
+  std::unordered_set<std::string> m_claimed;
+};
+
+// "name (n).ext", or "name (n)" when the name has no extension. A dot
+// that begins or ends the name does not start an extension.
+std::string NumberedName(const std::string& name, unsigned n);
+
+}  // namespace kestrow
