@@ -26,7 +26,9 @@ bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundari
     const std::size_t entry = format::kPackEntriesOffset + std::size_t{k} * format::kPackEntrySize;
     const auto value = reader.be24(entry + format::kPackEntryValueOffset);
     if (!value) break;  // the rest of the table lies past the end of the image
-    boundaries.push_back(static_cast<std::int32_t>(*value * format::kUnitSize));
+    // A 24-bit count of 512-byte units reaches 8 GiB; past 2^31 - 1 bytes it
+    // is held at the largest offset, so that the list keeps its order.
+    boundaries.push_back(ClampToInt32(std::int64_t{*value} * static_cast<std::int64_t>(format::kUnitSize)));
   }
   return true;
 }

@@ -17,7 +17,8 @@ struct ByteRange {
 };
 
 // Reads the "Pack" table's group boundaries (byte offsets in the volume).
-// Entries that would reach past the end of the image are not read.
+// Entries that would reach past the end of the image are not read; a
+// boundary past 2^31 - 1 bytes is held at 2^31 - 1.
 bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries);
 
 // The data fork's range: first extent's start block × block size + 9,728,

@@ -52,7 +52,8 @@ using FileTable = std::vector<FileEntry>;
 // Gives every row of `files` the chain of its ancestor directories' names,
 // outermost first, each followed by ':'. When two directories share an ID the
 // first in `dirs` wins; a missing parent ends the chain; a looping chain ends
-// before a directory would be named twice.
+// before a directory would be named twice; a chain whose names would take
+// more than 1,024 bytes keeps only its innermost folders that fit.
 void BuildFilePaths(FileTable& files, const std::vector<DirEntry>& dirs);
 
 }  // namespace kestrow
