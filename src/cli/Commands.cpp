@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include <cstdio>
 #include <ostream>
 
 #include "drive/KestrowCore.h"
@@ -10,6 +11,16 @@
 #include "text/Messages.h"
 
 namespace kestrow::cli {
+
+std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds) {
+  const double megabytes = static_cast<double>(bytesWritten) / 1e6;
+  char text[160];
+  std::snprintf(text, sizeof text, "read %llu sectors in %llu READ CD commands, wrote %.1f MB in %.2f s (%.1f MB/s)",
+                static_cast<unsigned long long>(stats.sectorsRead),
+                static_cast<unsigned long long>(stats.readCdCommands), megabytes, seconds,
+                seconds > 0 ? megabytes / seconds : 0.0);
+  return text;
+}
 
 void Commands::Fail(const std::string& message, const std::string& detail) {
   m_err << message << '\n';

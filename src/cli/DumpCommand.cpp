@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
 #include <ostream>
 
 #include "Commands.h"
@@ -69,17 +70,20 @@ int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
   if (!selected) return kExitFailed;
   CKestrowCore core(selected->source, source.mapfile);
   TerminalDump face(options, m_err);
+  const auto started = std::chrono::steady_clock::now();
   const bool completed = core.DumpSectors(options.outputFile, face);
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   if (face.RangeRefused()) return kExitUsage;
   const DumpStatistics& stats = core.GetDumpStatistics();
   if (completed) {
     m_out << msg::kCompleted << '\n';
-    return kExitOk;
+  } else {
+    std::string detail = std::to_string(stats.sectorsRead) + " sector(s) written to " + options.outputFile;
+    if (stats.writeFailed) detail = "writing " + options.outputFile + " failed (is the disk full?); " + detail;
+    Fail(msg::kDumpFailed, detail);
   }
-  std::string detail = std::to_string(stats.sectorsRead) + " sector(s) written to " + options.outputFile;
-  if (stats.writeFailed) detail = "writing " + options.outputFile + " failed (is the disk full?); " + detail;
-  Fail(msg::kDumpFailed, detail);
-  return kExitFailed;
+  m_out << FormatReadReport(core.GetReadStatistics(), stats.bytesWritten, elapsed.count()) << '\n';
+  return completed ? kExitOk : kExitFailed;
 }
 
 }  // namespace kestrow::cli

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -71,15 +73,20 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
 
   std::error_code ec;
   std::filesystem::create_directories(options.destination, ec);
+  std::string problem = ec ? ec.message() : std::string();
   const std::filesystem::path folder = std::filesystem::absolute(options.destination, ec);
-  if (ec || !std::filesystem::is_directory(folder)) {
-    Fail("Error: the destination folder cannot be used.", options.destination);
+  if (problem.empty() && (ec || !std::filesystem::is_directory(folder))) problem = "not a folder";
+  // A folder that cannot take files is refused before the disc is read.
+  if (problem.empty() && ::access(folder.c_str(), W_OK | X_OK) != 0) problem = std::strerror(errno);
+  if (!problem.empty()) {
+    Fail("Error: the destination folder cannot be used.", options.destination + ": " + problem);
     return kExitFailed;
   }
   std::string destination = folder.string();
   if (destination.empty() || destination.back() != PathSeparator()) destination += PathSeparator();
 
   CKestrowCore core(selected->source, source.mapfile);
+  const auto started = std::chrono::steady_clock::now();
   const bool showProgress = ::isatty(STDERR_FILENO) != 0;
   {
     InterruptGuard guard;
@@ -103,15 +110,25 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
     }
     core.WaitForRecovery();
   }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   if (showProgress) m_err << "\r\x1b[K" << std::flush;
-  return ReportRecovery(core.GetRecoveryOutcome(), chosen, destination);
+  const RecoveryOutcome outcome = core.GetRecoveryOutcome();
+  const int code = ReportRecovery(outcome, chosen, destination);
+  m_out << FormatReadReport(core.GetReadStatistics(), outcome.bytesWritten, elapsed.count()) << '\n';
+  return code;
 }
 
 int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
                              const std::string& destination) {
   m_out << "Recovered " << outcome.written << " of " << chosen.size() << " file(s) ("
         << outcome.bytesWritten << " bytes) into " << destination << '\n';
-  for (std::size_t i : outcome.unwritten) m_err << "Not written: " << Shown(chosen[i]) << '\n';
+  for (std::size_t k = 0; k < outcome.unwritten.size(); ++k) {
+    m_err << "Not written: " << Shown(chosen[outcome.unwritten[k]]);
+    if (k < outcome.unwrittenReasons.size() && !outcome.unwrittenReasons[k].empty()) {
+      m_err << " (" << outcome.unwrittenReasons[k] << ')';
+    }
+    m_err << '\n';
+  }
   for (std::size_t i : outcome.incomplete) {
     m_err << "Incomplete (some bytes are missing on the disc): " << Shown(chosen[i]) << '\n';
   }

@@ -17,7 +17,11 @@ sectors=$(( $(stat -c %s "$disc") / 2352 ))
 
 # The whole disc, by default: the image's own bytes.
 "$KESTROW" dump "$disc" -o "$work/all.bin" > "$work/out"
-[ "$(cat "$work/out")" = "Completed!" ] || fail "whole dump said: $(cat "$work/out")"
+[ "$(head -n 1 "$work/out")" = "Completed!" ] || fail "whole dump said: $(cat "$work/out")"
+# Then one last line with the figures: every sector read once, in 27-sector commands.
+[ "$(wc -l < "$work/out")" = 2 ] || fail "whole dump printed: $(cat "$work/out")"
+grep -qx "read $sectors sectors in $(( (sectors + 26) / 27 )) READ CD commands, wrote [0-9.]* MB in [0-9.]* s ([0-9.]* MB/s)" "$work/out" ||
+  fail "whole dump's last line: $(tail -n 1 "$work/out")"
 cmp -s "$disc" "$work/all.bin" || fail "whole dump differs from the image"
 
 # Start 10, end 12: LBAs 9, 10, 11.

@@ -74,8 +74,10 @@ mkdir -p "$work/out-blocked/$label"
 echo "in the way" > "$work/out-blocked/$label/Pictures"
 run "$KESTROW" recover "$disc" --all -o "$work/out-blocked"
 expect_status 1 "recover with a file where a folder must be"
-grep -q "^Not written: $label:Pictures:big" "$work/err" || fail "blocked folder: big not reported: $(cat "$work/err")"
-grep -q "^Not written: $label:Pictures:huge" "$work/err" || fail "blocked folder: huge not reported: $(cat "$work/err")"
+for name in big huge; do
+  grep -qxF "Not written: $label:Pictures:$name (Not a directory)" "$work/err" ||
+    fail "blocked folder: $name not reported with its reason: $(cat "$work/err")"
+done
 [ "$(check_saved "$work/out-blocked")" = 3 ] || fail "blocked folder: the other three files were not all saved"
 [ "$(cat "$work/out-blocked/$label/Pictures")" = "in the way" ] || fail "the file in the way was changed"
 
@@ -87,7 +89,8 @@ set +e
 status=$?
 set -e
 expect_status 1 "recover into a full destination"
-grep -q "^Not written: $label:Pictures:huge" "$work/err" || fail "full destination: huge not reported: $(cat "$work/err")"
+grep -qxF "Not written: $label:Pictures:huge (File too large)" "$work/err" ||
+  fail "full destination: huge not reported with its reason: $(cat "$work/err")"
 [ ! -e "$work/out-full/$label/Pictures/huge" ] || fail "full destination: a partial file was left"
 [ "$(check_saved "$work/out-full")" = 3 ] || fail "full destination: the files that fit were not all saved"
 
@@ -104,7 +107,8 @@ fi
 if [ -n "$unwritable" ]; then
   run "$KESTROW" recover "$disc" --all -o "$unwritable"
   expect_status 1 "recover into a read-only destination"
-  grep -q "destination folder cannot be used\|^Not written" "$work/err" ||
+  grep -qxF "Error: the destination folder cannot be used." "$work/err" ||
     fail "read-only destination: no clear message: $(cat "$work/err")"
+  [ ! -s "$work/out" ] || fail "read-only destination: something was reported as recovered: $(cat "$work/out")"
 fi
 pass

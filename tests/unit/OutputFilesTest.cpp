@@ -165,15 +165,22 @@ TEST(WriteOutputFiles, NamesThatCollideAfterReplacementAreNumberedWithinAJob) {
   const std::vector<std::pair<std::string, std::string>> written = {
       {"a/b", "a-b"}, {"a*b", "a-b (2)"}, {"a-b (2)", "a-b (2) (2)"}, {"a?b", "a-b (3)"},
       {"r/s.txt", "r-s.txt"}, {"r:s.txt", "r-s (2).txt"}, {".x/", ".x-"}, {".x*", ".x- (2)"}};
+  std::uint32_t fileId = 100;
   for (const auto& [name, expected] : written) {
     const std::vector<std::uint8_t> data(name.begin(), name.end());
-    const OutputResult r = WriteOutputFiles(Entry("V:", name), data, dir.Destination(), &names);
+    FileEntry entry = Entry("V:", name);
+    entry.fileId = ++fileId;
+    const OutputResult r = WriteOutputFiles(entry, data, dir.Destination(), &names);
     ASSERT_TRUE(r.dataWritten) << name;
     EXPECT_EQ(r.dataPath, dir.Destination() + "V/" + expected);
     EXPECT_EQ(ReadFile(dir.path() / "V" / expected), name) << "the file written as " << expected;
     EXPECT_TRUE(fs::exists(dir.path() / "V" / ("._" + expected)));
   }
-  // The same name in another folder is no collision.
+  // The same file selected twice keeps its name; the same name in another
+  // folder is no collision.
+  FileEntry again = Entry("V:", "a/b");
+  again.fileId = 101;
+  EXPECT_EQ(WriteOutputFiles(again, {'x'}, dir.Destination(), &names).dataPath, dir.Destination() + "V/a-b");
   EXPECT_EQ(WriteOutputFiles(Entry("W:", "a/b"), {'w'}, dir.Destination(), &names).dataPath, dir.Destination() + "W/a-b");
 }
 

@@ -265,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
                   RecoveryState::kFailedAtFile}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
-// A wrapper that truncates the image file after a number of READ CD commands,
+// A wrapper that truncates the image file once a number of sectors were read,
 // as if the file had been cut short while the job ran.
 class TruncatingTransport : public Transport {
  public:
@@ -277,7 +277,9 @@ class TruncatingTransport : public Transport {
   std::string Path() const override { return m_inner->Path(); }
   CommandResult Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
                         unsigned timeoutSeconds) override {
-    if (!cdb.empty() && cdb[0] == 0xBE && ++m_reads == m_afterReads) {
+    // READ CD's transfer length is in bytes 6-8: count sectors, not commands.
+    if (cdb.size() >= 9 && cdb[0] == 0xBE && m_reads < m_afterReads &&
+        (m_reads += static_cast<unsigned>(cdb[6] << 16 | cdb[7] << 8 | cdb[8])) >= m_afterReads) {
       if (::truncate(m_file.c_str(), 0) != 0) ADD_FAILURE() << "truncate failed";
     }
     return m_inner->Execute(cdb, dataIn, timeoutSeconds);
@@ -287,7 +289,7 @@ class TruncatingTransport : public Transport {
   std::unique_ptr<Transport> m_inner;
   std::string m_file;
   unsigned m_afterReads;
-  unsigned m_reads = 0;
+  unsigned m_reads = 0;  // sectors asked for so far
 };
 
 std::string WriteImage(const TempDir& dir, const HfsDisc& disc) {
@@ -366,6 +368,28 @@ TEST(RecoveryJob, AFileWhereAFolderMustBeLeavesThoseFilesUnwrittenAndSavesTheRes
   EXPECT_EQ(o.written, loaded.files.size() - 2);
   EXPECT_EQ(ReadFile(dest.path() / "Disc" / "Photos"), "in the way");
   EXPECT_EQ(ReadFile(dest.path() / "Disc" / "six"), *Contents(loaded.files[IndexOf(loaded, "Disc:six")]));
+}
+
+TEST(RecoveryJob, ALengthReachingPastTheVolumeIsReportedWithoutAllocatingIt) {
+  const HfsDisc& disc = JobDisc();
+  Loaded loaded = Load(disc);
+  // A hostile catalogue: 4 GiB for one file, and one byte too many for another
+  // (the volume is 32 MiB: 9,728 bytes then 65,516 blocks of 512).
+  const std::size_t huge = IndexOf(loaded, "Disc:Letters:one.txt");
+  const std::size_t over = IndexOf(loaded, "Disc:six");
+  loaded.files[huge].dataLogicalLength = 0xFFFFFFF0u;
+  const std::uint32_t volumeEnd = 9728 + 65516 * 512;
+  loaded.files[over].dataLogicalLength = volumeEnd - (9728 + loaded.files[over].dataExtents[0].startBlock * 512) + 1;
+  TempDir dest;
+  CKestrowCore core(test::MakeDiscFromRaw(disc.raw));
+  const RecoveryOutcome o = RunJob(core, loaded.files, dest.Destination());
+  EXPECT_EQ(o.state, RecoveryState::kFinished);
+  std::vector<std::size_t> expected{huge, over};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(o.unwritten, expected);
+  EXPECT_EQ(o.unwrittenReasons.size(), 2u);
+  EXPECT_EQ(o.written, loaded.files.size() - 2);
+  EXPECT_FALSE(fs::exists(OutputPath(dest.path(), loaded.files[huge])));
 }
 
 // A folder nothing can be created in: a read-only one, or for root (whom

@@ -1,9 +1,13 @@
 #include "drive/KestrowCore.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <utility>
+#include <vector>
 
 #include "drive/ScsiCommands.h"
+#include "drive/SectorBuffer.h"
 #include "drive/SourceFactory.h"
 #include "volume/PackedFormat.h"
 
@@ -36,8 +40,77 @@ bool CKestrowCore::IsDeviceOpen() const { return m_pTransport->IsOpen(); }
 std::int32_t CKestrowCore::ReadCapacity() { return scsi::ReadCapacity(*m_pTransport); }
 
 std::int32_t CKestrowCore::ReadRawSector(std::int32_t lba, std::uint8_t* buffer) {
-  return scsi::ReadRawSector(*m_pTransport, lba,
-                             std::span<std::uint8_t>(buffer, format::kRawSectorSize));
+  const std::int32_t transferred =
+      scsi::ReadRawSector(*m_pTransport, lba, std::span<std::uint8_t>(buffer, format::kRawSectorSize));
+  if (lba >= 0) CountReadCd(transferred);  // a negative LBA never reaches the drive
+  return transferred;
+}
+
+std::int32_t CKestrowCore::ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer) {
+  const std::size_t bytes = static_cast<std::size_t>(count) * format::kRawSectorSize;
+  const auto cdb = scsi::BuildReadCd12(static_cast<std::uint32_t>(lba), static_cast<std::uint32_t>(count));
+  const CommandResult result =
+      m_pTransport->Execute(cdb, std::span<std::uint8_t>(buffer, bytes), scsi::kTimeoutSeconds);
+  // What a failed command left in the buffer is not trusted, nor a count
+  // past the buffer.
+  const std::size_t transferred = result.ok ? std::min<std::size_t>(result.transferred, bytes) : 0;
+  CountReadCd(transferred > 0 ? static_cast<std::int32_t>(transferred) : -1);
+  return static_cast<std::int32_t>(transferred / format::kRawSectorSize);
+}
+
+void CKestrowCore::CountReadCd(std::int32_t transferred) {
+  m_readCdCommands.fetch_add(1, std::memory_order_relaxed);
+  if (transferred <= 0) {
+    m_failedReadCds.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  m_sectorsRead.fetch_add(static_cast<std::uint64_t>(transferred) / format::kRawSectorSize,
+                          std::memory_order_relaxed);
+}
+
+bool CKestrowCore::ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume) {
+  if (count <= 0) return true;
+  if (lba < 0 || std::int64_t{lba} + count - 1 > std::numeric_limits<std::int32_t>::max()) return false;
+  std::vector<std::uint8_t> storage(static_cast<std::size_t>(kSectorsPerReadCd) * format::kRawSectorSize + 16);
+  std::uint8_t* chunk = AlignSectorBuffer(storage.data());
+  SectorBuffer single;
+  std::int32_t next = lba;
+  std::int32_t remaining = count;
+  while (remaining > 0) {
+    const std::int32_t n = std::min(remaining, kSectorsPerReadCd);
+    // One sector alone is read as the single-sector code reads it.
+    const std::int32_t whole = n > 1 ? ReadRawSectors(next, n, chunk) : 0;
+    for (std::int32_t i = 0; i < whole; ++i) {
+      const auto raw = std::span<const std::uint8_t>(chunk + static_cast<std::size_t>(i) * format::kRawSectorSize,
+                                                     format::kRawSectorSize);
+      if (!consume(next + i, raw)) return false;
+    }
+    // Around a failure or a short transfer: one sector per command, so the
+    // failing sector and what its read delivered are found exactly.
+    for (std::int32_t i = whole; i < n; ++i) {
+      const std::int32_t transferred = ReadRawSector(next + i, single.data());
+      if (transferred <= 0) return false;
+      const auto raw = std::span<const std::uint8_t>(single.data(), static_cast<std::size_t>(transferred));
+      if (!consume(next + i, raw)) return false;
+    }
+    remaining -= n;
+    if (remaining > 0) next += n;
+  }
+  return true;
+}
+
+ReadStatistics CKestrowCore::GetReadStatistics() const {
+  ReadStatistics stats;
+  stats.readCdCommands = m_readCdCommands.load(std::memory_order_relaxed);
+  stats.sectorsRead = m_sectorsRead.load(std::memory_order_relaxed);
+  stats.failedCommands = m_failedReadCds.load(std::memory_order_relaxed);
+  return stats;
+}
+
+void CKestrowCore::ResetReadStatistics() {
+  m_readCdCommands = 0;
+  m_sectorsRead = 0;
+  m_failedReadCds = 0;
 }
 
 std::int32_t CKestrowCore::GetSectorCount() {

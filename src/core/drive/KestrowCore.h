@@ -34,6 +34,26 @@ enum ErrorState : std::int32_t {
   kErrorReadOrFormat = 2,  // the capacity or a sector could not be read, or the format is not ours
 };
 
+// What a core has asked of its drive since it was built or last reset.
+struct ReadStatistics {
+  std::uint64_t readCdCommands = 0;  // READ CD commands sent, failed ones included
+  std::uint64_t sectorsRead = 0;     // whole 2352-byte sectors that came back
+  std::uint64_t failedCommands = 0;  // READ CD commands that failed or moved nothing
+};
+
+// Most sectors one READ CD asks for: 27 x 2352 = 63,504 bytes, so that one
+// transfer stays under the 64 KiB that every Linux and Windows drive path
+// accepts.
+inline constexpr std::int32_t kSectorsPerReadCd = 27;
+
+// Receives the sectors of a run one by one, in ascending LBA order: the bytes
+// the drive transferred for each (2352 for a whole sector, fewer when the
+// drive reported a short transfer). Returning false ends the run.
+using SectorConsumer = std::function<bool(std::int32_t lba, std::span<const std::uint8_t> raw)>;
+
+class GroupCache;
+class OutputNames;
+
 class CKestrowCore {
  public:
   // Binds the core to a source: a device path ("/dev/sr0", "\\.\E:") or a
@@ -55,6 +75,20 @@ class CKestrowCore {
   std::int32_t ReadRawSector(std::int32_t lba, std::uint8_t* buffer);
   std::int32_t GetSectorCount();
   static std::uint8_t* AlignSectorBuffer(std::uint8_t* address);
+
+  // Reads the `count` consecutive sectors from `lba` with as few READ CD
+  // commands as it can (kSectorsPerReadCd at most each) and hands each to
+  // `consume`. Where a command fails or comes back short, the sectors it did
+  // not deliver in full are read again one per command, so a consumer sees
+  // exactly what one ReadRawSector per sector would have given it, and the
+  // run ends at the same sector. True when every sector was read and
+  // consumed; false at the first sector whose read failed (nothing is handed
+  // over for it) or that the consumer refused. The device must be open.
+  bool ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume);
+
+  // Counted where the commands are issued; safe to read while a job runs.
+  ReadStatistics GetReadStatistics() const;
+  void ResetReadStatistics();
 
   // Burn signature: does the last sector's user data begin with "Trkb"?
   bool CheckBurnSignature();
@@ -121,12 +155,19 @@ class CKestrowCore {
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();
-  bool RecoverFile(std::size_t index, const JobLayout& layout);
+  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names);
+  // One READ CD of `count` sectors into `buffer` (count x 2352 bytes): the
+  // number of leading sectors delivered whole (0 when the command failed).
+  std::int32_t ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer);
+  void CountReadCd(std::int32_t transferred);
   void UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change);
 
   RecoveryOutcome m_outcome;
   DumpStatistics m_dumpStatistics;
   std::atomic<bool> m_bWorkerRunning{false};
+  std::atomic<std::uint64_t> m_readCdCommands{0};
+  std::atomic<std::uint64_t> m_sectorsRead{0};
+  std::atomic<std::uint64_t> m_failedReadCds{0};
 };
 
 }  // namespace kestrow

@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "drive/KestrowCore.h"
-#include "drive/SectorBuffer.h"
 #include "text/Messages.h"
 
 namespace kestrow {
@@ -42,30 +41,32 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
     return false;
   }
   callbacks.ProgressStarted();
-  SectorBuffer sector;
   const int total = static_cast<int>(end - start + 1);
-  bool ok = true;
   int done = 0;
-  for (std::uint64_t number = start; number <= end; ++number, ++done) {
+  // The face hears of each sector before it goes to the file, as it would
+  // before each single-sector read; the reads themselves come in runs.
+  const auto startSector = [&] {
     callbacks.ShowProgress(done, total);
-    if (callbacks.CancelRequested()) {
-      m_dumpStatistics.cancelled = true;
-      ok = false;
-      break;
-    }
-    const std::int32_t transferred = ReadRawSector(static_cast<std::int32_t>(number - 1), sector.data());
-    if (transferred <= 0) {
-      ok = false;
-      break;
-    }
+    if (!callbacks.CancelRequested()) return true;
+    m_dumpStatistics.cancelled = true;
+    return false;
+  };
+  const SectorConsumer writeSector = [&](std::int32_t, std::span<const std::uint8_t> raw) {
+    if (!startSector()) return false;
     ++m_dumpStatistics.sectorsRead;
     // A full disk must not pass for a completed dump.
-    if (std::fwrite(sector.data(), static_cast<std::size_t>(transferred), 1, file) != 1) {
+    if (std::fwrite(raw.data(), raw.size(), 1, file) != 1) {
       m_dumpStatistics.writeFailed = true;
-      ok = false;
-      break;
+      return false;
     }
-    m_dumpStatistics.bytesWritten += static_cast<std::uint64_t>(transferred);
+    m_dumpStatistics.bytesWritten += raw.size();
+    ++done;
+    return true;
+  };
+  bool ok = ReadSectorRun(static_cast<std::int32_t>(start - 1), total, writeSector);
+  if (!ok && !m_dumpStatistics.cancelled && !m_dumpStatistics.writeFailed) {
+    // The read of sector `done` failed; its progress text comes first.
+    startSector();
   }
   if (std::fclose(file) != 0 && ok) {
     m_dumpStatistics.writeFailed = true;

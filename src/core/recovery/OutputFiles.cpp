@@ -115,7 +115,9 @@ OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uin
   CreateFolderPath(companionPath, entry.path);
   std::string fileName = entry.name;
   SanitizeName(fileName);
-  if (names != nullptr) fileName = names->Claim(dataPath, fileName);
+    // A catalogue file is known by its parent folder and file number.
+  const std::uint64_t owner = std::uint64_t{entry.parentId} << 32 | entry.fileId;
+  if (names != nullptr) fileName = names->Claim(dataPath, fileName, owner);
   dataPath += fileName;
   companionPath += "._" + fileName;
 

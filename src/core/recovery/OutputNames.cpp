@@ -9,11 +9,11 @@ std::string NumberedName(const std::string& name, unsigned n) {
   return name.substr(0, dot) + suffix + name.substr(dot);
 }
 
-std::string OutputNames::Claim(const std::string& folder, const std::string& name) {
-  if (m_claimed.insert(folder + name).second) return name;
-  for (unsigned n = 2;; ++n) {
-    std::string candidate = NumberedName(name, n);
-    if (m_claimed.insert(folder + candidate).second) return candidate;
+std::string OutputNames::Claim(const std::string& folder, const std::string& name, std::uint64_t owner) {
+  for (unsigned n = 1;; ++n) {
+    std::string candidate = n == 1 ? name : NumberedName(name, n);
+    const auto [claim, fresh] = m_claimed.try_emplace(folder + candidate, owner);
+    if (fresh || claim->second == owner) return candidate;
   }
 }
 

@@ -9,18 +9,21 @@
 #pragma once
 
 #include <string>
-#include <unordered_set>
+#include <cstdint>
+#include <unordered_map>
 
 namespace kestrow {
 
 class OutputNames {
  public:
   // The file name to use for `name` (already sanitized) in `folder` (a path
-  // ending with the separator); the full path is claimed for this job.
-  std::string Claim(const std::string& folder, const std::string& name);
+  // ending with the separator); the full path is claimed for this job by
+  // `owner`, the catalogue file it belongs to. The same file claiming its
+  // path again (selected twice) gets the same name.
+  std::string Claim(const std::string& folder, const std::string& name, std::uint64_t owner);
 
  private:
-  std::unordered_set<std::string> m_claimed;
+  std::unordered_map<std::string, std::uint64_t> m_claimed;  // full path -> owner
 };
 
 // "name (n).ext", or "name (n)" when the name has no extension. A dot

@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <chrono>
 #include <limits>
+#include <new>
+#include <optional>
 
 #include "drive/KestrowCore.h"
 #include "recovery/DataLocation.h"
+#include "recovery/GroupCache.h"
 #include "recovery/OutputFiles.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
@@ -17,7 +20,40 @@ std::vector<FileEntry> g_vecRecoverFiles;
 std::string g_strDestFolder;
 
 namespace {
+
 constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::max();
+
+// The groups that hold a file's data fork: an empty span for an empty fork,
+// nothing when the fork cannot be placed (a table of fewer than two entries
+// describes no group, and a range that starts outside the table, or needs
+// more groups than the disc has room for, cannot be read).
+// True when the catalogue places the data fork inside the volume. A hostile
+// length (up to 4 GiB) is refused here, before anything is allocated for it.
+bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout) {
+  const std::int64_t start = std::int64_t{entry.dataExtents[0].startBlock} * layout.allocBlockSize +
+                             static_cast<std::int64_t>(format::kAllocationBlock0);
+  return start + std::int64_t{entry.dataLogicalLength} <= layout.volumeEnd;
+}
+
+std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout) {
+  if (entry.dataLogicalLength == 0) return GroupSpan{};
+  if (!ForkInsideVolume(entry, layout)) return std::nullopt;
+  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
+  const int first = FindGroupIndex(layout.boundaries, range.start);
+  const int last = FindGroupIndex(layout.boundaries, range.end);
+  if (layout.boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
+    return std::nullopt;
+  }
+  return GroupSpan{first, last};
+}
+
+std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout) {
+  std::vector<GroupSpan> spans;
+  spans.reserve(files.size());
+  for (const FileEntry& entry : files) spans.push_back(FileGroupSpan(entry, layout).value_or(GroupSpan{}));
+  return spans;
+}
+
 }  // namespace
 
 std::uint32_t RecoveryThreadProc(CKestrowCore* core) {
@@ -91,8 +127,14 @@ std::uint32_t CKestrowCore::RunRecovery() {
                                 static_cast<int>(std::min<std::size_t>(layout.boundaries.size(), INT32_MAX)));
   // No file can need more groups than the disc has room for.
   layout.maxGroups = std::max(sectorCount, 0) / static_cast<int>(format::kGroupSectors) + 1;
+  layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
+                     std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
   image.clear();
   image.shrink_to_fit();
+  // Every group is read once per job while the groups kept for later files
+  // fit in the budget; files are still handled one after another.
+  GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout), kGroupCacheBudget);
+  OutputNames names;  // keeps files whose names collide once sanitized apart
 
   for (std::size_t i = 0;; ++i) {
     if (i >= g_vecRecoverFiles.size()) {
@@ -113,7 +155,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
       m_strStatus = g_vecRecoverFiles[i].name;
       m_outcome.currentFile = i;
     }
-    if (!RecoverFile(i, layout)) {
+    if (!RecoverFile(i, layout, cache, names)) {
       CloseDevice();
       UpdateOutcome([i](RecoveryOutcome& o) {
         o.state = RecoveryState::kFailedAtFile;
@@ -124,29 +166,38 @@ std::uint32_t CKestrowCore::RunRecovery() {
   }
 }
 
-bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout) {
+bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names) {
   const FileEntry entry = g_vecRecoverFiles[index];
-  const std::vector<std::int32_t>& boundaries = layout.boundaries;
   const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
-  std::vector<GroupBuffer> groups;
-  if (entry.dataLogicalLength > 0) {
-    const int first = FindGroupIndex(boundaries, range.start);
-    const int last = FindGroupIndex(boundaries, range.end);
-    // A table of fewer than two entries describes no group, and a range that
-    // starts outside the table cannot be placed: nothing can be read for it.
-    if (boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
-      UpdateOutcome([index](RecoveryOutcome& o) { o.unwritten.push_back(index); });
-      return true;
-    }
-    groups.resize(static_cast<std::size_t>(last - first) + 1);
-    for (int g = first; g <= last; ++g) {
-      if (!ReadSectorGroup(g, groups[static_cast<std::size_t>(g - first)], layout.base)) return false;
-    }
+  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
+  if (!span) {
+    UpdateOutcome([index](RecoveryOutcome& o) {
+      o.unwritten.push_back(index);
+      o.unwrittenReasons.emplace_back("the catalogue places its data outside the volume or the packed data");
+    });
+    return true;
   }
-  std::vector<std::uint8_t> data(entry.dataLogicalLength, 0);
+  std::vector<std::uint8_t> data;
+  try {
+    data.assign(entry.dataLogicalLength, 0);
+  } catch (const std::bad_alloc&) {
+    UpdateOutcome([index](RecoveryOutcome& o) {
+      o.unwritten.push_back(index);
+      o.unwrittenReasons.emplace_back("not enough memory to hold it");
+    });
+    return true;
+  }
+  // All of the file's groups are in hand before anything of it is written.
+  std::vector<GroupBuffer> groups;
+  groups.reserve(static_cast<std::size_t>(span->last - span->first + 1));
+  for (int g = span->first; g <= span->last; ++g) {
+    std::optional<GroupBuffer> kept = cache.Take(g);
+    groups.push_back(kept ? std::move(*kept) : GroupBuffer{});
+    if (!kept && !ReadSectorGroup(g, groups.back(), layout.base)) return false;
+  }
   const bool complete = kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
                                               static_cast<std::uint32_t>(range.end), data);
-  const OutputResult result = WriteOutputFiles(entry, data, g_strDestFolder);
+  const OutputResult result = WriteOutputFiles(entry, data, g_strDestFolder, &names);
   UpdateOutcome([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
       ++o.written;
@@ -154,8 +205,12 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout) {
       if (!complete) o.incomplete.push_back(index);
     } else {
       o.unwritten.push_back(index);
+      o.unwrittenReasons.push_back(result.error);
     }
   });
+  for (int g = span->first; g <= span->last; ++g) {
+    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), index);
+  }
   return true;
 }
 

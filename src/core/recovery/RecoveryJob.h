@@ -33,6 +33,7 @@ struct RecoveryOutcome {
   std::uint32_t written = 0;       // data files created and written in full
   std::uint64_t bytesWritten = 0;  // bytes of those data files
   std::vector<std::size_t> unwritten;   // files whose data file could not be written
+  std::vector<std::string> unwrittenReasons;  // why, one per entry of `unwritten`
   std::vector<std::size_t> incomplete;  // written, but some bytes had no block on the disc
   bool Ended() const { return state != RecoveryState::kIdle && state != RecoveryState::kRunning; }
   // True when every file of the job was written in full.
@@ -47,7 +48,12 @@ struct JobLayout {
   std::int32_t allocBlockSize = 0;       // drAlBlkSiz
   int base = 0;                          // LBA of group 0
   int maxGroups = 0;                     // groups the disc has room for
+  // Volume byte after the last allocation block: no fork can reach past it.
+  std::int64_t volumeEnd = INT64_MAX;
 };
+
+// The most bytes of sector groups a job keeps for its later files.
+inline constexpr std::size_t kGroupCacheBudget = std::size_t{64} * 1024 * 1024;
 
 // The worker thread's routine: returns the number of data files written, or
 // 0xFFFFFFFF when the job could not begin.

@@ -3,6 +3,7 @@
 #include "volume/VolumeImage.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "drive/KestrowCore.h"
@@ -57,21 +58,31 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut)
   std::int32_t lba = static_cast<std::int32_t>(trailer->volumeStart / format::kUnitsPerSector);
   std::size_t skip = (trailer->volumeStart % format::kUnitsPerSector) * format::kUnitSize;
   std::size_t position = 0;
-  while (position < image.size()) {
-    const std::int32_t transferred = ReadRawSector(lba, sector.data());
+  // Each sector yields its transfer less the 304 bytes around the user data
+  // and less the skip; only the first sector is entered at an offset.
+  const SectorConsumer copySector = [&](std::int32_t, std::span<const std::uint8_t> raw) {
     // A transfer too short to hold the wanted user bytes counts as a failed read.
     const std::int64_t available =
-        static_cast<std::int64_t>(transferred) - static_cast<std::int64_t>(format::kNonUserBytes + skip);
-    if (transferred <= 0 || available <= 0) {
+        static_cast<std::int64_t>(raw.size()) - static_cast<std::int64_t>(format::kNonUserBytes + skip);
+    if (available <= 0) return false;
+    const std::size_t count =
+        std::min<std::size_t>(static_cast<std::size_t>(available), image.size() - position);
+    std::memcpy(image.data() + position, raw.data() + format::kUserDataOffset + skip, count);
+    position += count;
+    skip = 0;
+    return true;
+  };
+  // Whole transfers fill the area with the sectors planned here; a short one
+  // leaves a gap that the next run goes on to fill.
+  while (position < image.size()) {
+    const std::uint64_t wanted = skip + (image.size() - position);
+    const std::uint64_t sectors = (wanted + format::kUserDataSize - 1) / format::kUserDataSize;
+    const std::int64_t last = std::int64_t{lba} + static_cast<std::int64_t>(sectors) - 1;
+    if (last > INT32_MAX || !ReadSectorRun(lba, static_cast<std::int32_t>(sectors), copySector)) {
       m_nErrorState = kErrorReadOrFormat;
       return false;
     }
-    const std::size_t count =
-        std::min<std::size_t>(static_cast<std::size_t>(available), image.size() - position);
-    std::memcpy(image.data() + position, sector.data() + format::kUserDataOffset + skip, count);
-    position += count;
-    ++lba;
-    skip = 0;
+    lba = static_cast<std::int32_t>(last + 1);
   }
   return true;
 }
@@ -88,22 +99,23 @@ bool CKestrowCore::ReadMasterDirectoryBlock(const VolumeImage& image, MasterDire
 
 bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector) {
   buffer.resize(format::kGroupBufferSize);
-  SectorBuffer sector;
-  const std::int64_t first =
-      static_cast<std::int64_t>(baseSector) + static_cast<std::int64_t>(group) * format::kGroupSectors;
-  for (std::size_t i = 1; i <= format::kGroupDataSectors; ++i) {
-    const std::int64_t lba = first + static_cast<std::int64_t>(i);
-    if (lba < 0 || lba > INT32_MAX) return false;
-    const std::int32_t transferred = ReadRawSector(static_cast<std::int32_t>(lba), sector.data());
+  const std::int64_t first = static_cast<std::int64_t>(baseSector) +
+                             static_cast<std::int64_t>(group) * format::kGroupSectors + 1;
+  if (first < 0 || first > INT32_MAX) return false;
+  // Sectors past the last LBA that can be addressed fail where they begin.
+  const auto count = static_cast<std::int32_t>(
+      std::min<std::int64_t>(format::kGroupDataSectors, std::int64_t{INT32_MAX} - first + 1));
+  const SectorConsumer copySector = [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
     // The whole user data is taken, so the transfer must have delivered it;
-    // a shorter one would leave the previous sector's bytes in its place.
-    if (transferred < static_cast<std::int32_t>(format::kUserDataOffset + format::kUserDataSize)) {
-      return false;
-    }
-    std::memcpy(buffer.data() + (i - 1) * format::kUserDataSize,
-                sector.data() + format::kUserDataOffset, format::kUserDataSize);
-  }
-  return true;
+    // a shorter one would leave stale bytes in its place.
+    if (raw.size() < format::kUserDataOffset + format::kUserDataSize) return false;
+    const auto index = static_cast<std::size_t>(lba - first);
+    std::memcpy(buffer.data() + index * format::kUserDataSize, raw.data() + format::kUserDataOffset,
+                format::kUserDataSize);
+    return true;
+  };
+  return ReadSectorRun(static_cast<std::int32_t>(first), count, copySector) &&
+         count == static_cast<std::int32_t>(format::kGroupDataSectors);
 }
 
 }  // namespace kestrow

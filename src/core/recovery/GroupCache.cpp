@@ -1,0 +1,55 @@
+#include "recovery/GroupCache.h"
+
+#include <utility>
+
+namespace kestrow {
+
+GroupCache::GroupCache(const std::vector<GroupSpan>& spans, std::size_t budgetBytes)
+    : m_spans(spans), m_budget(budgetBytes) {
+  for (std::size_t file = 0; file < m_spans.size(); ++file) {
+    const GroupSpan& span = m_spans[file];
+    if (span.Empty() || span.first < 0) continue;
+    if (m_lastUse.size() <= static_cast<std::size_t>(span.last)) {
+      m_lastUse.resize(static_cast<std::size_t>(span.last) + 1, kNever);
+    }
+    for (int group = span.first; group <= span.last; ++group) m_lastUse[static_cast<std::size_t>(group)] = file;
+  }
+}
+
+std::optional<GroupBuffer> GroupCache::Take(int group) {
+  const auto kept = m_kept.find(group);
+  if (kept == m_kept.end()) return std::nullopt;
+  GroupBuffer buffer = std::move(kept->second.buffer);
+  m_kept.erase(kept);
+  m_keptBytes -= buffer.size();
+  return buffer;
+}
+
+std::size_t GroupCache::NextUse(int group, std::size_t fileIndex) const {
+  if (group < 0 || static_cast<std::size_t>(group) >= m_lastUse.size()) return kNever;
+  const std::size_t last = m_lastUse[static_cast<std::size_t>(group)];
+  if (last == kNever || last <= fileIndex) return kNever;
+  // Some file up to `last` needs it; the scan stops at the first one.
+  for (std::size_t file = fileIndex + 1; file < last; ++file) {
+    if (m_spans[file].first <= group && group <= m_spans[file].last) return file;
+  }
+  return last;
+}
+
+void GroupCache::Return(int group, GroupBuffer buffer, std::size_t fileIndex) {
+  const std::size_t use = NextUse(group, fileIndex);
+  if (use == kNever || buffer.size() > m_budget || m_kept.count(group) != 0) return;
+  while (m_keptBytes + buffer.size() > m_budget) {
+    auto farthest = m_kept.begin();
+    for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+      if (it->second.nextUse > farthest->second.nextUse) farthest = it;
+    }
+    if (farthest == m_kept.end() || farthest->second.nextUse <= use) return;  // let this one go instead
+    m_keptBytes -= farthest->second.buffer.size();
+    m_kept.erase(farthest);
+  }
+  m_keptBytes += buffer.size();
+  m_kept.emplace(group, Kept{std::move(buffer), use});
+}
+
+}  // namespace kestrow
