@@ -1,0 +1,161 @@
+// A whole disc: the input is a disc image of raw 2352-byte sectors. It is
+// loaded, its catalogue scanned and its paths built, and its files recovered
+// into a fresh scratch folder, as the Browse and Recover commands do.
+//
+// Properties:
+// - the volume image is as long as the trailer says, and no longer than the disc;
+// - no file name keeps a carriage return, and the desktop database files are left out;
+// - nothing is created outside the output folder, and nothing there is a link;
+// - every data file that the job reports written exists and has the catalogue's
+//   logical length, every companion file is 82 bytes, and a file the job did
+//   not write (or never reached) leaves nothing behind.
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "drive/KestrowCore.h"
+#include "recovery/OutputFiles.h"
+#include "recovery/RecoveryJob.h"
+
+namespace {
+
+using namespace kestrow;
+using fuzz::Require;
+namespace fs = std::filesystem;
+
+// Bounds that keep one run short. The job holds each file in memory at its
+// catalogue length, so longer files are left out rather than allocated.
+constexpr std::size_t kMaxFilesPerRun = 8;
+constexpr std::uint32_t kMaxFileBytes = 1u << 20;
+
+// Where WriteOutputFiles puts an entry's data file, relative to the
+// destination: each ':'-terminated folder of the path, then the name, each
+// made acceptable to the file system.
+std::string ExpectedRelativePath(const FileEntry& entry) {
+  std::string relative;
+  std::size_t begin = 0;
+  for (std::size_t colon = entry.path.find(':'); colon != std::string::npos;
+       colon = entry.path.find(':', begin)) {
+    std::string folder = entry.path.substr(begin, colon - begin);
+    SanitizeName(folder);
+    relative += folder + "/";
+    begin = colon + 1;
+  }
+  std::string name = entry.name;
+  SanitizeName(name);
+  return relative + name;
+}
+
+void CheckTable(const FileTable& files) {
+  for (const FileEntry& entry : files) {
+    Require(entry.name.find('\r') == std::string::npos, "names have no carriage return");
+    Require(entry.path.find('\r') == std::string::npos, "paths have no carriage return");
+    Require(entry.name != "Desktop DB" && entry.name != "Desktop DF", "desktop files are left out");
+    Require(entry.path.empty() || entry.path.back() == ':', "a path ends with ':'");
+  }
+}
+
+// The files to recover: short ones whose output paths differ, so that each
+// maps to exactly one data file. A name with " (" is left out too, since a
+// job may number a repeated name that way, and so is one that begins with
+// "._", which another file's companion file could share.
+std::vector<FileEntry> ChooseFiles(const FileTable& files, std::vector<std::string>& paths) {
+  std::vector<FileEntry> chosen;
+  std::set<std::string> seen;
+  for (const FileEntry& entry : files) {
+    if (chosen.size() == kMaxFilesPerRun) break;
+    if (entry.dataLogicalLength > kMaxFileBytes) continue;
+    const std::string relative = ExpectedRelativePath(entry);
+    const std::size_t slash = relative.rfind('/');
+    const bool companionLike = relative.compare(slash == std::string::npos ? 0 : slash + 1, 2, "._") == 0;
+    if (companionLike || relative.find(" (") != std::string::npos || !seen.insert(relative).second) continue;
+    chosen.push_back(entry);
+    paths.push_back(relative);
+  }
+  return chosen;
+}
+
+// Every file under the output folder, relative to it, with its size.
+std::map<std::string, std::uintmax_t> ListOutput(const fs::path& output) {
+  std::map<std::string, std::uintmax_t> found;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(output, ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec)) {
+    const fs::file_status status = it->symlink_status(ec);
+    Require(!ec, "an output entry can be examined");
+    Require(!fs::is_symlink(status), "no output entry is a link");
+    Require(fs::is_directory(status) || fs::is_regular_file(status), "output entries are files and folders");
+    if (fs::is_regular_file(status)) found[fs::relative(it->path(), output).string()] = it->file_size(ec);
+  }
+  Require(!ec, "the output folder can be listed");
+  return found;
+}
+
+std::string CompanionOf(const std::string& relative) {
+  const std::size_t slash = relative.rfind('/');
+  const std::size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+  return relative.substr(0, nameAt) + "._" + relative.substr(nameAt);
+}
+
+void CheckRecovery(const std::vector<FileEntry>& chosen, const std::vector<std::string>& paths,
+                   const RecoveryOutcome& outcome, const fuzz::ScratchFolder& scratch) {
+  Require(outcome.Ended(), "the job has ended");
+  Require(scratch.OnlyOutputWasTouched(), "nothing is written outside the output folder");
+  const auto found = ListOutput(scratch.Output());
+
+  std::size_t reached = 0;  // files the job finished with
+  if (outcome.state == RecoveryState::kFinished) reached = chosen.size();
+  if (outcome.state == RecoveryState::kFailedAtFile) reached = outcome.failedFile;
+  const std::set<std::size_t> unwritten(outcome.unwritten.begin(), outcome.unwritten.end());
+
+  std::set<std::string> expected;
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const auto data = found.find(paths[i]);
+    if (i < reached && unwritten.count(i) == 0) {
+      Require(data != found.end(), "a file reported written exists");
+      Require(data->second == chosen[i].dataLogicalLength, "a data file has the catalogue's logical length");
+    } else {
+      Require(data == found.end(), "a file not written leaves no data file");
+    }
+    expected.insert(paths[i]);
+    expected.insert(CompanionOf(paths[i]));
+  }
+  for (const auto& [relative, size] : found) {
+    Require(expected.count(relative) == 1, "every output file belongs to a recovered entry");
+    const bool isDataFile = std::find(paths.begin(), paths.end(), relative) != paths.end();
+    if (!isDataFile) Require(size == kCompanionSize, "a companion file is 82 bytes");
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  auto drive = std::make_unique<fuzz::RawDiscDrive>(data, size);
+  const std::uint64_t discBytes = std::uint64_t{drive->Sectors()} * format::kUserDataSize;
+  CKestrowCore core(std::move(drive));
+
+  VolumeImage image;
+  TrackTrailer trailer;
+  if (!core.LoadVolumeImage(image, &trailer)) return 0;
+  Require(image.size() == trailer.AreaBytes(), "the volume image is as long as the trailer says");
+  Require(image.size() <= discBytes, "the volume image is no longer than the disc");
+
+  FileTable files;
+  if (!core.ScanCatalog(image, files)) return 0;
+  CheckTable(files);
+
+  std::vector<std::string> paths;
+  const std::vector<FileEntry> chosen = ChooseFiles(files, paths);
+  if (chosen.empty()) return 0;
+  const fuzz::ScratchFolder scratch;
+  core.StartRecovery(chosen, scratch.Destination());
+  core.WaitForRecovery();
+  CheckRecovery(chosen, paths, core.GetRecoveryOutcome(), scratch);
+  return 0;
+}
