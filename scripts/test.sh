@@ -1,8 +1,35 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite.
+# Installs what is missing, builds, and runs the whole test suite:
+#   1. the normal build: unit, end-to-end and desktop application tests;
+#   2. every unit and end-to-end test again under AddressSanitizer and
+#      UndefinedBehaviorSanitizer;
+#   3. the recovery job's tests under ThreadSanitizer;
+#   4. every fuzzer for FUZZ_SECONDS (default 60) from its saved corpus, then
+#      the saved corpora and crash inputs as regression tests.
+#   scripts/test.sh --quick   only step 1
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/setup.sh"
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+stage() { printf '\n=== %s ===\n' "$*"; }
+
+if [ "$quick" = 1 ]; then
+  "$root/scripts/setup.sh"
+else
+  KESTROW_FUZZ=ON "$root/scripts/setup.sh"
+fi
+
+stage "build and test"
 "$root/scripts/build.sh"
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$root/build" --output-on-failure -j "$(nproc)"
+[ "$quick" = 1 ] && exit 0
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+"$root/scripts/sanitize.sh" address
+stage "ThreadSanitizer"
+"$root/scripts/sanitize.sh" thread
+stage "fuzzing"
+"$root/scripts/fuzz.sh"
+stage "all tests passed"
