@@ -66,9 +66,13 @@ bool ScriptedTransport::Open() {
 
 CommandResult ScriptedTransport::Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
                                          unsigned timeoutSeconds) {
-  if (!cdb.empty() && cdb[0] == scsi::kOpReadCd12 && cdb.size() >= 6) {
+  if (!cdb.empty() && cdb[0] == scsi::kOpReadCd12 && cdb.size() >= 9 && m_script->beforeRead) {
+    // A READ CD of several sectors passes each of them to the script.
     const std::uint32_t lba = *ByteReader(cdb).be32(2);
-    if (m_script->beforeRead && m_script->beforeRead(lba)) return CommandResult{};
+    const std::uint32_t count = *ByteReader(cdb).be24(6);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (m_script->beforeRead(lba + i)) return CommandResult{};
+    }
   }
   return m_inner->Execute(cdb, dataIn, timeoutSeconds);
 }

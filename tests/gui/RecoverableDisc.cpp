@@ -16,6 +16,7 @@ namespace {
 constexpr std::size_t kAllocBlockSize = 512;
 constexpr std::uint32_t kRootId = 2;
 constexpr std::uint32_t kDocsId = 16;
+constexpr std::size_t kBlocksPerGroup = 4;
 constexpr std::size_t kCatalogNodeLimit = 8;  // allocation blocks kept for the catalogue
 constexpr std::size_t kFirstDataByte = format::kAllocationBlock0 + 16 * kAllocBlockSize;
 
@@ -51,9 +52,12 @@ std::vector<std::vector<std::uint8_t>> CatalogNodes(const std::vector<DiscFile>&
 std::vector<std::uint8_t> HfsVolume(const std::vector<DiscFile>& files) {
   std::vector<std::size_t> starts;
   std::size_t next = kFirstDataByte;
+  // Each file begins a group of its own, so that recovering it reads the disc
+  // even after the groups before it were read (the tests hold the worker at
+  // a file's first read).
   for (const DiscFile& file : files) {
-    starts.push_back(next);
-    next = RoundUp(next + file.data.size() + 1, kAllocBlockSize);
+    starts.push_back(RoundUp(next, kBlocksPerGroup * format::kBlockSize));
+    next = RoundUp(starts.back() + file.data.size() + 1, kAllocBlockSize);
   }
   std::vector<std::uint8_t> volume(next, 0);
   std::uint8_t* mdb = volume.data() + format::kMdbVolumeOffset;
@@ -77,7 +81,7 @@ std::vector<std::uint8_t> HfsVolume(const std::vector<DiscFile>& files) {
 
 std::vector<std::uint8_t> RecoverableDisc(const std::vector<DiscFile>& files) {
   mkdisc::DiscOptions options;
-  options.blocksPerGroup = 4;
+  options.blocksPerGroup = kBlocksPerGroup;
   std::vector<std::uint8_t> raw;
   mkdisc::DiscLayout layout;
   std::string error;
