@@ -27,12 +27,14 @@ constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::
 // nothing when the fork cannot be placed (a table of fewer than two entries
 // describes no group, and a range that starts outside the table, or needs
 // more groups than the disc has room for, cannot be read).
-// True when the catalogue places the data fork inside the volume. A hostile
-// length (up to 4 GiB) is refused here, before anything is allocated for it.
+// True when the catalogue places the data fork inside the volume, whose
+// offsets are 31-bit. A hostile length (up to 4 GiB) is refused here, before
+// anything is allocated for it.
 bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout) {
   const std::int64_t start = std::int64_t{entry.dataExtents[0].startBlock} * layout.allocBlockSize +
                              static_cast<std::int64_t>(format::kAllocationBlock0);
-  return start + std::int64_t{entry.dataLogicalLength} <= layout.volumeEnd;
+  const std::int64_t end = start + std::int64_t{entry.dataLogicalLength};
+  return end <= layout.volumeEnd && end <= std::numeric_limits<std::int32_t>::max();
 }
 
 std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout) {
@@ -127,8 +129,12 @@ std::uint32_t CKestrowCore::RunRecovery() {
                                 static_cast<int>(std::min<std::size_t>(layout.boundaries.size(), INT32_MAX)));
   // No file can need more groups than the disc has room for.
   layout.maxGroups = std::max(sectorCount, 0) / static_cast<int>(format::kGroupSectors) + 1;
-  layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
-                     std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
+  // A master directory block that counts no allocation blocks says nothing
+  // about the volume's end; the 31-bit volume offsets still bound it.
+  if (mdb.drNmAlBlks() != 0) {
+    layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
+                       std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
+  }
   image.clear();
   image.shrink_to_fit();
   // Every group is read once per job while the groups kept for later files

@@ -48,7 +48,8 @@ struct JobLayout {
   std::int32_t allocBlockSize = 0;       // drAlBlkSiz
   int base = 0;                          // LBA of group 0
   int maxGroups = 0;                     // groups the disc has room for
-  // Volume byte after the last allocation block: no fork can reach past it.
+  // Volume byte after the last allocation block, when the master directory
+  // block counts them: no fork can reach past it.
   std::int64_t volumeEnd = INT64_MAX;
 };
 
