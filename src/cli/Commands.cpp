@@ -12,13 +12,32 @@
 
 namespace kestrow::cli {
 
+namespace {
+
+// "1959 bytes", "48.2 kB", "3.0 MB", "1.25 GB" (powers of ten).
+std::string FormatBytes(double bytes) {
+  char text[48];
+  if (bytes < 1e3) {
+    std::snprintf(text, sizeof text, "%.0f bytes", bytes);
+  } else if (bytes < 1e6) {
+    std::snprintf(text, sizeof text, "%.1f kB", bytes / 1e3);
+  } else if (bytes < 1e9) {
+    std::snprintf(text, sizeof text, "%.1f MB", bytes / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GB", bytes / 1e9);
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds) {
-  const double megabytes = static_cast<double>(bytesWritten) / 1e6;
+  const double bytes = static_cast<double>(bytesWritten);
   char text[160];
-  std::snprintf(text, sizeof text, "read %llu sectors in %llu READ CD commands, wrote %.1f MB in %.2f s (%.1f MB/s)",
+  std::snprintf(text, sizeof text, "read %llu sectors in %llu READ CD commands, wrote %s in %.2f s (%s/s)",
                 static_cast<unsigned long long>(stats.sectorsRead),
-                static_cast<unsigned long long>(stats.readCdCommands), megabytes, seconds,
-                seconds > 0 ? megabytes / seconds : 0.0);
+                static_cast<unsigned long long>(stats.readCdCommands), FormatBytes(bytes).c_str(), seconds,
+                FormatBytes(seconds > 0 ? bytes / seconds : 0.0).c_str());
   return text;
 }
 

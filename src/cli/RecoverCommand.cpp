@@ -42,6 +42,16 @@ class InterruptGuard {
 
 std::string Shown(const FileEntry& entry) { return Windows1252ToUtf8(entry.DisplayPath()); }
 
+// The path for a message on the terminal: a control character from the disc
+// (an escape sequence could rewrite the screen) is shown as '?'.
+std::string Printable(const FileEntry& entry) {
+  std::string text = Shown(entry);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') c = '?';
+  }
+  return text;
+}
+
 bool Matches(const std::vector<std::string>& patterns, const std::string& displayPath) {
   for (const std::string& pattern : patterns) {
     if (::fnmatch(pattern.c_str(), displayPath.c_str(), 0) == 0) return true;
@@ -103,10 +113,10 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
       if (outcome.Ended()) break;
       if (showProgress) {
         const std::size_t k = std::min(outcome.currentFile, chosen.size() - 1);
-        m_err << "\r\x1b[K[" << k + 1 << '/' << chosen.size() << "] " << Shown(chosen[k]) << "  ("
+        m_err << "\r\x1b[K[" << k + 1 << '/' << chosen.size() << "] " << Printable(chosen[k]) << "  ("
               << outcome.bytesWritten << " bytes written)" << std::flush;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     core.WaitForRecovery();
   }
@@ -123,14 +133,14 @@ int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<F
   m_out << "Recovered " << outcome.written << " of " << chosen.size() << " file(s) ("
         << outcome.bytesWritten << " bytes) into " << destination << '\n';
   for (std::size_t k = 0; k < outcome.unwritten.size(); ++k) {
-    m_err << "Not written: " << Shown(chosen[outcome.unwritten[k]]);
+    m_err << "Not written: " << Printable(chosen[outcome.unwritten[k]]);
     if (k < outcome.unwrittenReasons.size() && !outcome.unwrittenReasons[k].empty()) {
       m_err << " (" << outcome.unwrittenReasons[k] << ')';
     }
     m_err << '\n';
   }
   for (std::size_t i : outcome.incomplete) {
-    m_err << "Incomplete (some bytes are missing on the disc): " << Shown(chosen[i]) << '\n';
+    m_err << "Incomplete (some bytes are missing on the disc): " << Printable(chosen[i]) << '\n';
   }
   switch (outcome.state) {
     case RecoveryState::kStopped:
@@ -140,7 +150,7 @@ int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<F
       Fail(msg::kDumpFailed, "the volume area or its packed-data table could not be read");
       break;
     case RecoveryState::kFailedAtFile:
-      Fail(msg::kDumpFailed, "a sector holding " + Shown(chosen[outcome.failedFile]) +
+      Fail(msg::kDumpFailed, "a sector holding " + Printable(chosen[outcome.failedFile]) +
                                  " could not be read; nothing of it or of the files after it was written");
       break;
     default:
