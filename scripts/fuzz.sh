@@ -37,20 +37,37 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 artifacts="$dir/fuzz-artifacts"
-status=0
-for fuzzer in "${fuzzers[@]}"; do
-  seeds="$root/tests/fuzz/corpus/$fuzzer"
+# run_fuzzer NAME: one fuzzer for the set time; its output goes to a log
+# that is shown when it ends.
+run_fuzzer() {
+  local fuzzer=$1 seeds="$root/tests/fuzz/corpus/$1" dict="$root/tests/fuzz/dict/$1.dict"
   mkdir -p "$work/$fuzzer" "$artifacts/$fuzzer"
-  options=(-max_total_time="$seconds" -max_len="$(max_len "$fuzzer")" -timeout=20 -rss_limit_mb=2560
-           -print_final_stats=1 -artifact_prefix="$artifacts/$fuzzer/")
-  dict="$root/tests/fuzz/dict/$fuzzer.dict"
+  local options=(-max_total_time="$seconds" -max_len="$(max_len "$fuzzer")" -timeout=20 -rss_limit_mb=2560
+                 -print_final_stats=1 -artifact_prefix="$artifacts/$fuzzer/")
   [ -f "$dict" ] && options+=(-dict="$dict")
-  echo "fuzz.sh: $fuzzer for ${seconds}s"
-  if ! "$dir/tests/fuzz/$fuzzer" "${options[@]}" "$work/$fuzzer" "$seeds"; then
+  if "$dir/tests/fuzz/$fuzzer" "${options[@]}" "$work/$fuzzer" "$seeds" > "$work/$fuzzer.log" 2>&1; then
+    echo "fuzz.sh: $fuzzer: $(grep -E '^#[0-9]+.*(DONE|pulse|NEW|REDUCE)' "$work/$fuzzer.log" | tail -n 1)"
+  else
+    tail -n 60 "$work/$fuzzer.log" >&2
     echo "fuzz.sh: $fuzzer found a crash; the input is in $artifacts/$fuzzer/" >&2
-    status=1
+    return 1
+  fi
+}
+
+# As many fuzzers at a time as there are cores.
+status=0
+jobs=$(nproc)
+pids=()
+for fuzzer in "${fuzzers[@]}"; do
+  echo "fuzz.sh: $fuzzer for ${seconds}s"
+  run_fuzzer "$fuzzer" &
+  pids+=($!)
+  if [ ${#pids[@]} -ge "$jobs" ]; then
+    wait "${pids[0]}" || status=1
+    pids=("${pids[@]:1}")
   fi
 done
+for pid in "${pids[@]}"; do wait "$pid" || status=1; done
 
 ctest --test-dir "$dir" --output-on-failure -R 'fuzz\.regress' || status=1
 exit $status
