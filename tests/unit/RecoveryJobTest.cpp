@@ -215,7 +215,9 @@ TEST_P(RecoveryJobFaults, FailAtTheDamageAndKeepTheFilesBeforeIt) {
   // A bad sector in a group fails the first file that needs that group.
   const int badGroup = (static_cast<int>(bad) - loaded.base) / 248;
   const std::size_t saved = o.state == RecoveryState::kFailedAtFile ? loaded.FirstFileNeeding(badGroup) : 0;
-  if (o.state == RecoveryState::kFailedAtFile) EXPECT_EQ(o.failedFile, saved);
+  if (o.state == RecoveryState::kFailedAtFile) {
+    EXPECT_EQ(o.failedFile, saved);
+  }
   EXPECT_EQ(o.written, saved);
   for (std::size_t i = 0; i < loaded.files.size(); ++i) {
     const fs::path out = OutputPath(dest.path(), loaded.files[i]);
