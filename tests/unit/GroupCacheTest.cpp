@@ -97,5 +97,27 @@ TEST(GroupCache, AGroupNoLaterFileNeedsIsDropped) {
   EXPECT_EQ(cache.KeptBytes(), 0u);
 }
 
+// A dropped group's memory is handed out again for the next read, a few
+// buffers at most, and never as a kept group.
+TEST(GroupCache, DroppedGroupsLendTheirMemoryToLaterReads) {
+  GroupCache cache({{0, 5}, {6, 6}}, 1000);
+  std::vector<const std::uint8_t*> dropped;
+  for (int g = 0; g <= 5; ++g) {
+    GroupBuffer buffer(kGroup, static_cast<std::uint8_t>(g));
+    dropped.push_back(buffer.data());
+    cache.Return(g, std::move(buffer), 0);  // no later file needs groups 0..5
+  }
+  EXPECT_EQ(cache.KeptGroups(), 0u);
+  EXPECT_EQ(cache.KeptBytes(), 0u);
+  std::size_t lent = 0;
+  for (GroupBuffer spare = cache.TakeSpare(); spare.capacity() != 0; spare = cache.TakeSpare()) {
+    EXPECT_NE(std::find(dropped.begin(), dropped.end(), spare.data()), dropped.end());
+    ++lent;
+  }
+  EXPECT_GE(lent, 1u);
+  EXPECT_LE(lent, 4u);
+  EXPECT_FALSE(cache.Take(0).has_value());
+}
+
 }  // namespace
 }  // namespace kestrow

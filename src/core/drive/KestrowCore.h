@@ -155,7 +155,9 @@ class CKestrowCore {
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();
-  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names);
+  // `data` is the job's buffer for a file's bytes.
+  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names,
+                   std::vector<std::uint8_t>& data);
   // One READ CD of `count` sectors into `buffer` (count x 2352 bytes): the
   // number of leading sectors delivered whole (0 when the command failed).
   std::int32_t ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer);

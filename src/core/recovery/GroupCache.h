@@ -37,6 +37,10 @@ class GroupCache {
   // needs it and the budget allows, dropped otherwise.
   void Return(int group, GroupBuffer buffer, std::size_t fileIndex);
 
+  // A buffer to read a group into: the memory of a dropped group when there
+  // is one (so that it is not given back and faulted in again), else empty.
+  GroupBuffer TakeSpare();
+
   std::size_t KeptBytes() const { return m_keptBytes; }
   std::size_t KeptGroups() const { return m_kept.size(); }
 
@@ -48,12 +52,16 @@ class GroupCache {
     std::size_t nextUse = kNever;  // the next file that needs the group
   };
 
+  // Keeps the memory of a dropped group for TakeSpare, up to a few buffers.
+  void KeepSpare(GroupBuffer buffer);
+
   // The first file after `fileIndex` that needs `group`, or kNever.
   std::size_t NextUse(int group, std::size_t fileIndex) const;
 
   std::vector<GroupSpan> m_spans;
   std::vector<std::size_t> m_lastUse;  // by group: the last file that needs it, or kNever
   std::map<int, Kept> m_kept;
+  std::vector<GroupBuffer> m_spares;  // dropped groups' memory, a few at most
   std::size_t m_budget;
   std::size_t m_keptBytes = 0;
 };

@@ -141,6 +141,9 @@ std::uint32_t CKestrowCore::RunRecovery() {
   // fit in the budget; files are still handled one after another.
   GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout), kGroupCacheBudget);
   OutputNames names;  // keeps files whose names collide once sanitized apart
+  // A file's bytes, kept from file to file so that its memory is reused
+  // rather than given back and faulted in again for every file.
+  std::vector<std::uint8_t> data;
 
   for (std::size_t i = 0;; ++i) {
     if (i >= g_vecRecoverFiles.size()) {
@@ -161,7 +164,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
       m_strStatus = g_vecRecoverFiles[i].name;
       m_outcome.currentFile = i;
     }
-    if (!RecoverFile(i, layout, cache, names)) {
+    if (!RecoverFile(i, layout, cache, names, data)) {
       CloseDevice();
       UpdateOutcome([i](RecoveryOutcome& o) {
         o.state = RecoveryState::kFailedAtFile;
@@ -172,7 +175,8 @@ std::uint32_t CKestrowCore::RunRecovery() {
   }
 }
 
-bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names) {
+bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names,
+                               std::vector<std::uint8_t>& data) {
   const FileEntry entry = g_vecRecoverFiles[index];
   const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
   const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
@@ -183,9 +187,9 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
     });
     return true;
   }
-  std::vector<std::uint8_t> data;
   try {
-    data.assign(entry.dataLogicalLength, 0);
+    // What an earlier file left in the buffer is overwritten below.
+    data.resize(entry.dataLogicalLength);
   } catch (const std::bad_alloc&) {
     UpdateOutcome([index](RecoveryOutcome& o) {
       o.unwritten.push_back(index);
@@ -198,11 +202,19 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
   groups.reserve(static_cast<std::size_t>(span->last - span->first + 1));
   for (int g = span->first; g <= span->last; ++g) {
     std::optional<GroupBuffer> kept = cache.Take(g);
-    groups.push_back(kept ? std::move(*kept) : GroupBuffer{});
+    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
     if (!kept && !ReadSectorGroup(g, groups.back(), layout.base)) return false;
   }
-  const bool complete = kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
-                                              static_cast<std::uint32_t>(range.end), data);
+  const auto extract = [&] {
+    return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
+                                 static_cast<std::uint32_t>(range.end), data);
+  };
+  const bool complete = extract();
+  if (!complete) {
+    // The bytes no block supplied must be zeros, not an earlier file's.
+    std::fill(data.begin(), data.end(), std::uint8_t{0});
+    extract();
+  }
   const OutputResult result = WriteOutputFiles(entry, data, g_strDestFolder, &names);
   UpdateOutcome([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
