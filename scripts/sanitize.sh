@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:?usage: sanitize.sh address|thread}
 case "$kind" in
   address) dir="$root/build-asan" sanitize="address,undefined" filter="" ;;
-  thread) dir="$root/build-tsan" sanitize="thread" filter="*Recovery*" ;;
+  thread) dir="$root/build-tsan" sanitize="thread" filter="*Recovery*:*ReadOnce*" ;;
   *) echo "sanitize.sh: unknown kind '$kind' (address or thread)" >&2; exit 2 ;;
 esac
 cmake -S "$root" -B "$dir" -G Ninja -DKESTROW_GUI=OFF -DKESTROW_SANITIZE="$sanitize" \

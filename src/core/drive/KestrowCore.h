@@ -19,6 +19,7 @@
 
 #include "drive/Transport.h"
 #include "recovery/ExtractRange.h"
+#include "recovery/FileWriter.h"
 #include "recovery/RecoveryJob.h"
 #include "rawtools/PhysicalDump.h"
 #include "volume/FileEntry.h"
@@ -155,9 +156,13 @@ class CKestrowCore {
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();
-  // `data` is the job's buffer for a file's bytes.
-  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names,
-                   std::vector<std::uint8_t>& data);
+  // Reads and decodes file `index` and hands it to `writer`; false when a
+  // sector of its groups could not be read.
+  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer);
+  // Runs on the writer's thread: writes the file and counts how it went.
+  void WriteRecoveredFile(FileWriter::File& file, OutputNames& names);
+  // Counts file `index` as not written, after every file before it.
+  void MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer);
   // One READ CD of `count` sectors into `buffer` (count x 2352 bytes): the
   // number of leading sectors delivered whole (0 when the command failed).
   std::int32_t ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer);

@@ -3,12 +3,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <exception>
+#include <string>
+#include <utility>
 #include <limits>
 #include <new>
 #include <optional>
 
 #include "drive/KestrowCore.h"
 #include "recovery/DataLocation.h"
+#include "recovery/FileWriter.h"
 #include "recovery/GroupCache.h"
 #include "recovery/OutputFiles.h"
 #include "text/Messages.h"
@@ -138,15 +142,15 @@ std::uint32_t CKestrowCore::RunRecovery() {
   image.clear();
   image.shrink_to_fit();
   // Every group is read once per job while the groups kept for later files
-  // fit in the budget; files are still handled one after another.
+  // fit in the budget. Files are written in job order on a second thread
+  // while the next one is read and decoded.
   GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout), kGroupCacheBudget);
-  OutputNames names;  // keeps files whose names collide once sanitized apart
-  // A file's bytes, kept from file to file so that its memory is reused
-  // rather than given back and faulted in again for every file.
-  std::vector<std::uint8_t> data;
+  OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
+  FileWriter writer([this, &names](FileWriter::File& file) { WriteRecoveredFile(file, names); });
 
   for (std::size_t i = 0;; ++i) {
     if (i >= g_vecRecoverFiles.size()) {
+      writer.Drain();
       CloseDevice();
       std::lock_guard<std::mutex> lock(m_statusLock);
       m_outcome.state = RecoveryState::kFinished;
@@ -154,6 +158,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
       return m_outcome.written;
     }
     if (m_bStopRequest) {
+      writer.Drain();  // the file in hand is saved
       CloseDevice();
       UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kStopped; });
       m_bStopRequest = false;  // the acknowledgement, once nothing else is left to do
@@ -164,7 +169,8 @@ std::uint32_t CKestrowCore::RunRecovery() {
       m_strStatus = g_vecRecoverFiles[i].name;
       m_outcome.currentFile = i;
     }
-    if (!RecoverFile(i, layout, cache, names, data)) {
+    if (!RecoverFile(i, layout, cache, writer)) {
+      writer.Drain();  // the files before this one are saved
       CloseDevice();
       UpdateOutcome([i](RecoveryOutcome& o) {
         o.state = RecoveryState::kFailedAtFile;
@@ -175,26 +181,35 @@ std::uint32_t CKestrowCore::RunRecovery() {
   }
 }
 
-bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, OutputNames& names,
-                               std::vector<std::uint8_t>& data) {
-  const FileEntry entry = g_vecRecoverFiles[index];
+void CKestrowCore::MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer) {
+  writer.Drain();  // the files before this one are counted first
+  UpdateOutcome([&](RecoveryOutcome& o) {
+    o.unwritten.push_back(index);
+    o.unwrittenReasons.push_back(std::move(reason));
+  });
+}
+
+bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer) {
+  FileWriter::File file;
+  file.index = index;
+  file.entry = g_vecRecoverFiles[index];
+  const FileEntry& entry = file.entry;
   const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
   const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
   if (!span) {
-    UpdateOutcome([index](RecoveryOutcome& o) {
-      o.unwritten.push_back(index);
-      o.unwrittenReasons.emplace_back("the catalogue places its data outside the volume or the packed data");
-    });
+    MarkUnwritten(index, "the catalogue places its data outside the volume or the packed data", writer);
     return true;
   }
+  if (entry.dataLogicalLength > FileWriter::kLargeFile) {
+    // A large file is not held beside another one.
+    writer.Drain();
+  } else {
+    file.data = writer.TakeBuffer();  // what an earlier file left there is overwritten below
+  }
   try {
-    // What an earlier file left in the buffer is overwritten below.
-    data.resize(entry.dataLogicalLength);
+    file.data.resize(entry.dataLogicalLength);
   } catch (const std::bad_alloc&) {
-    UpdateOutcome([index](RecoveryOutcome& o) {
-      o.unwritten.push_back(index);
-      o.unwrittenReasons.emplace_back("not enough memory to hold it");
-    });
+    MarkUnwritten(index, "not enough memory to hold it", writer);
     return true;
   }
   // All of the file's groups are in hand before anything of it is written.
@@ -207,29 +222,39 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
   }
   const auto extract = [&] {
     return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
-                                 static_cast<std::uint32_t>(range.end), data);
+                                 static_cast<std::uint32_t>(range.end), file.data);
   };
-  const bool complete = extract();
-  if (!complete) {
+  file.complete = extract();
+  if (!file.complete) {
     // The bytes no block supplied must be zeros, not an earlier file's.
-    std::fill(data.begin(), data.end(), std::uint8_t{0});
+    std::fill(file.data.begin(), file.data.end(), std::uint8_t{0});
     extract();
   }
-  const OutputResult result = WriteOutputFiles(entry, data, g_strDestFolder, &names);
-  UpdateOutcome([&](RecoveryOutcome& o) {
-    if (result.dataWritten) {
-      ++o.written;
-      o.bytesWritten += data.size();
-      if (!complete) o.incomplete.push_back(index);
-    } else {
-      o.unwritten.push_back(index);
-      o.unwrittenReasons.push_back(result.error);
-    }
-  });
   for (int g = span->first; g <= span->last; ++g) {
     cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), index);
   }
+  writer.Submit(std::move(file));
   return true;
+}
+
+void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputNames& names) {
+  OutputResult result;
+  try {
+    result = WriteOutputFiles(file.entry, file.data, g_strDestFolder, &names);
+  } catch (const std::exception& e) {  // out of memory for a path, or the like
+    result.dataWritten = false;
+    result.error = e.what();
+  }
+  UpdateOutcome([&](RecoveryOutcome& o) {
+    if (result.dataWritten) {
+      ++o.written;
+      o.bytesWritten += file.data.size();
+      if (!file.complete) o.incomplete.push_back(file.index);
+    } else {
+      o.unwritten.push_back(file.index);
+      o.unwrittenReasons.push_back(result.error);
+    }
+  });
 }
 
 }  // namespace kestrow

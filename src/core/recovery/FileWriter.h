@@ -1,0 +1,65 @@
+// Writes a recovery job's files on a thread of its own, one at a time and in
+// the order they were handed over, so that the worker reads and decodes the
+// next file while the last one goes to disk.
+//
+// Only two files' bytes are ever in memory: the one being written and the one
+// the worker is filling. The buffer of a written file comes back for the next
+// file, unless it is large, when it is let go.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "volume/FileEntry.h"
+
+namespace kestrow {
+
+class FileWriter {
+ public:
+  struct File {
+    std::size_t index = 0;  // in the job
+    FileEntry entry;
+    std::vector<std::uint8_t> data;
+    bool complete = true;  // every byte came from a block on the disc
+  };
+
+  // Files of more bytes than this are not handed over while another is being
+  // written, and their buffers are not kept for the next file.
+  static constexpr std::size_t kLargeFile = std::size_t{16} * 1024 * 1024;
+
+  // `write` runs on the writer's thread, once per file, in order.
+  explicit FileWriter(std::function<void(File&)> write);
+  // Writes what was handed over, then ends the thread.
+  ~FileWriter();
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // Waits until the file handed over before is written, then hands this one over.
+  void Submit(File file);
+  // Waits until every file handed over is written.
+  void Drain();
+  // The buffer of the last file written, to fill with the next one; empty
+  // when there is none.
+  std::vector<std::uint8_t> TakeBuffer();
+
+ private:
+  void Run();
+  bool Idle() const { return !m_waiting && !m_busy; }
+
+  std::function<void(File&)> m_write;
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::optional<File> m_waiting;      // handed over, not yet taken up
+  bool m_busy = false;                // a file is being written
+  bool m_quit = false;
+  std::vector<std::uint8_t> m_spare;  // a written file's buffer
+  std::thread m_thread;               // last: starts once the members above exist
+};
+
+}  // namespace kestrow
