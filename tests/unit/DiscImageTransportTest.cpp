@@ -268,6 +268,25 @@ TEST(DiscImageTransport, FileThatShrankFailsTheLostSectors) {
   EXPECT_TRUE(ReadSector(t, 4).empty());
 }
 
+// Several sectors of a raw image come in one read; one cut off fails the
+// whole command, as it fails on its own.
+TEST(DiscImageTransport, RawImageThatShrankFailsRunsThatReachTheCut) {
+  ImageFolder folder;
+  const Bytes raw = RawImage(UserData(kSectors));
+  const std::string bin = folder.Write("disc.bin", raw);
+  DiscImageTransport t(bin);
+  ASSERT_TRUE(t.Open());
+  fs::resize_file(bin, 3 * kRaw + 100);
+  Bytes three(3 * kRaw);
+  CommandResult r = t.Execute(scsi::BuildReadCd12(0, 3), three, scsi::kTimeoutSeconds);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(three, RawSectors(raw, 0, 3));
+  r = t.Execute(scsi::BuildReadCd12(1, 3), three, scsi::kTimeoutSeconds);
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(r.transferred, 0u);
+  EXPECT_TRUE(ReadSector(t, 3).empty());
+}
+
 TEST(DiscImageTransport, ReopenSeesTheFileAnew) {
   ImageFolder folder;
   const std::string iso = folder.Write("disc.iso", UserData(kSectors));

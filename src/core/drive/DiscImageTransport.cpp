@@ -116,4 +116,16 @@ bool DiscImageTransport::ReadSector(std::uint32_t lba, std::span<std::uint8_t> r
   return true;
 }
 
+bool DiscImageTransport::ReadSectors(std::uint32_t lba, std::uint32_t count, std::span<std::uint8_t> raw) {
+  const std::uint64_t bytes = std::uint64_t{count} * format::kRawSectorSize;
+  const std::uint64_t offset = std::uint64_t{lba} * m_sectorSize;
+  const bool oneRead = m_data.IsOpen() && m_sectorSize == format::kRawSectorSize && count > 1 &&
+                       std::uint64_t{lba} + count <= m_sectorCount && raw.size() >= bytes &&
+                       (!m_hasMap || m_map.IsFinished(offset, bytes));
+  // A read that fails (the image cut short meanwhile) is left to the
+  // sector-by-sector path, which fails at the same sector as before.
+  if (oneRead && m_data.ReadAt(offset, raw.first(static_cast<std::size_t>(bytes)))) return true;
+  return EmulatedDrive::ReadSectors(lba, count, raw);
+}
+
 }  // namespace kestrow

@@ -51,6 +51,8 @@ class DiscImageTransport : public EmulatedDrive {
  protected:
   std::uint32_t SectorCount() const override { return m_sectorCount; }
   bool ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) override;
+  // A raw image's sectors in one read where the map (if any) marks them all finished.
+  bool ReadSectors(std::uint32_t lba, std::uint32_t count, std::span<std::uint8_t> raw) override;
 
  private:
   bool OpenImage();

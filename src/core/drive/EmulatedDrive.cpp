@@ -49,12 +49,20 @@ CommandResult EmulatedDrive::ReadCd(std::span<const std::uint8_t> cdb,
   }
   const std::uint64_t end = static_cast<std::uint64_t>(lba) + count;
   if (end > SectorCount()) return Fail(kLbaOutOfRange);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    auto raw = dataIn.subspan(static_cast<std::size_t>(i) * format::kRawSectorSize,
-                              format::kRawSectorSize);
-    if (!ReadSector(lba + i, raw)) return Fail(kUnrecoveredRead);
+  if (!ReadSectors(lba, count, dataIn.first(static_cast<std::size_t>(count) * format::kRawSectorSize))) {
+    return Fail(kUnrecoveredRead);
   }
   return CommandResult{true, static_cast<std::uint32_t>(count * format::kRawSectorSize), {}};
+}
+
+bool EmulatedDrive::ReadSectors(std::uint32_t lba, std::uint32_t count, std::span<std::uint8_t> raw) {
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (!ReadSector(lba + i, raw.subspan(static_cast<std::size_t>(i) * format::kRawSectorSize,
+                                         format::kRawSectorSize))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace kestrow

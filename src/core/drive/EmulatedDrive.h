@@ -24,6 +24,10 @@ class EmulatedDrive : public Transport {
   // Fills `raw` (2352 bytes) with sector `lba`; false when it cannot be read.
   // Only called for lba < SectorCount().
   virtual bool ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) = 0;
+  // Fills `raw` (count x 2352 bytes) with sectors lba..lba+count-1; false
+  // when any of them cannot be read. Only called for a range inside the disc.
+  // One ReadSector per sector unless a subclass can do better.
+  virtual bool ReadSectors(std::uint32_t lba, std::uint32_t count, std::span<std::uint8_t> raw);
 
  private:
   CommandResult ReadCapacity(std::span<std::uint8_t> dataIn) const;
