@@ -67,7 +67,7 @@ TEST(WriteOutputFiles, DataAndHiddenCompanionUnderTheCataloguePath) {
 
 TEST(WriteOutputFiles, EmptyPathWritesIntoTheDestinationAndEmptyForkGivesEmptyFile) {
   TempDir dir;
-  const OutputResult r = WriteOutputFiles(Entry("", "Loose"), {}, dir.Destination());
+  const OutputResult r = WriteOutputFiles(Entry("", "Loose"), std::vector<std::uint8_t>{}, dir.Destination());
   EXPECT_TRUE(r.dataWritten);
   EXPECT_TRUE(fs::exists(dir.path() / "Loose"));
   EXPECT_EQ(fs::file_size(dir.path() / "Loose"), 0u);

@@ -55,7 +55,7 @@ const std::uint8_t* BlockContents(const GroupBuffer& group, const BlockEntry& bl
 }  // namespace
 
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
-                  std::vector<std::uint8_t>& out) {
+                  std::span<std::uint8_t> out) {
   const std::int64_t first = start;
   const std::int64_t last = end;
   const std::int64_t outSize = static_cast<std::int64_t>(out.size());

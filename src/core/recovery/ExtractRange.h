@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace kestrow {
@@ -15,6 +16,6 @@ using GroupBuffer = std::vector<std::uint8_t>;
 // supplied by a block; bytes that no block supplies stay as they were.
 // A table entry that points outside its group buffer yields nothing.
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
-                  std::vector<std::uint8_t>& out);
+                  std::span<std::uint8_t> out);
 
 }  // namespace kestrow

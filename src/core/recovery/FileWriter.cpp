@@ -50,7 +50,7 @@ void FileWriter::Run() {
     {
       std::lock_guard<std::mutex> lock(m_lock);
       m_busy = false;
-      if (file.data.capacity() <= kLargeFile) m_spare = std::move(file.data);
+      m_spare = std::move(file.data);
     }
     m_changed.notify_all();
   }

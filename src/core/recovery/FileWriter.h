@@ -2,9 +2,10 @@
 // the order they were handed over, so that the worker reads and decodes the
 // next file while the last one goes to disk.
 //
-// Only two files' bytes are ever in memory: the one being written and the one
-// the worker is filling. The buffer of a written file comes back for the next
-// file, unless it is large, when it is let go.
+// Two buffers go round: the one being written and the one the worker fills.
+// The buffer of a written file comes back for the next file, so its memory is
+// not given back and faulted in again. A large file is only decoded while no
+// other file is held, so at most one buffer is ever larger than kLargeFile.
 #pragma once
 
 #include <condition_variable>
@@ -25,12 +26,12 @@ class FileWriter {
   struct File {
     std::size_t index = 0;  // in the job
     FileEntry entry;
-    std::vector<std::uint8_t> data;
+    std::vector<std::uint8_t> data;  // the file's bytes are its first `length`
+    std::size_t length = 0;
     bool complete = true;  // every byte came from a block on the disc
   };
 
-  // Files of more bytes than this are not handed over while another is being
-  // written, and their buffers are not kept for the next file.
+  // A file of more bytes than this is decoded only once the writer is idle.
   static constexpr std::size_t kLargeFile = std::size_t{16} * 1024 * 1024;
 
   // `write` runs on the writer's thread, once per file, in order.

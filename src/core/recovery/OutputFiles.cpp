@@ -107,7 +107,7 @@ std::array<std::uint8_t, kCompanionSize> MakeAppleDoubleHeader(const FileEntry& 
   return header;
 }
 
-OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
+OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8_t> data,
                               const std::string& destFolder, OutputNames* names) {
   std::string dataPath = destFolder;
   std::string companionPath = destFolder;

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,12 @@ struct OutputResult {
 // failed). A data file that cannot be written in full is removed again.
 // `destFolder` ends with a path separator. With `names`, a name another file
 // of the same job has already used gets a number (see OutputNames).
-OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
+OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8_t> data,
                               const std::string& destFolder, OutputNames* names = nullptr);
+inline OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
+                                     const std::string& destFolder, OutputNames* names = nullptr) {
+  return WriteOutputFiles(entry, std::span<const std::uint8_t>(data), destFolder, names);
+}
 
 // The platform's path separator ('\\' on Windows, '/' elsewhere).
 char PathSeparator();

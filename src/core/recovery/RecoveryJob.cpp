@@ -9,6 +9,7 @@
 #include <limits>
 #include <new>
 #include <optional>
+#include <span>
 
 #include "drive/KestrowCore.h"
 #include "recovery/DataLocation.h"
@@ -200,14 +201,16 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
     MarkUnwritten(index, "the catalogue places its data outside the volume or the packed data", writer);
     return true;
   }
-  if (entry.dataLogicalLength > FileWriter::kLargeFile) {
-    // A large file is not held beside another one.
-    writer.Drain();
-  } else {
-    file.data = writer.TakeBuffer();  // what an earlier file left there is overwritten below
-  }
+  // A large file is not held beside another one.
+  if (entry.dataLogicalLength > FileWriter::kLargeFile) writer.Drain();
+  file.data = writer.TakeBuffer();  // what an earlier file left there is overwritten below
+  file.length = entry.dataLogicalLength;
   try {
-    file.data.resize(entry.dataLogicalLength);
+    if (file.length > file.data.capacity()) {
+      file.data = std::vector<std::uint8_t>();  // nothing to copy over
+      file.data.reserve(file.length);
+    }
+    if (file.data.size() < file.length) file.data.resize(file.length);
   } catch (const std::bad_alloc&) {
     MarkUnwritten(index, "not enough memory to hold it", writer);
     return true;
@@ -220,14 +223,15 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
     groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
     if (!kept && !ReadSectorGroup(g, groups.back(), layout.base)) return false;
   }
+  const std::span<std::uint8_t> bytes(file.data.data(), file.length);
   const auto extract = [&] {
     return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
-                                 static_cast<std::uint32_t>(range.end), file.data);
+                                 static_cast<std::uint32_t>(range.end), bytes);
   };
   file.complete = extract();
   if (!file.complete) {
     // The bytes no block supplied must be zeros, not an earlier file's.
-    std::fill(file.data.begin(), file.data.end(), std::uint8_t{0});
+    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
     extract();
   }
   for (int g = span->first; g <= span->last; ++g) {
@@ -240,7 +244,8 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
 void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputNames& names) {
   OutputResult result;
   try {
-    result = WriteOutputFiles(file.entry, file.data, g_strDestFolder, &names);
+    result = WriteOutputFiles(file.entry, std::span<const std::uint8_t>(file.data.data(), file.length),
+                              g_strDestFolder, &names);
   } catch (const std::exception& e) {  // out of memory for a path, or the like
     result.dataWritten = false;
     result.error = e.what();
@@ -248,7 +253,7 @@ void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputNames& names
   UpdateOutcome([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
       ++o.written;
-      o.bytesWritten += file.data.size();
+      o.bytesWritten += file.length;
       if (!file.complete) o.incomplete.push_back(file.index);
     } else {
       o.unwritten.push_back(file.index);

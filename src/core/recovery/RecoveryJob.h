@@ -54,7 +54,9 @@ struct JobLayout {
 };
 
 // The most bytes of sector groups a job keeps for its later files.
-inline constexpr std::size_t kGroupCacheBudget = std::size_t{64} * 1024 * 1024;
+// With the buffer of the file being written (16 MiB at most while another
+// file is held) it stays within 64 MiB.
+inline constexpr std::size_t kGroupCacheBudget = std::size_t{48} * 1024 * 1024;
 
 // The worker thread's routine: returns the number of data files written, or
 // 0xFFFFFFFF when the job could not begin.
