@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# Every benchmark, with the ratios measured side by side in this run:
+#   1. LZS decoding and the 100,000-file catalogue (Google Benchmark);
+#   2. a ~600 MB disc image built from this machine's documentation and
+#      shared libraries (hfsutils into a 640 MiB volume, then mkdisc), and
+#      `kestrow recover --all` on it against `cat` of the image plus `cp -r`
+#      of the recovered tree, and against hfsutils copying the same files out
+#      of the unpacked volume; the peak memory of the recovery;
+#   3. READ CD commands, sectors read and simulated drive time of a full
+#      recovery and a full dump, against streaming the needed sectors once.
+#
+#   bench/run.sh                 everything (about 10 minutes on 2 cores)
+#   KESTROW_BENCH_MB=100 bench/run.sh   a smaller disc
+#   KESTROW_BENCH_RUNS=5 bench/run.sh   best of 5 timed runs instead of 3
+#
+# Work files go to build-bench/work (the disc is kept and reused while the
+# file list it came from is unchanged). The timed copies are written to
+# /dev/shm when it has room, so that what is measured is the programs' work
+# and not the file system's moods (ext4 creates files slowly for a while
+# after many were deleted); KESTROW_BENCH_OUT=folder chooses another place.
+# Nothing here is a pass/fail test: the figures are for people to read.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build="$root/build-bench"
+work="$build/work"
+content_mb=${KESTROW_BENCH_MB:-560}
+runs=${KESTROW_BENCH_RUNS:-3}
+
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROW_BENCH=ON -DKESTROW_GUI=OFF \
+  -DKESTROW_TESTS=OFF >/dev/null
+ninja -C "$build" kestrow mkdisc kestrow_bench_kernels kestrow_bench_drive kestrow_peak_memory >/dev/null
+kestrow="$build/src/cli/kestrow"
+mkdir -p "$work/home"
+export HOME="$work/home"  # hfsutils keeps its current volume here
+
+echo "== Kernels"
+[ -n "${KESTROW_BENCH_SKIP_KERNELS:-}" ] || "$build/bench/kestrow_bench_kernels" --benchmark_min_time=0.5
+
+# --- The disc ---------------------------------------------------------------
+
+# The source files: documentation first, then shared libraries, in name
+# order, until `content_mb` megabytes.
+list_sources() {
+  {
+    find /usr/share/doc -type f -printf '%s\t%p\n' 2>/dev/null | sort -t $'\t' -k2
+    find /usr/lib/x86_64-linux-gnu /usr/lib -maxdepth 1 -type f -name '*.so*' -printf '%s\t%p\n' 2>/dev/null |
+      sort -t $'\t' -k2
+  } | awk -F '\t' -v cap=$((content_mb * 1000000)) '$1 > 0 && total + $1 <= cap { total += $1; print $2 }'
+}
+
+# An HFS name: at most 31 bytes of letters, digits and . + - (the rest
+# becomes -; hcopy would turn _ into a space), made unique in its folder,
+# ignoring case as HFS does, with a ~N suffix. The name is left in REPLY (a
+# subshell would forget the names taken).
+declare -A taken
+mac_name() {  # mac_name FOLDER-KEY NAME
+  local name=${2//[^A-Za-z0-9.+-]/-}
+  name=${name:0:31}
+  local candidate=$name n=1
+  while [ -n "${taken["$1/${candidate,,}"]+x}" ]; do
+    n=$((n + 1))
+    candidate="${name:0:$((31 - ${#n} - 1))}~$n"
+  done
+  taken["$1/${candidate,,}"]=1
+  REPLY=$candidate
+}
+
+# A staging tree of symbolic links under HFS names: one folder per source
+# folder (its path flattened), holding only files, under "doc" and "lib".
+stage() {
+  local stage_dir=$1
+  rm -rf "$stage_dir"
+  local -A folder_of
+  local source dir top key folder
+  while IFS= read -r source; do
+    dir=$(dirname "$source")
+    if [ -z "${folder_of[$dir]+x}" ]; then
+      case $dir in /usr/share/doc*) top=doc; key=${dir#/usr/share/doc} ;; *) top=lib; key=${dir#/usr/} ;; esac
+      key=${key#/}
+      mac_name "$top" "${key:-top}"
+      folder_of[$dir]="$top/$REPLY"
+      mkdir -p "$stage_dir/${folder_of[$dir]}"
+    fi
+    folder=${folder_of[$dir]}
+    mac_name "$folder" "${source##*/}"
+    ln -s "$source" "$stage_dir/$folder/$REPLY"
+  done
+}
+
+make_disc() {
+  local stage_dir="$work/stage" volume="$work/bench.hfs"
+  echo "   staging the files under HFS names"
+  stage "$stage_dir" < "$work/sources.txt"
+  echo "   copying them into a 640 MiB HFS volume with hfsutils"
+  rm -f "$volume"
+  truncate -s 640M "$volume"
+  hformat -l "Bench" "$volume" >/dev/null
+  hmount "$volume" >/dev/null
+  local folder files
+  for folder in "$stage_dir"/*/; do hmkdir ":$(basename "$folder")"; done
+  while IFS= read -r -d '' folder; do
+    local mac=":${folder#"$stage_dir"/}"
+    mac=${mac//\//:}
+    hmkdir "$mac"
+    mapfile -d '' files < <(find "$folder" -maxdepth 1 -type l -print0 | sort -z)
+    [ ${#files[@]} -eq 0 ] || hcopy -r "${files[@]}" "$mac:"
+  done < <(find "$stage_dir" -mindepth 2 -maxdepth 2 -type d -print0 | sort -z)
+  humount >/dev/null
+  echo "   packing the volume with mkdisc"
+  "$build/tools/mkdisc/mkdisc" "$volume" "$work/bench.bin"
+}
+
+echo
+echo "== Building the benchmark disc from ${content_mb} MB of this machine's files"
+list_sources > "$work/sources.new"
+if [ -f "$work/bench.bin" ] && cmp -s "$work/sources.new" "$work/sources.txt"; then
+  echo "   (reusing $work/bench.bin)"
+else
+  mv "$work/sources.new" "$work/sources.txt"
+  make_disc
+fi
+rm -f "$work/sources.new"
+disc="$work/bench.bin"
+files=$(wc -l < "$work/sources.txt")
+content=$(tr '\n' '\0' < "$work/sources.txt" | du -cbL --files0-from=- | tail -1 | cut -f1)
+listed=$("$kestrow" list "$disc" | wc -l)
+echo "   $files files, $((content / 1000000)) MB; disc image $(($(stat -c %s "$disc") / 1000000)) MB"
+[ "$listed" -eq "$files" ] || echo "   WARNING: the disc lists $listed files, not $files"
+
+# --- Whole runs on the image in page cache ----------------------------------
+
+# Arithmetic on decimal figures: calc EXPRESSION prints its value, below A B
+# succeeds when A < B.
+calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
+below() { awk "BEGIN { exit !($1 < $2) }"; }
+
+# best_of CLEAN-FOLDER COMMAND...: the least wall time of `runs` runs, in
+# seconds; CLEAN-FOLDER is removed before each run, outside the timing.
+best_of() {
+  local clean=$1 best="" t0 t1 elapsed
+  shift
+  for _ in $(seq "$runs"); do
+    rm -rf "$clean"
+    sync
+    t0=$(date +%s.%N)
+    "$@" >/dev/null
+    t1=$(date +%s.%N)
+    elapsed=$(calc "$t1 - $t0")
+    if [ -z "$best" ] || below "$elapsed" "$best"; then best=$elapsed; fi
+  done
+  printf '%.3f' "$best"
+}
+
+recover() { "$kestrow" recover "$disc" -o "$out_root/out" --all; }
+copy_tree() { cp -r "$out_root/out" "$out_root/copy"; }
+hfs_extract() {  # every file of the unpacked volume, folder by folder
+  mkdir -p "$out_root/hfs-out"
+  hmount "$work/bench.hfs" >/dev/null
+  local top sub
+  for top in $(hls -1 :); do
+    for sub in $(hls -1 ":$top"); do
+      mkdir -p "$out_root/hfs-out/$top/$sub"
+      hcopy -r ":$top:$sub:*" "$out_root/hfs-out/$top/$sub/"
+    done
+  done
+  humount >/dev/null
+}
+# The data forks' bytes, folder by folder and file by file in name order.
+digest() { (cd "$1" && find . -type f ! -name '._*' -print0 | LC_ALL=C sort -z | xargs -0 cat | md5sum); }
+
+# Where the timed runs write: memory when there is room for three trees.
+out_root=${KESTROW_BENCH_OUT:-}
+if [ -z "$out_root" ]; then
+  out_root="$work"
+  shm_free_kb=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
+  if [ -n "$shm_free_kb" ] && [ "$shm_free_kb" -gt $(((3 * content + 500000000) / 1024)) ]; then
+    out_root=/dev/shm/kestrow-bench
+  fi
+fi
+mkdir -p "$out_root"
+trap 'rm -rf "$out_root/out" "$out_root/copy" "$out_root/hfs-out"; rmdir "$out_root" 2>/dev/null || true' EXIT
+
+echo
+echo "== kestrow recover --all on the disc image (in page cache) into $out_root, best of $runs"
+cat "$disc" > /dev/null  # into the page cache
+t_cat=$(best_of /nonexistent cat "$disc")
+t_hfs=$(best_of "$out_root/hfs-out" hfs_extract)
+t_recover=$(best_of "$out_root/out" recover)
+t_copy=$(best_of "$out_root/copy" copy_tree)
+printf '   cat of the image            %8.3f s\n' "$t_cat"
+printf '   cp -r of the recovered tree %8.3f s\n' "$t_copy"
+printf '   kestrow recover --all       %8.3f s  = x%.2f of cat + cp -r (target <= x1.5: %s)\n' "$t_recover" \
+  "$(calc "$t_recover / ($t_cat + $t_copy)")" \
+  "$(below "$(calc "1.5 * ($t_cat + $t_copy)")" "$t_recover" && echo NOT met || echo met)"
+printf '   hfsutils hcopy, unpacked    %8.3f s  (kestrow recover takes x%.2f of its time)\n' "$t_hfs" \
+  "$(calc "$t_recover / $t_hfs")"
+if [ "$(digest "$out_root/out/Bench")" = "$(digest "$out_root/hfs-out")" ]; then
+  echo "   the recovered data forks hold the same bytes as hfsutils' copies"
+else
+  echo "   WARNING: the recovered data forks differ from hfsutils' copies"
+fi
+
+echo
+echo "== Peak memory of kestrow recover --all"
+rm -rf "$out_root/out"
+peak_kb=$("$build/bench/kestrow_peak_memory" "$kestrow" recover "$disc" -o "$out_root/out" --all 2>&1 >/dev/null |
+  sed -n 's/^peak resident memory: \([0-9]*\) kB$/\1/p')
+area=$("$kestrow" info "$disc" | sed -n 's/^Volume area: *\([0-9]*\) bytes$/\1/p')
+largest=$(find "$out_root/out" -type f -printf '%s\n' | sort -n | tail -1)
+allowed=$((area + largest + 64 * 1024 * 1024))
+printf '   peak %d MB; volume area %d MB + largest file %d MB + 64 MB = %d MB (target: %s)\n' \
+  $((peak_kb / 1024)) $((area / 1048576)) $((largest / 1048576)) $((allowed / 1048576)) \
+  "$([ $((peak_kb * 1024)) -le "$allowed" ] && echo met || echo NOT met)"
+rm -rf "$out_root/out" "$out_root/copy" "$out_root/hfs-out"
+
+echo
+echo "== Drive commands and simulated drive time"
+"$build/bench/kestrow_bench_drive" "$disc" "$work/drive" ${KESTROW_BENCH_NO_SIMPLE:+--no-simple}
