@@ -4,8 +4,9 @@
 // - even: the rest is a stream, decoded into an 8,192-byte block. The stream
 //   and the block sit in heap buffers of exactly their size, so that a read
 //   or write past either is caught. The decoder produces at most 8,192
-//   bytes, leaves the block after them untouched, and gives the same bytes
-//   for the same stream when decoded again;
+//   bytes, leaves the block after them untouched, gives the same bytes for
+//   the same stream when decoded again, and the same bytes as the plain
+//   bit-by-bit decoder;
 // - odd: the rest (up to 8,192 bytes) is a block, encoded by mkdisc and
 //   decoded again; the result must be the block itself.
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "FuzzSupport.h"
 #include "LzsEncoder.h"
+#include "LzsReference.h"
 #include "recovery/Lzs.h"
 #include "volume/PackedFormat.h"
 
@@ -45,6 +47,10 @@ void DecodeArbitrary(const std::uint8_t* data, std::size_t size) {
   Require(LzsDecompress(stream.get(), static_cast<int>(size), again.get()) == produced &&
               std::equal(block.get(), block.get() + kBlock, again.get()),
           "decoding is deterministic");
+  auto plain = Untouched();
+  Require(reference::LzsDecompress(stream.get(), static_cast<int>(size), plain.get()) == produced &&
+              std::equal(block.get(), block.get() + kBlock, plain.get()),
+          "the decoder gives what the bit-by-bit decoder gives");
 }
 
 void RoundTrip(const std::uint8_t* data, std::size_t size) {
