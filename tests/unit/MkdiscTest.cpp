@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "TestDisc.h"
 #include "DiscBuilder.h"
 #include "recovery/DataLocation.h"
 #include "recovery/Lzs.h"
@@ -25,34 +25,6 @@ constexpr std::size_t kRaw = 2352;
 constexpr std::size_t kUser = 2048;
 constexpr std::size_t kBlock = 8192;
 constexpr std::size_t kGroupBuffer = 247 * 2048;
-
-// An HFS-like volume: "BD" at 1024, drAlBlkSiz 512, drAlBlSt 19, a catalogue
-// of `catalogBlocks` allocation blocks from block 4. Its 8 KiB blocks are in
-// turn text-like, random and nearly empty, so some compress and some do not.
-Bytes MakeVolume(std::size_t bytes, std::uint32_t catalogBlocks) {
-  Bytes volume(bytes, 0);
-  std::mt19937 rng(42);
-  const std::string text = "Dear Grandma, the apple pie recipe is in the Baking folder. ";
-  for (std::size_t i = 0; i < bytes; ++i) {
-    switch (i / kBlock % 3) {
-      case 0: volume[i] = static_cast<std::uint8_t>(text[(i + i / 977) % text.size()]); break;
-      case 1: volume[i] = static_cast<std::uint8_t>(rng()); break;
-      default: volume[i] = i % 1000 == 0 ? 0x5A : 0; break;
-    }
-  }
-  std::uint8_t* mdb = volume.data() + 1024;
-  mdb[0] = 'B';
-  mdb[1] = 'D';
-  PutBe32(mdb + 20, 512);  // drAlBlkSiz
-  PutBe16(mdb + 28, 19);   // drAlBlSt
-  PutBe16(mdb + 150, 1);   // drCTExtRec: (1, 3), (4, catalogBlocks - 3), (0, 0)
-  PutBe16(mdb + 152, 3);
-  PutBe16(mdb + 154, 4);
-  PutBe16(mdb + 156, catalogBlocks - 3);
-  PutBe16(mdb + 158, 0);
-  PutBe16(mdb + 160, 0);
-  return volume;
-}
 
 std::size_t CatalogEnd(std::uint32_t catalogBlocks) { return 9728 + (1 + catalogBlocks) * std::size_t{512}; }
 
@@ -191,7 +163,7 @@ TEST(Mkdisc, DiscsReadBackAsTheVolume) {
   };
   for (const LayoutCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const Bytes volume = MakeVolume(c.volumeBytes, c.catalogBlocks);
+    const Bytes volume = test::MakePackableVolume(c.volumeBytes, c.catalogBlocks);
     Bytes disc;
     DiscLayout layout;
     std::string error;
@@ -235,7 +207,7 @@ TEST(Mkdisc, RefusesVolumesAndOptionsItCannotPack) {
   };
   for (const RefusalCase& c : cases) {
     SCOPED_TRACE(c.name);
-    Bytes volume = MakeVolume(std::max<std::size_t>(c.volumeBytes, 20 * kBlock), 20);
+    Bytes volume = test::MakePackableVolume(std::max<std::size_t>(c.volumeBytes, 20 * kBlock), 20);
     if (c.at != none) std::copy(c.patch.begin(), c.patch.end(), volume.begin() + static_cast<std::ptrdiff_t>(c.at));
     volume.resize(c.volumeBytes);
     Bytes disc;

@@ -18,6 +18,7 @@
 #include "DiscBuilder.h"
 #include "SingleSectorReference.h"
 #include "TempDir.h"
+#include "TestDisc.h"
 #include "drive/FaultInjectingTransport.h"
 #include "drive/KestrowCore.h"
 #include "drive/MemoryTransport.h"
@@ -32,35 +33,6 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kBlock = 8192;
 constexpr std::uint32_t kCatalogBlocks = 40;
 
-// An HFS-like volume mkdisc accepts: "BD" at 1024, 512-byte allocation
-// blocks from volume byte 9,728, a catalogue of kCatalogBlocks blocks. Its
-// 8 KiB blocks are in turn text, random bytes and nearly empty, so that some
-// are stored as LZS and some plain.
-Bytes MakeVolume(std::size_t blocks) {
-  Bytes volume(blocks * kBlock, 0);
-  std::mt19937 rng(7);
-  const std::string text = "Minutes of the parish council, spring meeting: the hall roof. ";
-  for (std::size_t i = 0; i < volume.size(); ++i) {
-    switch (i / kBlock % 3) {
-      case 0: volume[i] = static_cast<std::uint8_t>(text[(i + i / 991) % text.size()]); break;
-      case 1: volume[i] = static_cast<std::uint8_t>(rng()); break;
-      default: volume[i] = i % 777 == 0 ? 0x42 : 0; break;
-    }
-  }
-  std::uint8_t* mdb = volume.data() + 1024;
-  mdb[0] = 'B';
-  mdb[1] = 'D';
-  PutBe32(mdb + 20, 512);  // drAlBlkSiz
-  PutBe16(mdb + 28, 19);   // drAlBlSt
-  PutBe16(mdb + 150, 1);   // drCTExtRec: (1, 3), (4, kCatalogBlocks - 3), (0, 0)
-  PutBe16(mdb + 152, 3);
-  PutBe16(mdb + 154, 4);
-  PutBe16(mdb + 156, kCatalogBlocks - 3);
-  PutBe16(mdb + 158, 0);
-  PutBe16(mdb + 160, 0);
-  return volume;
-}
-
 struct Disc {
   Bytes volume;
   Bytes userData;  // 2,048 bytes per sector, for a MemoryTransport
@@ -70,7 +42,7 @@ const Disc& PackedDisc(std::size_t blocksPerGroup, unsigned volumeStartOffset, b
   static std::map<std::tuple<std::size_t, unsigned, bool>, Disc> discs;
   Disc& disc = discs[{blocksPerGroup, volumeStartOffset, uncompressed}];
   if (!disc.volume.empty()) return disc;
-  disc.volume = MakeVolume(120);
+  disc.volume = test::MakePackableVolume(120 * kBlock, kCatalogBlocks);
   mkdisc::DiscOptions options;
   options.blocksPerGroup = blocksPerGroup;
   options.volumeStartOffset = volumeStartOffset;

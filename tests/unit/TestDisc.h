@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,36 @@ inline std::vector<std::uint8_t> MakeVolumeImage(const std::vector<std::vector<s
   image[format::kMdbOffset + 1] = 'D';
   for (const auto& node : nodes) image.insert(image.end(), node.begin(), node.end());
   return image;
+}
+
+// An HFS-like volume mkdisc accepts: "BD" at 1024, 512-byte allocation
+// blocks from volume byte 9,728 (drAlBlSt 19), a catalogue of
+// `catalogBlocks` allocation blocks from block 4. Its 8 KiB blocks are in
+// turn text-like, random and nearly empty, so some compress and some do not.
+inline std::vector<std::uint8_t> MakePackableVolume(std::size_t bytes, std::uint32_t catalogBlocks) {
+  constexpr std::size_t kBlock = 8192;
+  std::vector<std::uint8_t> volume(bytes, 0);
+  std::mt19937 rng(42);
+  const std::string text = "Dear Grandma, the apple pie recipe is in the Baking folder. ";
+  for (std::size_t i = 0; i < bytes; ++i) {
+    switch (i / kBlock % 3) {
+      case 0: volume[i] = static_cast<std::uint8_t>(text[(i + i / 977) % text.size()]); break;
+      case 1: volume[i] = static_cast<std::uint8_t>(rng()); break;
+      default: volume[i] = i % 1000 == 0 ? 0x5A : 0; break;
+    }
+  }
+  std::uint8_t* mdb = volume.data() + 1024;
+  mdb[0] = 'B';
+  mdb[1] = 'D';
+  PutBe32(mdb + 20, 512);  // drAlBlkSiz
+  PutBe16(mdb + 28, 19);   // drAlBlSt
+  PutBe16(mdb + 150, 1);   // drCTExtRec: (1, 3), (4, catalogBlocks - 3), (0, 0)
+  PutBe16(mdb + 152, 3);
+  PutBe16(mdb + 154, 4);
+  PutBe16(mdb + 156, catalogBlocks - 3);
+  PutBe16(mdb + 158, 0);
+  PutBe16(mdb + 160, 0);
+  return volume;
 }
 
 }  // namespace kestrow::test
