@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "BenchCorpus.h"
-#include "drive/KestrowCore.h"
-#include "drive/MemoryTransport.h"
+#include "KestrowCore.h"
+#include "MemoryTransport.h"
 #include "volume/CatalogScan.h"
 
 namespace kestrow::bench {

@@ -22,8 +22,8 @@
 #include <vector>
 
 #include "SingleSectorReference.h"
-#include "drive/KestrowCore.h"
-#include "drive/SimulatedDriveTransport.h"
+#include "KestrowCore.h"
+#include "SimulatedDriveTransport.h"
 #include "drive/SourceFactory.h"
 #include "rawtools/PhysicalDump.h"
 #include "volume/FileEntry.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ostream>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "drive/SourceFactory.h"
 #include "filelist/FileListExport.h"
 #include "rawtools/VolumeSize.h"

@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "Commands.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "rawtools/PhysicalDump.h"
 #include "text/Messages.h"
 

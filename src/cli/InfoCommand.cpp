@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "Commands.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"

@@ -4,7 +4,7 @@
 
 #include "Commands.h"
 #include "FileTableJson.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "filelist/FileListExport.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"

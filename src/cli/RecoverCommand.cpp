@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "Commands.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "recovery/OutputFiles.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "drive/KestrowCore.h"
-#include "drive/MemoryTransport.h"
+#include "KestrowCore.h"
+#include "MemoryTransport.h"
 #include "volume/CatalogScan.h"
 #include "volume/PackedFormat.h"
 

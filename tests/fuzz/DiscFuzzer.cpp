@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "recovery/OutputFiles.h"
 #include "recovery/RecoveryJob.h"
 

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "TestDisc.h"
-#include "drive/FaultInjectingTransport.h"
-#include "drive/KestrowCore.h"
-#include "drive/MemoryTransport.h"
+#include "FaultInjectingTransport.h"
+#include "KestrowCore.h"
+#include "MemoryTransport.h"
 #include "drive/ScsiCommands.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"

@@ -21,7 +21,7 @@
 
 #include "app/CoreFactory.h"
 #include "app/UiHost.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "drive/Transport.h"
 #include "volume/FileEntry.h"
 

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestDisc.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "volume/CatalogScan.h"
 
 namespace kestrow {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "drive/FaultInjectingTransport.h"
-#include "drive/MemoryTransport.h"
+#include "FaultInjectingTransport.h"
+#include "MemoryTransport.h"
 #include "drive/ScsiCommands.h"
 
 namespace kestrow {

@@ -14,7 +14,7 @@
 
 #include "DiscBuilder.h"
 #include "TempDir.h"
-#include "drive/MemoryTransport.h"
+#include "MemoryTransport.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow::test {

@@ -11,7 +11,7 @@
 
 #include "HfsTestDisc.h"
 #include "TempDir.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 
 namespace kestrow {
 namespace {

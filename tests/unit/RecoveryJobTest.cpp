@@ -23,8 +23,8 @@
 #include "HfsTestDisc.h"
 #include "TempDir.h"
 #include "drive/DiscImageTransport.h"
-#include "drive/FaultInjectingTransport.h"
-#include "drive/KestrowCore.h"
+#include "FaultInjectingTransport.h"
+#include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "drive/ScsiCommands.h"
 

@@ -19,9 +19,9 @@
 #include "SingleSectorReference.h"
 #include "TempDir.h"
 #include "TestDisc.h"
-#include "drive/FaultInjectingTransport.h"
-#include "drive/KestrowCore.h"
-#include "drive/MemoryTransport.h"
+#include "FaultInjectingTransport.h"
+#include "KestrowCore.h"
+#include "MemoryTransport.h"
 #include "text/ByteReader.h"
 
 namespace kestrow {

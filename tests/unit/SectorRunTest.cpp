@@ -13,8 +13,8 @@
 #include "SingleSectorReference.h"
 #include "TempDir.h"
 #include "TestDisc.h"
-#include "drive/FaultInjectingTransport.h"
-#include "drive/KestrowCore.h"
+#include "FaultInjectingTransport.h"
+#include "KestrowCore.h"
 
 namespace kestrow {
 namespace {

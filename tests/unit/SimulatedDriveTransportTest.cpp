@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "drive/FaultInjectingTransport.h"
-#include "drive/MemoryTransport.h"
+#include "FaultInjectingTransport.h"
+#include "MemoryTransport.h"
 #include "drive/ScsiCommands.h"
-#include "drive/SimulatedDriveTransport.h"
+#include "SimulatedDriveTransport.h"
 
 namespace kestrow {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/OutputFiles.h"

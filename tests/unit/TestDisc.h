@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/MemoryTransport.h"
+#include "MemoryTransport.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 

@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "TestDisc.h"
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 
 namespace kestrow {
 namespace {

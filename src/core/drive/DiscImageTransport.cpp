@@ -10,7 +10,7 @@
 
 #include "drive/CueSheet.h"
 #include "drive/Mode1Sector.h"
-#include "volume/PackedFormat.h"
+#include "drive/RawSector.h"
 
 namespace kestrow {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "drive/ScsiCommands.h"
 #include "text/ByteReader.h"
-#include "volume/PackedFormat.h"
+#include "drive/RawSector.h"
 
 namespace kestrow {
 namespace {

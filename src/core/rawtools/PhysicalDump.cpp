@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "text/Messages.h"
 
 namespace kestrow {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <optional>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "recovery/Lzs.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"

@@ -11,7 +11,7 @@
 #include <optional>
 #include <span>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "recovery/FileWriter.h"
 #include "recovery/GroupCache.h"

@@ -14,13 +14,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "drive/RawSector.h"
+
 namespace kestrow::format {
 
-// Raw sectors as READ CD returns them (sync, header, user data, EDC/ECC).
-inline constexpr std::size_t kRawSectorSize = 2352;
-inline constexpr std::size_t kUserDataOffset = 16;
-inline constexpr std::size_t kUserDataSize = 2048;
-inline constexpr std::size_t kNonUserBytes = kRawSectorSize - kUserDataSize;  // 304
 inline constexpr std::size_t kUnitSize = 512;  // the trailer's and tables' address unit
 inline constexpr std::size_t kUnitsPerSector = kUserDataSize / kUnitSize;
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "drive/KestrowCore.h"
-#include "drive/SectorBuffer.h"
+#include "KestrowCore.h"
+#include "SectorBuffer.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 
 namespace kestrow::gui {
 

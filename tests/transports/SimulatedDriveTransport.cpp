@@ -1,10 +1,10 @@
-#include "drive/SimulatedDriveTransport.h"
+#include "SimulatedDriveTransport.h"
 
 #include <utility>
 
 #include "drive/ScsiCommands.h"
 #include "text/ByteReader.h"
-#include "volume/PackedFormat.h"
+#include "drive/RawSector.h"
 
 namespace kestrow {
 

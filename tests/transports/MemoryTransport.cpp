@@ -1,10 +1,10 @@
-#include "drive/MemoryTransport.h"
+#include "MemoryTransport.h"
 
 #include <limits>
 #include <utility>
 
 #include "drive/Mode1Sector.h"
-#include "volume/PackedFormat.h"
+#include "drive/RawSector.h"
 
 namespace kestrow {
 

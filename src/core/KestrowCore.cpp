@@ -1,4 +1,4 @@
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "drive/ScsiCommands.h"
-#include "drive/SectorBuffer.h"
+#include "SectorBuffer.h"
 #include "drive/SourceFactory.h"
 #include "volume/PackedFormat.h"
 

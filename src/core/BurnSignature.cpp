@@ -1,5 +1,5 @@
-#include "drive/KestrowCore.h"
-#include "drive/SectorBuffer.h"
+#include "KestrowCore.h"
+#include "SectorBuffer.h"
 #include "volume/VolumeImage.h"
 
 namespace kestrow {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "drive/KestrowCore.h"
+#include "KestrowCore.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {

@@ -1,11 +1,11 @@
-#include "drive/FaultInjectingTransport.h"
+#include "FaultInjectingTransport.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "drive/ScsiCommands.h"
 #include "text/ByteReader.h"
-#include "volume/PackedFormat.h"
+#include "drive/RawSector.h"
 
 namespace kestrow {
 namespace {
