@@ -3,8 +3,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <unistd.h>
 
+#include "ZoneScope.h"
 #include "filelist/FileListExport.h"
 #include "rawtools/VolumeSize.h"
 #include "text/CodePage.h"
@@ -46,6 +48,58 @@ TEST(CodePage, EveryByteSurvivesTheRoundTrip) {
   EXPECT_EQ(Utf8ToWindows1252("\xE4\xB8\xAD"), "?");  // not in the code page
   EXPECT_EQ(Utf8ToWindows1252("\xC3"), "?");          // cut short
 }
+
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  return bytes;
+}
+
+// Every byte 0x80-0xFF in both code pages, against the tables Microsoft and
+// Apple published (tests/fixtures/codepages, written by Python's codecs).
+TEST(CodePage, EveryHighByteAsThePublishedTablesMapIt) {
+  std::ifstream table(KESTROW_FIXTURES_DIR "/codepages/codepages.tsv");
+  ASSERT_TRUE(table.is_open());
+  int rows = 0;
+  for (std::string line; std::getline(table, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    std::string byteHex, windows, macRoman;
+    fields >> byteHex >> windows >> macRoman;
+    const std::string byte = FromHex(byteHex);
+    // The five bytes Windows-1252 leaves undefined read as the C1 controls of the same value.
+    if (windows == "undefined") windows = "c2" + byteHex;
+    EXPECT_EQ(DiscTextToUtf8(byte, CodePage::kWindows1252), FromHex(windows)) << byteHex;
+    EXPECT_EQ(DiscTextToUtf8(byte, CodePage::kMacRoman), FromHex(macRoman)) << byteHex;
+    ++rows;
+  }
+  EXPECT_EQ(rows, 128);
+}
+
+struct DateCase {
+  const char* zone;
+  std::uint32_t hfs;          // local time of the Mac
+  std::uint32_t appleDouble;  // seconds from 2000-01-01 00:00 UTC
+};
+
+class AppleDoubleDateTest : public ::testing::TestWithParam<DateCase> {};
+
+TEST_P(AppleDoubleDateTest, LocalMacTimeBecomesUtcSince2000) {
+  const test::ZoneScope zone(GetParam().zone);
+  EXPECT_EQ(HfsDateToAppleDouble(GetParam().hfs), GetParam().appleDouble);
+}
+
+// 0xABA9C686 is 1995-04-06 16:25:42 (summer time in both zones), 0xAB3EBEC0
+// 1995-01-15 12:00:00, 0xB492F400 2000-01-01 00:00:00.
+INSTANTIATE_TEST_SUITE_P(Zones, AppleDoubleDateTest,
+                         ::testing::Values(DateCase{"UTC0", 0xABA9C686u, 0xF716D286u},
+                                           DateCase{"EST5EDT,M4.1.0,M10.5.0", 0xABA9C686u, 0xF7170AC6u},
+                                           DateCase{"CET-1CEST,M3.5.0,M10.5.0/3", 0xABA9C686u, 0xF716B666u},
+                                           DateCase{"EST5EDT,M4.1.0,M10.5.0", 0xAB3EBEC0u, 0xF6AC1110u},
+                                           DateCase{"CET-1CEST,M3.5.0,M10.5.0/3", 0xAB3EBEC0u, 0xF6ABBCB0u},
+                                           DateCase{"UTC0", 0xB492F400u, 0x00000000u},
+                                           DateCase{"CET-1CEST,M3.5.0,M10.5.0/3", 0xB492F400u, 0xFFFFF1F0u},
+                                           DateCase{"UTC0", 0u, kAppleDoubleUnknownDate}));
 
 TEST(HfsDate, Iso8601) {
   EXPECT_EQ(HfsDateToIso8601(0), "1904-01-01T00:00:00");
