@@ -70,6 +70,7 @@ FileEntry ReadFileRecord(const RecordView& record) {
   entry.rsrcPhysicalLength = *d.be32(40);
   entry.createDate = *d.be32(44);
   entry.modifyDate = *d.be32(48);
+  entry.backupDate = *d.be32(52);
   entry.clumpSize = *d.be16(72);
   for (std::size_t i = 0; i < 3; ++i) {
     entry.dataExtents[i] = Extent(d, 74 + 4 * i);
@@ -78,6 +79,8 @@ FileEntry ReadFileRecord(const RecordView& record) {
   entry.name = record.name;
   entry.fileType = FourCharCode(d, 4);
   entry.creator = FourCharCode(d, 8);
+  std::copy_n(d.bytes().begin() + 4, entry.finderInfo.size(), entry.finderInfo.begin());
+  std::copy_n(d.bytes().begin() + 56, entry.extendedFinderInfo.size(), entry.extendedFinderInfo.begin());
   return entry;
 }
 

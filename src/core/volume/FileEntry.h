@@ -31,6 +31,7 @@ struct FileEntry {
   std::uint32_t rsrcPhysicalLength = 0;  // filRPyLen
   std::uint32_t createDate = 0;          // filCrDat, HFS seconds since 1904-01-01, as stored
   std::uint32_t modifyDate = 0;          // filMdDat
+  std::uint32_t backupDate = 0;          // filBkDat
   std::uint32_t clumpSize = 0;           // filClpSize (16-bit on disc)
   std::array<ExtentDescriptor, 3> dataExtents{};  // filExtRec
   std::array<ExtentDescriptor, 3> rsrcExtents{};  // filRExtRec
@@ -38,6 +39,10 @@ struct FileEntry {
   std::string name;   // raw name bytes, carriage returns replaced by '-'
   std::array<char, 5> fileType{};  // fdType, 4 bytes as stored and a NUL
   std::array<char, 5> creator{};   // fdCreator, 4 bytes as stored and a NUL
+  // The Finder's record of the file as stored: filUsrWds (type, creator,
+  // flags, location, folder) and filFndrInfo (the extended Finder info).
+  std::array<std::uint8_t, 16> finderInfo{};
+  std::array<std::uint8_t, 16> extendedFinderInfo{};
 
   // The path immediately followed by the name, as the file list shows it.
   std::string DisplayPath() const { return path + name; }
