@@ -34,22 +34,13 @@ namespace fs = std::filesystem;
 constexpr std::size_t kMaxFilesPerRun = 8;
 constexpr std::uint32_t kMaxFileBytes = 1u << 20;
 
-// Where WriteOutputFiles puts an entry's data file, relative to the
-// destination: each ':'-terminated folder of the path, then the name, each
-// made acceptable to the file system.
+// Where the job puts an entry's data file, relative to the destination:
+// each ':'-terminated folder of the path, then the name, each read as
+// Windows-1252 and made acceptable to the file system.
 std::string ExpectedRelativePath(const FileEntry& entry) {
   std::string relative;
-  std::size_t begin = 0;
-  for (std::size_t colon = entry.path.find(':'); colon != std::string::npos;
-       colon = entry.path.find(':', begin)) {
-    std::string folder = entry.path.substr(begin, colon - begin);
-    SanitizeName(folder);
-    relative += folder + "/";
-    begin = colon + 1;
-  }
-  std::string name = entry.name;
-  SanitizeName(name);
-  return relative + name;
+  for (const std::string& folder : OutputFolderNames(entry.path, CodePage::kWindows1252)) relative += folder + "/";
+  return relative + OutputName(entry.name, CodePage::kWindows1252);
 }
 
 void CheckTable(const FileTable& files) {

@@ -63,6 +63,7 @@ class FaultInjectingTransport : public Transport {
   CommandResult Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
                         unsigned timeoutSeconds) override;
   std::string Path() const override { return m_inner->Path(); }
+  std::vector<std::string> SourceFiles() const override { return m_inner->SourceFiles(); }
   std::string OpenFailureDetail() const override;
 
  private:

@@ -1,9 +1,11 @@
 // Output names, folders, the data file and its AppleDouble companion.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstring>
+#include <functional>
 
 #include "TempDir.h"
 #include "recovery/OutputFiles.h"
@@ -32,8 +34,29 @@ INSTANTIATE_TEST_SUITE_P(Names, SanitizeNameTest,
                          ::testing::Values(NameCase{"a/b:c*d", "a-b-c-d"}, NameCase{"Pics?", "Pics-"},
                                            NameCase{"\\/:*?<>|", "--------"}, NameCase{"plain name", "plain name"},
                                            NameCase{"", "-"}, NameCase{".", "-"}, NameCase{"..", "--"},
-                                           NameCase{"...", "..."}, NameCase{".hidden", ".hidden"},
-                                           NameCase{"caf\xE9\"", "caf\xE9\""}));
+                                           NameCase{"...", "..."}, NameCase{".hidden", ".hidden"}));
+
+struct OutputNameCase {
+  std::string disc;  // the catalogue's bytes
+  CodePage codePage;
+  std::string out;   // UTF-8
+};
+
+class OutputNameTest : public ::testing::TestWithParam<OutputNameCase> {};
+
+TEST_P(OutputNameTest, ReadInTheCodePageThenSanitized) {
+  EXPECT_EQ(OutputName(GetParam().disc, GetParam().codePage), GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, OutputNameTest,
+    ::testing::Values(OutputNameCase{"caf\xE9\"", CodePage::kWindows1252, "caf\xC3\xA9\""},
+                      OutputNameCase{"caf\xE9/x", CodePage::kMacRoman, "caf\xC3\x88-x"},
+                      OutputNameCase{"Caf\x8E", CodePage::kMacRoman, "Caf\xC3\xA9"},
+                      OutputNameCase{"Caf\x8E", CodePage::kWindows1252, "Caf\xC5\xBD"},
+                      OutputNameCase{"DART\xAA", CodePage::kMacRoman, "DART\xE2\x84\xA2"},
+                      OutputNameCase{"\xF0:\x81", CodePage::kMacRoman, "\xEF\xA3\xBF-\xC3\x85"},
+                      OutputNameCase{"..", CodePage::kMacRoman, "--"}, OutputNameCase{"", CodePage::kMacRoman, "-"}));
 
 FileEntry Entry(std::string path, std::string name, const char* type = "TEXT", const char* creator = "ttxt") {
   FileEntry e;
@@ -196,6 +219,94 @@ TEST(WriteOutputFiles, AFolderChainLongerThanTheFileSystemAllowsIsReportedAndSta
   std::vector<std::string> beside;
   for (const auto& item : fs::directory_iterator(dir.path())) beside.push_back(item.path().filename().string());
   EXPECT_EQ(beside, std::vector<std::string>{"dest"});
+}
+
+// "._Foo" on the disc beside "Foo": whichever comes first keeps its name, and
+// the other moves aside rather than take or give up a companion's name.
+TEST(WriteOutputFiles, ADiscFileNamedLikeACompanionKeepsItsBytesAndTheCompanionStays) {
+  for (const bool companionLikeFirst : {false, true}) {
+    TempDir dir;
+    OutputNames names;
+    FileEntry foo = Entry("V:", "Foo");
+    foo.fileId = 1;
+    FileEntry dotted = Entry("V:", "._Foo");
+    dotted.fileId = 2;
+    const std::vector<std::uint8_t> fooBytes{'f', 'o', 'o'};
+    const std::vector<std::uint8_t> dottedBytes{'d', 'o', 't'};
+    if (companionLikeFirst) ASSERT_TRUE(WriteOutputFiles(dotted, dottedBytes, dir.Destination(), &names).dataWritten);
+    const OutputResult fooResult = WriteOutputFiles(foo, fooBytes, dir.Destination(), &names);
+    if (!companionLikeFirst) ASSERT_TRUE(WriteOutputFiles(dotted, dottedBytes, dir.Destination(), &names).dataWritten);
+    ASSERT_TRUE(fooResult.dataWritten && fooResult.companionWritten);
+    const fs::path folder = dir.path() / "V";
+    const std::string fooName = companionLikeFirst ? "Foo (2)" : "Foo";
+    EXPECT_EQ(ReadFile(folder / fooName), "foo");
+    EXPECT_EQ(ReadFile(folder / ("._" + fooName)).size(), kCompanionSize);
+    EXPECT_EQ(ReadFile(folder / (companionLikeFirst ? "._Foo" : "._Foo (2)")), "dot");
+  }
+}
+
+// What may lie in the destination where a file or folder goes. Nothing there
+// is opened or written through; a regular file is replaced by a new one.
+struct InTheWayCase {
+  const char* what;
+  bool atFolder;  // at the place of the file's folder rather than the file
+  std::function<void(const fs::path& place, const fs::path& outside)> plant;
+  const char* reason;  // empty: the file is written
+};
+
+class InTheWayTest : public ::testing::TestWithParam<InTheWayCase> {};
+
+TEST_P(InTheWayTest, NothingOutsideTheDestinationChanges) {
+  const InTheWayCase& c = GetParam();
+  TempDir dir;
+  const fs::path dest = dir.path() / "dest";
+  const fs::path outside = dir.path() / "outside";
+  fs::create_directories(dest / "V");
+  fs::create_directories(outside);
+  std::ofstream(outside / "f") << "keep";
+  c.plant(c.atFolder ? dest / "V" / "W" : dest / "V" / "f", outside);
+
+  const OutputResult r = WriteOutputFiles(Entry(c.atFolder ? "V:W:" : "V:", "f"), {'n', 'e', 'w'}, dest.string() + "/");
+  EXPECT_EQ(r.dataWritten, *c.reason == '\0');
+  EXPECT_EQ(r.error, c.reason);
+  if (r.dataWritten) EXPECT_EQ(ReadFile(dest / "V" / "f"), "new");
+  EXPECT_EQ(ReadFile(outside / "f"), "keep");
+  std::vector<std::string> outsideNames;
+  for (const auto& item : fs::directory_iterator(outside)) outsideNames.push_back(item.path().filename().string());
+  EXPECT_EQ(outsideNames, std::vector<std::string>{"f"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, InTheWayTest,
+    ::testing::Values(
+        InTheWayCase{"LinkToAFile", false, [](auto& p, auto& o) { fs::create_symlink(o / "f", p); },
+                     "a symbolic link is in its place"},
+        InTheWayCase{"DanglingLink", false, [](auto& p, auto& o) { fs::create_symlink(o / "new", p); },
+                     "a symbolic link is in its place"},
+        InTheWayCase{"NamedPipe", false, [](auto& p, auto&) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+                     "a named pipe is in its place"},
+        InTheWayCase{"Folder", false, [](auto& p, auto&) { fs::create_directory(p); }, "Is a directory"},
+        InTheWayCase{"OldFile", false, [](auto& p, auto&) { std::ofstream(p) << "old content"; }, ""},
+        InTheWayCase{"HardLinkToAFile", false, [](auto& p, auto& o) { fs::create_hard_link(o / "f", p); }, ""},
+        InTheWayCase{"LinkToAFolder", true, [](auto& p, auto& o) { fs::create_directory_symlink(o, p); },
+                     "a symbolic link is in its place"},
+        InTheWayCase{"NamedPipeForAFolder", true, [](auto& p, auto&) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+                     "a named pipe is in its place"},
+        InTheWayCase{"FileForAFolder", true, [](auto& p, auto&) { std::ofstream(p) << "x"; }, "Not a directory"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(OutputTree, TheDiscImageBeingReadIsNeverReplaced) {
+  TempDir dir;
+  fs::create_directories(dir.path() / "V");
+  const fs::path image = dir.path() / "V" / "disc.bin";
+  std::ofstream(image) << "the disc";
+  OutputTree tree(dir.Destination(), {}, {*IdentifyFile(image.string())});
+  const std::vector<std::uint8_t> bytes{'x'};
+  const OutputResult r = tree.Write(Entry("V:", "disc.bin"), bytes);
+  EXPECT_FALSE(r.dataWritten);
+  EXPECT_EQ(r.error, "the disc image being read is in its place");
+  EXPECT_EQ(ReadFile(image), "the disc");
+  EXPECT_TRUE(tree.Write(Entry("V:", "other"), bytes).dataWritten);
 }
 
 }  // namespace

@@ -46,6 +46,13 @@ bool DiscImageTransport::Open() {
   return false;
 }
 
+std::vector<std::string> DiscImageTransport::SourceFiles() const {
+  std::vector<std::string> files{m_imagePath};
+  if (!m_dataPath.empty() && m_dataPath != m_imagePath) files.push_back(m_dataPath);
+  if (!m_mapfilePath.empty()) files.push_back(m_mapfilePath);
+  return files;
+}
+
 void DiscImageTransport::Close() {
   m_data.Close();
   m_dataPath.clear();

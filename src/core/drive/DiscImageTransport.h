@@ -36,6 +36,7 @@ class DiscImageTransport : public EmulatedDrive {
   bool IsOpen() const override { return m_data.IsOpen(); }
   std::string Path() const override { return m_imagePath; }
   std::string OpenFailureDetail() const override { return m_openFailure; }
+  std::vector<std::string> SourceFiles() const override;
 
   // For diagnosis, valid while open.
   // What the image path holds: raw sectors, user data, or a cue sheet.

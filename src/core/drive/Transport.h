@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace kestrow {
 
@@ -41,6 +42,10 @@ class Transport {
 
   // The device path or image path this transport is bound to.
   virtual std::string Path() const = 0;
+
+  // The files this transport reads (an image, its cue sheet, its mapfile),
+  // which a recovery must never write over; none for a drive.
+  virtual std::vector<std::string> SourceFiles() const { return {}; }
 
   // Why the last Open failed, in words for a person diagnosing a disc
   // ("No such file or directory", "cue sheet names no data file").

@@ -1,65 +1,11 @@
 #include "recovery/OutputFiles.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 
-#if defined(_WIN32)
-#include <direct.h>
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
-
-#include "text/ByteReader.h"
+#include "text/HfsDate.h"
 
 namespace kestrow {
-namespace {
-
-void MakeDirectory(const std::string& path) {
-  // The folder often exists already; a failure shows when the files in it
-  // cannot be created.
-#if defined(_WIN32)
-  CreateDirectoryA(path.c_str(), nullptr);
-#else
-  ::mkdir(path.c_str(), 0777);
-#endif
-}
-
-void MarkHidden(const std::string& path) {
-#if defined(_WIN32)
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
-#else
-  (void)path;  // the "._" prefix already hides the file here
-#endif
-}
-
-// Writes `size` bytes to a new (or emptied) file; true only when every byte
-// was written and the file closed cleanly. A file that opened but could not
-// be written in full is removed, so that no truncated file passes for a
-// rescued one; a path that could not be opened is left alone.
-// `error`, when given, receives the system's reason for a failure.
-bool WriteWholeFile(const std::string& path, const std::uint8_t* bytes, std::size_t size,
-                    std::string* error = nullptr) {
-  const auto fail = [error](int code) {
-    if (error) *error = code != 0 ? std::strerror(code) : "the file could not be written in full";
-    return false;
-  };
-  errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (!file) return fail(errno);
-  const bool written = size == 0 || std::fwrite(bytes, 1, size, file) == size;
-  const int writeError = errno;
-  const bool closed = std::fclose(file) == 0;
-  const int closeError = errno;
-  if (written && closed) return true;
-  std::remove(path.c_str());
-  return fail(!written ? writeError : closeError);
-}
-
-}  // namespace
 
 char PathSeparator() {
 #if defined(_WIN32)
@@ -78,57 +24,103 @@ void SanitizeName(std::string& name) {
   if (name.empty() || name == "." || name == "..") name = std::string(std::max<std::size_t>(name.size(), 1), '-');
 }
 
-void CreateFolderPath(std::string& base, const std::string& folderPath) {
-  std::size_t begin = 0;
-  for (std::size_t colon = folderPath.find(':'); colon != std::string::npos;
-       colon = folderPath.find(':', begin)) {
-    std::string folder = folderPath.substr(begin, colon - begin);
-    SanitizeName(folder);
-    base += folder;
-    base += PathSeparator();
-    MakeDirectory(base);
-    begin = colon + 1;
-  }
+std::string OutputName(std::string_view discName, CodePage codePage) {
+  // Every byte of a UTF-8 sequence is 0x80 or more, so the replacement of
+  // ASCII characters cannot cut one.
+  std::string name = DiscTextToUtf8(discName, codePage);
+  SanitizeName(name);
+  return name;
 }
 
-std::array<std::uint8_t, kCompanionSize> MakeAppleDoubleHeader(const FileEntry& entry) {
-  std::array<std::uint8_t, kCompanionSize> header{};
-  PutBe32(&header[0], 0x00051607);   // AppleDouble magic
-  PutBe32(&header[4], 0x00020000);   // version 2
-  PutBe16(&header[24], 2);           // two entries
-  PutBe32(&header[26], 9);           // Finder info
-  PutBe32(&header[30], 50);
-  PutBe32(&header[34], 32);
-  PutBe32(&header[38], 2);           // resource fork, empty, at the end of the file
-  PutBe32(&header[42], kCompanionSize);
-  PutBe32(&header[46], 0);
-  std::memcpy(&header[50], entry.fileType.data(), 4);
-  std::memcpy(&header[54], entry.creator.data(), 4);
-  return header;
+std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage) {
+  std::vector<std::string> names;
+  std::size_t begin = 0;
+  for (std::size_t colon = folderPath.find(':'); colon != std::string::npos; colon = folderPath.find(':', begin)) {
+    names.push_back(OutputName(std::string_view(folderPath).substr(begin, colon - begin), codePage));
+    begin = colon + 1;
+  }
+  return names;
+}
+
+OutputTree::OutputTree(std::string destFolder, OutputOptions options, std::vector<FileIdentity> keep,
+                       OutputNames* names)
+    : m_destFolder(std::move(destFolder)), m_options(options), m_keep(std::move(keep)), m_names(names) {
+  if (m_destFolder.empty() || m_destFolder.back() != PathSeparator()) m_destFolder += PathSeparator();
+}
+
+OutputTree::~OutputTree() = default;
+
+OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::string& error) {
+  if (m_open.empty()) {
+    std::unique_ptr<OutputFolder> destination = OutputFolder::Open(m_destFolder, error);
+    if (!destination) return nullptr;
+    m_open.push_back(std::move(destination));
+  }
+  // Files come folder by folder in catalogue order: the folders this file
+  // shares with the last one are open already.
+  std::size_t shared = 0;
+  while (shared < m_openNames.size() && shared < names.size() && m_openNames[shared] == names[shared]) ++shared;
+  m_openNames.resize(shared);
+  m_open.resize(shared + 1);
+  for (std::size_t i = shared; i < names.size(); ++i) {
+    std::unique_ptr<OutputFolder> folder = m_open.back()->OpenSubfolder(names[i], error);
+    if (!folder) return nullptr;
+    m_open.push_back(std::move(folder));
+    m_openNames.push_back(names[i]);
+  }
+  return m_open.back().get();
+}
+
+bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool hidden,
+                           std::span<const std::uint8_t> bytes, std::uint32_t modifyDate, std::string& error) {
+  std::unique_ptr<OutputFile> file = folder.CreateFile(name, hidden, m_keep, error);
+  if (!file) return false;
+  bool written = file->Write(bytes, error);
+  // The time is set after the last write, which would move it again.
+  if (written && modifyDate != 0) file->SetModificationTime(HfsDateToUnixTime(modifyDate));
+  std::string closeError;
+  const bool closed = file->Close(closeError);
+  if (written && !closed) error = closeError;
+  written = written && closed;
+  // No truncated file may pass for a rescued one.
+  if (!written) folder.RemoveFile(name);
+  return written;
+}
+
+OutputResult OutputTree::Write(const FileEntry& entry, std::span<const std::uint8_t> data,
+                               std::span<const std::uint8_t> resourceFork) {
+  const std::vector<std::string> folderNames = OutputFolderNames(entry.path, m_options.codePage);
+  std::string relative;
+  for (const std::string& name : folderNames) relative += name + PathSeparator();
+  std::string fileName = OutputName(entry.name, m_options.codePage);
+  // A catalogue file is known by its parent folder and file number.
+  const std::uint64_t owner = std::uint64_t{entry.parentId} << 32 | entry.fileId;
+  if (m_names != nullptr) fileName = m_names->Claim(relative, fileName, owner);
+
+  OutputResult result;
+  result.dataPath = m_destFolder + relative + fileName;
+  OutputFolder* folder = Folder(folderNames, result.error);
+  if (folder == nullptr) {
+    result.companionError = result.error;
+    return result;
+  }
+  const std::uint32_t modifyDate = m_options.resourceForks ? entry.modifyDate : 0;
+  result.dataWritten = WriteFile(*folder, fileName, false, data, modifyDate, result.error);
+  const std::string companionName = "._" + fileName;
+  if (m_options.resourceForks) {
+    const std::vector<std::uint8_t> companion = MakeAppleDouble(entry, resourceFork);
+    result.companionWritten = WriteFile(*folder, companionName, true, companion, modifyDate, result.companionError);
+  } else {
+    const auto header = MakeAppleDoubleHeader(entry);
+    result.companionWritten = WriteFile(*folder, companionName, true, header, 0, result.companionError);
+  }
+  return result;
 }
 
 OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8_t> data,
-                              const std::string& destFolder, OutputNames* names) {
-  std::string dataPath = destFolder;
-  std::string companionPath = destFolder;
-  CreateFolderPath(dataPath, entry.path);
-  CreateFolderPath(companionPath, entry.path);
-  std::string fileName = entry.name;
-  SanitizeName(fileName);
-    // A catalogue file is known by its parent folder and file number.
-  const std::uint64_t owner = std::uint64_t{entry.parentId} << 32 | entry.fileId;
-  if (names != nullptr) fileName = names->Claim(dataPath, fileName, owner);
-  dataPath += fileName;
-  companionPath += "._" + fileName;
-
-  OutputResult result;
-  result.dataPath = dataPath;
-  result.dataWritten = WriteWholeFile(dataPath, data.data(), data.size(), &result.error);
-
-  const auto header = MakeAppleDoubleHeader(entry);
-  result.companionWritten = WriteWholeFile(companionPath, header.data(), header.size());
-  if (result.companionWritten) MarkHidden(companionPath);
-  return result;
+                              const std::string& destFolder, OutputNames* names, const OutputOptions& options) {
+  OutputTree tree(destFolder, options, {}, names);
+  return tree.Write(entry, data);
 }
 
 }  // namespace kestrow

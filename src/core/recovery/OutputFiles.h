@@ -1,50 +1,94 @@
-// Writing a recovered file under the destination folder: its folders from
-// the catalogue path, a name the file system accepts, the data file, and the
-// 82-byte AppleDouble companion "._NAME" that keeps its type and creator.
+// Writing recovered files under the destination folder: their folders from
+// the catalogue path, names the file system accepts (the disc's names read
+// in the chosen code page, in UTF-8), the data file, and the AppleDouble
+// companion "._NAME".
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "recovery/AppleDouble.h"
+#include "recovery/OutputFolder.h"
 #include "recovery/OutputNames.h"
+#include "text/CodePage.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
-
-inline constexpr std::size_t kCompanionSize = 82;
 
 // Replaces each of \ / : * ? < > | by '-'. A name that would not name a
 // file inside its folder (empty, "." or "..") becomes one made of '-'.
 void SanitizeName(std::string& name);
 
-// Appends each ':'-terminated folder of `folderPath` (sanitized) and a
-// separator to `base`, creating every folder in turn. Text after the last
-// ':' is not used. Paths of any length are kept whole.
-void CreateFolderPath(std::string& base, const std::string& folderPath);
+// A disc name (raw bytes) as a file or folder name: read in `codePage`, in
+// UTF-8, then sanitized.
+std::string OutputName(std::string_view discName, CodePage codePage);
 
-// The AppleDouble version 2 header: Finder info with type and creator, and
-// an empty resource fork entry.
-std::array<std::uint8_t, kCompanionSize> MakeAppleDoubleHeader(const FileEntry& entry);
+// The sanitized output names of each ':'-terminated folder of a catalogue
+// path, outermost first. Text after the last ':' is not used.
+std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage);
+
+struct OutputOptions {
+  CodePage codePage = CodePage::kWindows1252;  // how the disc's names are read
+  // The companion holds Finder info, dates, the Mac name and the resource
+  // fork, and both files take the Mac's modification date.
+  bool resourceForks = false;
+};
 
 struct OutputResult {
   bool dataWritten = false;       // the data file was created, written in full and closed
   bool companionWritten = false;  // likewise for the companion file
   std::string dataPath;           // where the data file was (or would have been) written
   std::string error;              // why the data file was not written, for the user
+  std::string companionError;     // why the companion was not written
 };
 
-// Writes the data file, then the companion file (also when the data file
-// failed). A data file that cannot be written in full is removed again.
-// `destFolder` ends with a path separator. With `names`, a name another file
-// of the same job has already used gets a number (see OutputNames).
+// The destination of one job. The destination folder is opened once; the
+// folders below it are opened relative to it (never through a symbolic link
+// the job did not make) as the files need them, and the folder of the last
+// file stays open for the next one.
+class OutputTree {
+ public:
+  // `destFolder` is the folder's path (a trailing separator is allowed).
+  // Files of `keep` (the disc image being read) are never replaced. With
+  // `names`, a name another file of the job has used gets a number.
+  OutputTree(std::string destFolder, OutputOptions options, std::vector<FileIdentity> keep = {},
+             OutputNames* names = nullptr);
+  ~OutputTree();
+  OutputTree(const OutputTree&) = delete;
+  OutputTree& operator=(const OutputTree&) = delete;
+
+  // Writes the data file, then the companion file (also when the data file
+  // failed). A file that cannot be written in full is removed again.
+  // `resourceFork` is used with the resourceForks option only.
+  OutputResult Write(const FileEntry& entry, std::span<const std::uint8_t> data,
+                     std::span<const std::uint8_t> resourceFork = {});
+
+ private:
+  // The folder for these names below the destination, opened (and made) as
+  // needed; nothing when one of them cannot be, with the reason in `error`.
+  OutputFolder* Folder(const std::vector<std::string>& names, std::string& error);
+  bool WriteFile(OutputFolder& folder, const std::string& name, bool hidden, std::span<const std::uint8_t> bytes,
+                 std::uint32_t modifyDate, std::string& error);
+
+  std::string m_destFolder;
+  OutputOptions m_options;
+  std::vector<FileIdentity> m_keep;
+  OutputNames* m_names;
+  std::vector<std::string> m_openNames;                 // the folder names of m_open[1..]
+  std::vector<std::unique_ptr<OutputFolder>> m_open;    // the destination, then the open chain below it
+};
+
+// One file on its own: a tree for this call only.
 OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8_t> data,
-                              const std::string& destFolder, OutputNames* names = nullptr);
+                              const std::string& destFolder, OutputNames* names = nullptr,
+                              const OutputOptions& options = {});
 inline OutputResult WriteOutputFiles(const FileEntry& entry, const std::vector<std::uint8_t>& data,
-                                     const std::string& destFolder, OutputNames* names = nullptr) {
-  return WriteOutputFiles(entry, std::span<const std::uint8_t>(data), destFolder, names);
+                                     const std::string& destFolder, OutputNames* names = nullptr,
+                                     const OutputOptions& options = {}) {
+  return WriteOutputFiles(entry, std::span<const std::uint8_t>(data), destFolder, names, options);
 }
 
 // The platform's path separator ('\\' on Windows, '/' elsewhere).

@@ -10,10 +10,18 @@ std::string NumberedName(const std::string& name, unsigned n) {
 }
 
 std::string OutputNames::Claim(const std::string& folder, const std::string& name, std::uint64_t owner) {
+  const auto available = [&](const std::string& path) {
+    const auto claim = m_claimed.find(path);
+    return claim == m_claimed.end() || claim->second == owner;
+  };
   for (unsigned n = 1;; ++n) {
     std::string candidate = n == 1 ? name : NumberedName(name, n);
-    const auto [claim, fresh] = m_claimed.try_emplace(folder + candidate, owner);
-    if (fresh || claim->second == owner) return candidate;
+    std::string data = folder + candidate;
+    std::string companion = folder + "._" + candidate;
+    if (!available(data) || !available(companion)) continue;
+    m_claimed.emplace(std::move(data), owner);
+    m_claimed.emplace(std::move(companion), owner);
+    return candidate;
   }
 }
 

@@ -1,0 +1,84 @@
+// The output layer's one road to the file system: a folder held open, and
+// the folders and files made inside it, each reached relative to the folder
+// already open and never through a symbolic link. Nothing that is neither a
+// regular file nor a folder is ever opened.
+//
+// Each platform implements this in a file of its own (OutputFolderPosix.cpp
+// here); everything above it is portable.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+
+namespace kestrow {
+
+// What tells one existing file from every other: two paths that name the
+// same file (a hard link, a second mount) have the same identity.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t file = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at `path` (links followed), or nothing when
+// there is no such file.
+std::optional<FileIdentity> IdentifyFile(const std::string& path);
+
+// A new file, open for writing.
+class OutputFile {
+ public:
+  explicit OutputFile(std::intptr_t handle) : m_handle(handle) {}
+  ~OutputFile();  // closes it when Close was not called
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Writes all of `bytes` after what was written before.
+  bool Write(std::span<const std::uint8_t> bytes, std::string& error);
+  // Sets the modification time (seconds since 1970-01-01 UTC). Best effort:
+  // a file system without the notion loses nothing else.
+  void SetModificationTime(std::int64_t unixSeconds);
+  // True when every byte written reached the file system.
+  bool Close(std::string& error);
+
+ private:
+  std::intptr_t m_handle;
+};
+
+class OutputFolder {
+ public:
+  // Opens the folder the user chose, by its path; a symbolic link in that
+  // path is the user's own and is followed.
+  static std::unique_ptr<OutputFolder> Open(const std::string& path, std::string& error);
+
+  OutputFolder(std::string path, std::intptr_t handle) : m_path(std::move(path)), m_handle(handle) {}
+  ~OutputFolder();
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+
+  // The folder `name` inside this one, made when it is missing. Fails when
+  // anything else is in its place (a file, a symbolic link, a named pipe).
+  std::unique_ptr<OutputFolder> OpenSubfolder(const std::string& name, std::string& error);
+
+  // A new, empty file `name`. A regular file of that name is replaced
+  // (unlinked, never written through), unless it is one of `keep` (the disc
+  // image being read); anything else in its place (a folder, a symbolic
+  // link, a named pipe, a device) is left alone and the call fails.
+  // `hidden` marks the file hidden where the file system has the notion.
+  std::unique_ptr<OutputFile> CreateFile(const std::string& name, bool hidden, std::span<const FileIdentity> keep,
+                                         std::string& error);
+
+  // Removes a file that CreateFile made (one that could not be written in full).
+  void RemoveFile(const std::string& name);
+
+  // The folder's path, for messages.
+  const std::string& Path() const { return m_path; }
+
+ private:
+  std::string m_path;
+  std::intptr_t m_handle;
+};
+
+}  // namespace kestrow
