@@ -53,7 +53,7 @@ inline constexpr std::int32_t kSectorsPerReadCd = 27;
 using SectorConsumer = std::function<bool(std::int32_t lba, std::span<const std::uint8_t> raw)>;
 
 class GroupCache;
-class OutputNames;
+class OutputTree;
 
 class CKestrowCore {
  public:
@@ -116,7 +116,8 @@ class CKestrowCore {
   // (ending with the path separator) into the job and starts the worker.
   // RequestStop asks a running worker to stop after the file in hand and
   // waits until it has ended; it returns at once when no worker runs.
-  bool StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder);
+  bool StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder,
+                     const RecoveryOptions& options = {});
   void RequestStop();
   // Waits for the worker to end (it may still be running after the status
   // text was emptied).
@@ -160,7 +161,7 @@ class CKestrowCore {
   // sector of its groups could not be read.
   bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer);
   // Runs on the writer's thread: writes the file and counts how it went.
-  void WriteRecoveredFile(FileWriter::File& file, OutputNames& names);
+  void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
   // Counts file `index` as not written, after every file before it.
   void MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer);
   // One READ CD of `count` sectors into `buffer` (count x 2352 bytes): the

@@ -37,10 +37,18 @@ bool CKestrowCore::ReadPackTable(const VolumeImage& image, std::vector<std::int3
   return kestrow::ReadPackTable(image, boundaries);
 }
 
-ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize) {
-  const std::int64_t start = std::int64_t{entry.dataExtents[0].startBlock} * allocBlockSize +
+std::uint32_t ForkStartBlock(const FileEntry& entry, Fork fork) {
+  return fork == Fork::kData ? entry.dataExtents[0].startBlock : entry.rsrcExtents[0].startBlock;
+}
+
+std::uint32_t ForkLength(const FileEntry& entry, Fork fork) {
+  return fork == Fork::kData ? entry.dataLogicalLength : entry.rsrcLogicalLength;
+}
+
+ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize, Fork fork) {
+  const std::int64_t start = std::int64_t{ForkStartBlock(entry, fork)} * allocBlockSize +
                              static_cast<std::int64_t>(format::kAllocationBlock0);
-  const std::int64_t end = start + entry.dataLogicalLength;
+  const std::int64_t end = start + ForkLength(entry, fork);
   return ByteRange{ClampToInt32(start), ClampToInt32(end)};
 }
 

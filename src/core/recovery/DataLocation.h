@@ -21,9 +21,15 @@ struct ByteRange {
 // boundary past 2^31 - 1 bytes is held at 2^31 - 1.
 bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries);
 
-// The data fork's range: first extent's start block × block size + 9,728,
-// running on for the fork's logical length.
-ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize);
+enum class Fork { kData, kResource };
+
+// The first extent's start block of a fork and its logical length.
+std::uint32_t ForkStartBlock(const FileEntry& entry, Fork fork);
+std::uint32_t ForkLength(const FileEntry& entry, Fork fork);
+
+// A fork's range: first extent's start block × block size + 9,728, running
+// on for the fork's logical length.
+ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize, Fork fork = Fork::kData);
 
 // The group whose span holds `offset`; n − 1 when none does, −1 for no list.
 int FindGroupIndex(const std::vector<std::int32_t>& boundaries, std::int32_t offset);

@@ -29,6 +29,7 @@ class FileWriter {
     std::vector<std::uint8_t> data;  // the file's bytes are its first `length`
     std::size_t length = 0;
     bool complete = true;  // every byte came from a block on the disc
+    std::vector<std::uint8_t> rsrcData;  // the resource fork, when the job copies it out
   };
 
   // A file of more bytes than this is decoded only once the writer is idle.

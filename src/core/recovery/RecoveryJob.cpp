@@ -23,6 +23,7 @@ namespace kestrow {
 
 std::vector<FileEntry> g_vecRecoverFiles;
 std::string g_strDestFolder;
+RecoveryOptions g_recoveryOptions;
 
 namespace {
 
@@ -35,17 +36,17 @@ constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::
 // True when the catalogue places the data fork inside the volume, whose
 // offsets are 31-bit. A hostile length (up to 4 GiB) is refused here, before
 // anything is allocated for it.
-bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout) {
-  const std::int64_t start = std::int64_t{entry.dataExtents[0].startBlock} * layout.allocBlockSize +
+bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout, Fork fork) {
+  const std::int64_t start = std::int64_t{ForkStartBlock(entry, fork)} * layout.allocBlockSize +
                              static_cast<std::int64_t>(format::kAllocationBlock0);
-  const std::int64_t end = start + std::int64_t{entry.dataLogicalLength};
+  const std::int64_t end = start + std::int64_t{ForkLength(entry, fork)};
   return end <= layout.volumeEnd && end <= std::numeric_limits<std::int32_t>::max();
 }
 
-std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout) {
-  if (entry.dataLogicalLength == 0) return GroupSpan{};
-  if (!ForkInsideVolume(entry, layout)) return std::nullopt;
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
+std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData) {
+  if (ForkLength(entry, fork) == 0) return GroupSpan{};
+  if (!ForkInsideVolume(entry, layout, fork)) return std::nullopt;
+  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, fork);
   const int first = FindGroupIndex(layout.boundaries, range.start);
   const int last = FindGroupIndex(layout.boundaries, range.end);
   if (layout.boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
@@ -54,11 +55,72 @@ std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& 
   return GroupSpan{first, last};
 }
 
+// The group cache counts the uses of groups: one per file, or two (the data
+// fork, then the resource fork) when the job copies resource forks out.
+std::size_t CacheUse(std::size_t file, Fork fork) {
+  if (!g_recoveryOptions.resourceForks) return file;
+  return 2 * file + (fork == Fork::kResource ? 1 : 0);
+}
+
 std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout) {
   std::vector<GroupSpan> spans;
   spans.reserve(files.size());
-  for (const FileEntry& entry : files) spans.push_back(FileGroupSpan(entry, layout).value_or(GroupSpan{}));
+  for (const FileEntry& entry : files) {
+    spans.push_back(FileGroupSpan(entry, layout).value_or(GroupSpan{}));
+    if (g_recoveryOptions.resourceForks) {
+      spans.push_back(FileGroupSpan(entry, layout, Fork::kResource).value_or(GroupSpan{}));
+    }
+  }
   return spans;
+}
+
+// Reads the resource fork of `file` into its rsrcData, the way the data fork
+// is read. False when a sector of its groups could not be read. A fork that
+// cannot be placed, or whose bytes are not all on the disc, leaves the file
+// incomplete (zeros where bytes are missing).
+bool GatherResourceFork(CKestrowCore& core, FileWriter::File& file, const JobLayout& layout, GroupCache& cache) {
+  const FileEntry& entry = file.entry;
+  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout, Fork::kResource);
+  try {
+    if (span) file.rsrcData.assign(entry.rsrcLogicalLength, 0);
+  } catch (const std::bad_alloc&) {
+    file.rsrcData.clear();
+  }
+  if (!span || file.rsrcData.size() != entry.rsrcLogicalLength) {
+    file.complete = false;
+    return true;
+  }
+  std::vector<GroupBuffer> groups;
+  for (int g = span->first; g <= span->last; ++g) {
+    std::optional<GroupBuffer> kept = cache.Take(g);
+    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
+    if (!kept && !core.ReadSectorGroup(g, groups.back(), layout.base)) return false;
+  }
+  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, Fork::kResource);
+  if (!ExtractRange(groups, static_cast<std::uint32_t>(range.start), static_cast<std::uint32_t>(range.end),
+                    file.rsrcData)) {
+    file.complete = false;
+  }
+  for (int g = span->first; g <= span->last; ++g) {
+    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), CacheUse(file.index, Fork::kResource));
+  }
+  return true;
+}
+
+OutputOptions OutputOptionsOf(const RecoveryOptions& options) {
+  OutputOptions output;
+  output.codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
+  output.resourceForks = options.resourceForks;
+  return output;
+}
+
+// The files the job reads from, which it must never write over.
+std::vector<FileIdentity> SourceIdentities(const Transport& transport) {
+  std::vector<FileIdentity> identities;
+  for (const std::string& path : transport.SourceFiles()) {
+    if (const std::optional<FileIdentity> identity = IdentifyFile(path)) identities.push_back(*identity);
+  }
+  return identities;
 }
 
 }  // namespace
@@ -69,10 +131,12 @@ std::uint32_t RecoveryThreadProc(CKestrowCore* core) {
   return result;
 }
 
-bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder) {
+bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder,
+                                 const RecoveryOptions& options) {
   SetStatus(msg::kReading);
   g_vecRecoverFiles = selected;
   g_strDestFolder = destFolder;
+  g_recoveryOptions = options;
   if (m_hThread.joinable()) m_hThread.join();  // the previous worker has ended or is about to
   m_bStopRequest = false;
   UpdateOutcome([&](RecoveryOutcome& o) {
@@ -147,7 +211,8 @@ std::uint32_t CKestrowCore::RunRecovery() {
   // while the next one is read and decoded.
   GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout), kGroupCacheBudget);
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
-  FileWriter writer([this, &names](FileWriter::File& file) { WriteRecoveredFile(file, names); });
+  OutputTree tree(g_strDestFolder, OutputOptionsOf(g_recoveryOptions), SourceIdentities(*m_pTransport), &names);
+  FileWriter writer([this, &tree](FileWriter::File& file) { WriteRecoveredFile(file, tree); });
 
   for (std::size_t i = 0;; ++i) {
     if (i >= g_vecRecoverFiles.size()) {
@@ -235,20 +300,26 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
     extract();
   }
   for (int g = span->first; g <= span->last; ++g) {
-    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), index);
+    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), CacheUse(index, Fork::kData));
   }
+  if (g_recoveryOptions.resourceForks && !GatherResourceFork(*this, file, layout, cache)) return false;
   writer.Submit(std::move(file));
   return true;
 }
 
-void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputNames& names) {
+void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) {
   OutputResult result;
   try {
-    result = WriteOutputFiles(file.entry, std::span<const std::uint8_t>(file.data.data(), file.length),
-                              g_strDestFolder, &names);
+    result = tree.Write(file.entry, std::span<const std::uint8_t>(file.data.data(), file.length), file.rsrcData);
   } catch (const std::exception& e) {  // out of memory for a path, or the like
     result.dataWritten = false;
     result.error = e.what();
+  }
+  // With resource forks the companion holds part of the file's contents: a
+  // file without it is not recovered, although its data file stays.
+  if (result.dataWritten && g_recoveryOptions.resourceForks && !result.companionWritten) {
+    result.dataWritten = false;
+    result.error = "its companion ._ file with the resource fork: " + result.companionError;
   }
   UpdateOutcome([&](RecoveryOutcome& o) {
     if (result.dataWritten) {

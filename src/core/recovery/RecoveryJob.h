@@ -11,10 +11,20 @@
 
 namespace kestrow {
 
+// How a job writes its files; the default is the plain data file and the
+// 82-byte companion, under names read as Windows-1252.
+struct RecoveryOptions {
+  // The companion carries the resource fork, Finder info, dates and Mac
+  // name, and both files take the Mac's modification date.
+  bool resourceForks = false;
+  bool macRoman = false;  // names on disk read as Mac OS Roman
+};
+
 // One job at a time in the whole process: written by StartRecovery before the
 // worker starts, only read by the worker afterwards.
 extern std::vector<FileEntry> g_vecRecoverFiles;
 extern std::string g_strDestFolder;  // always ends with the path separator
+extern RecoveryOptions g_recoveryOptions;
 
 enum class RecoveryState {
   kIdle,          // no job was started
