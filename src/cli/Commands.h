@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "recovery/RecoveryJob.h"
+#include "text/CodePage.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -28,14 +29,21 @@ struct SourceOptions {
 };
 
 struct ListOptions {
-  std::string outputFile;  // the file list export, CR LF lines
+  std::string outputFile;  // the file list export, CR LF lines (the names' own bytes)
   bool json = false;
+  bool macRoman = false;   // names shown as Mac OS Roman rather than Windows-1252
+};
+
+struct InfoOptions {
+  bool macRoman = false;  // the volume name shown as Mac OS Roman
 };
 
 struct RecoverOptions {
   std::string destination;            // -o DIR
   bool all = false;                   // --all
   std::vector<std::string> patterns;  // shell-style globs on the display path
+  bool resourceForks = false;         // --resource-forks: full AppleDouble companions and dates
+  bool macRoman = false;              // --mac-roman: names read as Mac OS Roman
 };
 
 struct DumpOptions {
@@ -56,7 +64,7 @@ class Commands {
   int Check(const SourceOptions& source);
   int Size(const SourceOptions& source);
   int List(const SourceOptions& source, const ListOptions& options);
-  int Info(const SourceOptions& source);
+  int Info(const SourceOptions& source, const InfoOptions& options);
   int Recover(const SourceOptions& source, const RecoverOptions& options);
   int Dump(const SourceOptions& source, const DumpOptions& options);
 
@@ -74,7 +82,7 @@ class Commands {
   std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options);
   void Fail(const std::string& message, const std::string& detail = {});
   int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
-                     const std::string& destination);
+                     const std::string& destination, CodePage codePage);
 
   std::ostream& m_out;
   std::ostream& m_err;

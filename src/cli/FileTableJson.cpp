@@ -8,10 +8,8 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string Text(const std::string& bytes) { return Windows1252ToUtf8(bytes); }
-
-std::string FourCharCode(const std::array<char, 5>& code) {
-  return Text(std::string(code.data(), 4));
+std::string FourCharCode(const std::array<char, 5>& code, CodePage codePage) {
+  return DiscTextToUtf8(std::string_view(code.data(), 4), codePage);
 }
 
 Json Extents(const std::array<ExtentDescriptor, 3>& extents) {
@@ -30,13 +28,14 @@ Json Fork(std::uint32_t startBlock, std::uint32_t logical, std::uint32_t physica
               {"extents", Extents(extents)}};
 }
 
-Json Row(std::size_t index, const FileEntry& e) {
+Json Row(std::size_t index, const FileEntry& e, CodePage codePage) {
+  const auto text = [codePage](const std::string& bytes) { return DiscTextToUtf8(bytes, codePage); };
   return Json{{"row", index},
-              {"displayPath", Text(e.DisplayPath())},
-              {"path", Text(e.path)},
-              {"name", Text(e.name)},
-              {"type", FourCharCode(e.fileType)},
-              {"creator", FourCharCode(e.creator)},
+              {"displayPath", text(e.DisplayPath())},
+              {"path", text(e.path)},
+              {"name", text(e.name)},
+              {"type", FourCharCode(e.fileType, codePage)},
+              {"creator", FourCharCode(e.creator, codePage)},
               {"fileId", e.fileId},
               {"parentId", e.parentId},
               {"approxSize", e.ApproxSize()},
@@ -49,9 +48,9 @@ Json Row(std::size_t index, const FileEntry& e) {
 
 }  // namespace
 
-nlohmann::ordered_json FileTableToJson(const FileTable& files, const std::string& source) {
+nlohmann::ordered_json FileTableToJson(const FileTable& files, const std::string& source, CodePage codePage) {
   Json rows = Json::array();
-  for (std::size_t i = 0; i < files.size(); ++i) rows.push_back(Row(i, files[i]));
+  for (std::size_t i = 0; i < files.size(); ++i) rows.push_back(Row(i, files[i], codePage));
   return Json{{"source", source}, {"fileCount", files.size()}, {"files", std::move(rows)}};
 }
 

@@ -31,8 +31,8 @@ void PrintTrailer(std::ostream& out, const TrackTrailer& t) {
   Field(out, "Volume area", Bytes(t.AreaBytes()));
 }
 
-void PrintVolume(std::ostream& out, const MasterDirectoryBlock& mdb) {
-  Field(out, "Volume name", Windows1252ToUtf8(mdb.VolumeName()));
+void PrintVolume(std::ostream& out, const MasterDirectoryBlock& mdb, CodePage codePage) {
+  Field(out, "Volume name", DiscTextToUtf8(mdb.VolumeName(), codePage));
   Field(out, "Allocation block", Bytes(mdb.drAlBlkSiz()));
   Field(out, "Allocation blocks", std::to_string(mdb.drNmAlBlks()) + " (" +
                                       std::to_string(mdb.drFreeBks()) + " free)");
@@ -54,7 +54,7 @@ void PrintPackTable(std::ostream& out, const std::vector<std::int32_t>& b, int s
 
 }  // namespace
 
-int Commands::Info(const SourceOptions& options) {
+int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
   Field(m_out, "Source", selected->source);
@@ -76,7 +76,7 @@ int Commands::Info(const SourceOptions& options) {
     Fail(msg::kUnknownFormat, "no HFS master directory block in the volume area");
     return kExitFailed;
   }
-  PrintVolume(m_out, mdb);
+  PrintVolume(m_out, mdb, info.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252);
 
   const CatalogRecords records = ScanCatalogRecords(image);
   Field(m_out, "Files", std::to_string(records.files.size()) + " listed (the volume counts " +

@@ -43,9 +43,10 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
   const std::optional<FileTable> table = LoadFileTable(*selected, options);
   if (!table) return kExitFailed;
   const FileTable& files = *table;
+  const CodePage codePage = list.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
 
   if (list.json) {
-    const std::string text = FileTableToJson(files, selected->source).dump(2) + "\n";
+    const std::string text = FileTableToJson(files, selected->source, codePage).dump(2) + "\n";
     if (list.outputFile.empty()) {
       m_out << text;
     } else if (!WriteText(list.outputFile, text)) {
@@ -70,7 +71,7 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
   }
 
   for (const FileEntry& entry : files) {
-    m_out << Windows1252ToUtf8(FileListPathText(entry)) << '\t' << FileListSizeText(entry) << '\n';
+    m_out << DiscTextToUtf8(FileListPathText(entry), codePage) << '\t' << FileListSizeText(entry) << '\n';
   }
   return kExitOk;
 }

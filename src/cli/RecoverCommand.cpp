@@ -40,12 +40,14 @@ class InterruptGuard {
   void (*m_previous)(int);
 };
 
-std::string Shown(const FileEntry& entry) { return Windows1252ToUtf8(entry.DisplayPath()); }
+std::string Shown(const FileEntry& entry, CodePage codePage) {
+  return DiscTextToUtf8(entry.DisplayPath(), codePage);
+}
 
 // The path for a message on the terminal: a control character from the disc
 // (an escape sequence could rewrite the screen) is shown as '?'.
-std::string Printable(const FileEntry& entry) {
-  std::string text = Shown(entry);
+std::string Printable(const FileEntry& entry, CodePage codePage) {
+  std::string text = Shown(entry, codePage);
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') c = '?';
   }
@@ -67,11 +69,12 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   const std::optional<FileTable> table = LoadFileTable(*selected, source);
   if (!table) return kExitFailed;
 
+  const CodePage codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
   // Rows in table order, as the file list dialog hands over its selection.
   std::vector<FileEntry> chosen;
   std::vector<std::size_t> rows;
   for (std::size_t i = 0; i < table->size(); ++i) {
-    if (options.all || Matches(options.patterns, Shown((*table)[i]))) {
+    if (options.all || Matches(options.patterns, Shown((*table)[i], codePage))) {
       chosen.push_back((*table)[i]);
       rows.push_back(i);
     }
@@ -101,7 +104,10 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   {
     InterruptGuard guard;
     bool stopAsked = false;
-    core.StartRecovery(chosen, destination);
+    RecoveryOptions job;
+    job.resourceForks = options.resourceForks;
+    job.macRoman = options.macRoman;
+    core.StartRecovery(chosen, destination, job);
     for (;;) {
       if (g_interrupted && !stopAsked) {
         stopAsked = true;
@@ -113,7 +119,7 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
       if (outcome.Ended()) break;
       if (showProgress) {
         const std::size_t k = std::min(outcome.currentFile, chosen.size() - 1);
-        m_err << "\r\x1b[K[" << k + 1 << '/' << chosen.size() << "] " << Printable(chosen[k]) << "  ("
+        m_err << "\r\x1b[K[" << k + 1 << '/' << chosen.size() << "] " << Printable(chosen[k], codePage) << "  ("
               << outcome.bytesWritten << " bytes written)" << std::flush;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -123,24 +129,24 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   if (showProgress) m_err << "\r\x1b[K" << std::flush;
   const RecoveryOutcome outcome = core.GetRecoveryOutcome();
-  const int code = ReportRecovery(outcome, chosen, destination);
+  const int code = ReportRecovery(outcome, chosen, destination, codePage);
   m_out << FormatReadReport(core.GetReadStatistics(), outcome.bytesWritten, elapsed.count()) << '\n';
   return code;
 }
 
 int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
-                             const std::string& destination) {
+                             const std::string& destination, CodePage codePage) {
   m_out << "Recovered " << outcome.written << " of " << chosen.size() << " file(s) ("
         << outcome.bytesWritten << " bytes) into " << destination << '\n';
   for (std::size_t k = 0; k < outcome.unwritten.size(); ++k) {
-    m_err << "Not written: " << Printable(chosen[outcome.unwritten[k]]);
+    m_err << "Not written: " << Printable(chosen[outcome.unwritten[k]], codePage);
     if (k < outcome.unwrittenReasons.size() && !outcome.unwrittenReasons[k].empty()) {
       m_err << " (" << outcome.unwrittenReasons[k] << ')';
     }
     m_err << '\n';
   }
   for (std::size_t i : outcome.incomplete) {
-    m_err << "Incomplete (some bytes are missing on the disc): " << Printable(chosen[i]) << '\n';
+    m_err << "Incomplete (some bytes are missing on the disc): " << Printable(chosen[i], codePage) << '\n';
   }
   switch (outcome.state) {
     case RecoveryState::kStopped:
@@ -150,7 +156,7 @@ int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<F
       Fail(msg::kDumpFailed, "the volume area or its packed-data table could not be read");
       break;
     case RecoveryState::kFailedAtFile:
-      Fail(msg::kDumpFailed, "a sector holding " + Printable(chosen[outcome.failedFile]) +
+      Fail(msg::kDumpFailed, "a sector holding " + Printable(chosen[outcome.failedFile], codePage) +
                                  " could not be read; nothing of it or of the files after it was written");
       break;
     default:

@@ -9,6 +9,7 @@ namespace {
 
 using kestrow::cli::Commands;
 using kestrow::cli::DumpOptions;
+using kestrow::cli::InfoOptions;
 using kestrow::cli::ListOptions;
 using kestrow::cli::RecoverOptions;
 using kestrow::cli::SourceOptions;
@@ -31,6 +32,7 @@ int main(int argc, char** argv) {
 
   SourceOptions source;
   ListOptions list;
+  InfoOptions infoOptions;
   RecoverOptions recover;
   DumpOptions dump;
   auto* drives = app.add_subcommand("drives", "list the optical drives, one device path per line");
@@ -42,6 +44,9 @@ int main(int argc, char** argv) {
   listCommand->add_option("-o,--output", list.outputFile,
                           "write the list to FILE (tab-separated, CR LF lines, the disc's bytes)");
   listCommand->add_flag("--json", list.json, "every field of every file as JSON");
+  constexpr const char* kMacRomanHelp = "read the disc's names as Mac OS Roman instead of Windows-1252";
+  listCommand->add_flag("--mac-roman", list.macRoman, kMacRomanHelp);
+  info->add_flag("--mac-roman", infoOptions.macRoman, kMacRomanHelp);
 
   auto* recoverCommand = app.add_subcommand(
       "recover", "copy files out of a Kestrow PRO disc: each file's data plus a \"._NAME\" "
@@ -53,6 +58,12 @@ int main(int argc, char** argv) {
   recoverCommand->add_option("-o,--output", recover.destination, "destination folder (created if missing)")
       ->required();
   auto* all = recoverCommand->add_flag("--all", recover.all, "recover every file");
+  recoverCommand->add_flag("--resource-forks", recover.resourceForks,
+                           "make each \"._NAME\" a full AppleDouble file: Finder info, dates, Mac name and "
+                           "resource fork; both files take the Mac's modification date");
+  recoverCommand->add_flag("--mac-roman", recover.macRoman,
+                           "read the disc's names as Mac OS Roman instead of Windows-1252 (for patterns "
+                           "and for the names written)");
   recoverCommand->callback([&] {
     if (recover.all == recover.patterns.empty()) return;
     throw CLI::ValidationError("recover", "give either --all or one or more PATTERNs");
@@ -76,7 +87,7 @@ int main(int argc, char** argv) {
   if (*drives) return commands.Drives();
   if (*check) return commands.Check(source);
   if (*size) return commands.Size(source);
-  if (*info) return commands.Info(source);
+  if (*info) return commands.Info(source, infoOptions);
   if (*listCommand) return commands.List(source, list);
   if (*recoverCommand) return commands.Recover(source, recover);
   if (*dumpCommand) return commands.Dump(source, dump);
