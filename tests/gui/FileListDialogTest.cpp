@@ -1,5 +1,7 @@
 // The file list dialog: its rows and count line, and "Save List...".
+#include <QCheckBox>
 #include <QFile>
+#include <QSettings>
 #include <QItemSelectionModel>
 #include <QTemporaryDir>
 #include <QTest>
@@ -60,6 +62,31 @@ class FileListDialogTest : public QObject {
     QCOMPARE(f.dialog.FileList()->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("File Path"));
     QCOMPARE(f.dialog.FileList()->model()->headerData(1, Qt::Horizontal).toString(),
              QStringLiteral("Approx File Size"));
+  }
+
+  // "Mac Roman names" changes the rows at once; both options are remembered
+  // for the next dialog and handed to the job.
+  void theOptionsChangeTheNamesAndAreRemembered() {
+    const QString windows = QStringLiteral("Disk:Caf\u00E9");
+    const QString macRoman = QStringLiteral("Disk:Caf\u00C8");  // 0xE9 in Mac OS Roman
+    for (const bool on : {true, false}) {
+      {
+        ListFixture f(SampleTable());
+        QCOMPARE(f.dialog.MacRomanNames()->text(), QStringLiteral("Mac Roman names"));
+        QCOMPARE(f.dialog.ResourceForksAndDates()->text(), QStringLiteral("Resource forks and dates"));
+        QCOMPARE(f.dialog.MacRomanNames()->isChecked(), !on);
+        QCOMPARE(f.Cell(3, 0), on ? windows : macRoman);
+        f.dialog.MacRomanNames()->setChecked(on);
+        f.dialog.ResourceForksAndDates()->setChecked(on);
+        QCOMPARE(f.Cell(3, 0), on ? macRoman : windows);
+        QCOMPARE(f.Cell(0, 0), QStringLiteral("Disk:Docs:Letter"));
+        QCOMPARE(f.dialog.JobOptions().macRoman, on);
+        QCOMPARE(f.dialog.JobOptions().resourceForks, on);
+      }
+      ListFixture next(SampleTable());
+      QCOMPARE(next.dialog.MacRomanNames()->isChecked(), on);
+      QCOMPARE(next.dialog.ResourceForksAndDates()->isChecked(), on);
+    }
   }
 
   void emptyTableShowsZero() {

@@ -1,6 +1,8 @@
 #include "GuiTestSupport.h"
 
 #include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
 
 #include <cstring>
 
@@ -16,7 +18,22 @@ namespace kestrow::guitest {
 
 // ---- RecordingHost
 
-RecordingHost::RecordingHost() : m_previous(gui::UiHost::Install(this)) {}
+namespace {
+
+// The tests keep their settings in a scratch folder of their own, never in
+// the user's; a test that changes them puts them back.
+void UseScratchSettings() {
+  static QTemporaryDir folder;
+  static const bool set = [] {
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, folder.path());
+    return true;
+  }();
+  (void)set;
+}
+
+}  // namespace
+
+RecordingHost::RecordingHost() : m_previous(gui::UiHost::Install(this)) { UseScratchSettings(); }
 
 RecordingHost::~RecordingHost() { gui::UiHost::Install(m_previous); }
 

@@ -1,5 +1,6 @@
 // Recovery from the file list dialog: the selection, the job with its
 // status line and "Done!", a job that fails, and closing during a job.
+#include <QCheckBox>
 #include <QDir>
 #include <QItemSelectionModel>
 #include <QPushButton>
@@ -129,6 +130,21 @@ class RecoveryTest : public QObject {
     QVERIFY(!f.dialog->JobTimer().isActive());
     QVERIFY(f.dialog->JobStatus().isEmpty());
     for (int i = 0; i < kFiles; ++i) QCOMPARE(f.Recovered(i), i == 2 || i == 5 || i == 7);
+  }
+
+  void theOptionsGoToTheJob() {
+    RecoveryFixture f;
+    f.dialog->ResourceForksAndDates()->setChecked(true);
+    f.Select({2});
+    f.dialog->OnRecoverSelectedFiles();
+    QVERIFY(g_recoveryOptions.resourceForks && !g_recoveryOptions.macRoman);
+    QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDone), 1, 10000);
+    QVERIFY(f.Recovered(2));
+    // The full companion: four entries, the Mac name among them.
+    const std::optional<std::string> companion = ReadWholeFile(f.destination.filePath(QStringLiteral("Disk/._File 2")));
+    QVERIFY(companion && companion->size() > 82);
+    QCOMPARE(companion->substr(24, 2), std::string("\0\x04", 2));
+    f.dialog->ResourceForksAndDates()->setChecked(false);  // as the next test expects
   }
 
   void theStatusLineShowsTheFileInHand() {

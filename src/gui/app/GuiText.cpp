@@ -4,8 +4,8 @@
 
 namespace kestrow::gui::text {
 
-QString FromDiscBytes(std::string_view bytes) {
-  return QString::fromStdString(Windows1252ToUtf8(bytes));
+QString FromDiscBytes(std::string_view bytes, CodePage codePage) {
+  return QString::fromStdString(DiscTextToUtf8(bytes, codePage));
 }
 
 }  // namespace kestrow::gui::text

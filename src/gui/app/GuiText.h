@@ -6,6 +6,8 @@
 
 #include <string_view>
 
+#include "text/CodePage.h"
+
 namespace kestrow::gui::text {
 
 inline constexpr char kAboutMenuItem[] = "&About KestrowDiag...";
@@ -24,7 +26,13 @@ inline constexpr char kOpenImageFilter[] =
 inline constexpr char kUnwrittenFilesFormat[] = "%1 file(s) could not be written.";
 inline constexpr char kIncompleteFilesFormat[] = "%1 file(s) could not be read completely.";
 
-// A disc name (raw Windows-1252 bytes) as text for display.
-QString FromDiscBytes(std::string_view bytes);
+// The file list's two options, and where they are remembered between runs.
+inline constexpr char kMacRomanNames[] = "Mac Roman names";
+inline constexpr char kResourceForksAndDates[] = "Resource forks and dates";
+inline constexpr char kMacRomanSetting[] = "FileList/MacRomanNames";
+inline constexpr char kResourceForksSetting[] = "FileList/ResourceForksAndDates";
+
+// A disc name (raw bytes, read in `codePage`) as text for display.
+QString FromDiscBytes(std::string_view bytes, CodePage codePage = CodePage::kWindows1252);
 
 }  // namespace kestrow::gui::text

@@ -1,11 +1,13 @@
 #include "filelist/FileListDlg.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
 #include <QTreeView>
 
 #include <algorithm>
@@ -26,6 +28,17 @@ namespace kestrow::gui {
 namespace {
 
 constexpr int kTimerMilliseconds = 200;
+
+// The options are remembered between runs, in the user's settings.
+bool StoredOption(const char* key) {
+  QSettings settings(QStringLiteral("KestrowDiag"), QStringLiteral("KestrowDiag"));
+  return settings.value(QString::fromLatin1(key), false).toBool();
+}
+
+void StoreOption(const char* key, bool on) {
+  QSettings settings(QStringLiteral("KestrowDiag"), QStringLiteral("KestrowDiag"));
+  settings.setValue(QString::fromLatin1(key), on);
+}
 
 bool JobFailed(RecoveryState state) {
   return state == RecoveryState::kFailedEarly || state == RecoveryState::kFailedAtFile;
@@ -64,7 +77,7 @@ CFileListDlg::~CFileListDlg() {
 }
 
 void CFileListDlg::CreateControls() {
-  const DialogUnits du = SetUpDialogFrame(*this, 439, 237);
+  const DialogUnits du = SetUpDialogFrame(*this, 439, 253);
 
   m_listFiles = new QTreeView(this);
   m_listFiles->setGeometry(du.Rect(7, 19, 425, 186));
@@ -81,10 +94,28 @@ void CFileListDlg::CreateControls() {
   m_saveListButton->setGeometry(du.Rect(325, 216, 52, 14));
   m_closeButton = new QPushButton(QStringLiteral("Close"), this);
   m_closeButton->setGeometry(du.Rect(382, 216, 50, 14));
+  m_macRomanCheck = new QCheckBox(QString::fromLatin1(text::kMacRomanNames), this);
+  m_macRomanCheck->setGeometry(du.Rect(7, 236, 70, 10));
+  m_resourceForksCheck = new QCheckBox(QString::fromLatin1(text::kResourceForksAndDates), this);
+  m_resourceForksCheck->setGeometry(du.Rect(82, 236, 100, 10));
 
   connect(m_recoverButton, &QPushButton::clicked, this, &CFileListDlg::OnRecoverSelectedFiles);
   connect(m_saveListButton, &QPushButton::clicked, this, &CFileListDlg::OnSaveList);
   connect(m_closeButton, &QPushButton::clicked, this, &CFileListDlg::OnOK);
+}
+
+void CFileListDlg::OnMacRomanToggled(bool on) {
+  m_model->SetCodePage(on ? CodePage::kMacRoman : CodePage::kWindows1252);
+  StoreOption(text::kMacRomanSetting, on);
+}
+
+void CFileListDlg::OnResourceForksToggled(bool on) { StoreOption(text::kResourceForksSetting, on); }
+
+RecoveryOptions CFileListDlg::JobOptions() const {
+  RecoveryOptions options;
+  options.macRoman = m_macRomanCheck->isChecked();
+  options.resourceForks = m_resourceForksCheck->isChecked();
+  return options;
 }
 
 void CFileListDlg::OnInitDialog() {
@@ -109,6 +140,12 @@ void CFileListDlg::OnInitDialog() {
   const int clientWidth = m_listFiles->contentsRect().width();
   header->resizeSection(FileListModel::kPathColumn, std::max(clientWidth - 125, 0));
   header->resizeSection(FileListModel::kSizeColumn, 100);
+  // The options as the user left them last time.
+  m_macRomanCheck->setChecked(StoredOption(text::kMacRomanSetting));
+  m_resourceForksCheck->setChecked(StoredOption(text::kResourceForksSetting));
+  m_model->SetCodePage(m_macRomanCheck->isChecked() ? CodePage::kMacRoman : CodePage::kWindows1252);
+  connect(m_macRomanCheck, &QCheckBox::toggled, this, &CFileListDlg::OnMacRomanToggled);
+  connect(m_resourceForksCheck, &QCheckBox::toggled, this, &CFileListDlg::OnResourceForksToggled);
   // The list is the first tab stop.
   m_listFiles->setFocus();
 }
@@ -152,7 +189,9 @@ void CFileListDlg::OnRecoverSelectedFiles() {
   std::vector<FileEntry> selection;
   selection.reserve(rows.size());
   for (const int row : rows) selection.push_back((*m_pFileTable)[static_cast<std::size_t>(row)]);
-  m_pCore->StartRecovery(selection, destination);
+  const RecoveryOptions options = JobOptions();
+  m_jobCodePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
+  m_pCore->StartRecovery(selection, destination, options);
   m_timer.start();
 }
 
@@ -163,7 +202,7 @@ void CFileListDlg::OnTimer() {
       EndFailedJob();
       return;
     }
-    m_strJobStatus = text::FromDiscBytes(status);
+    m_strJobStatus = text::FromDiscBytes(status, m_jobCodePage);
     UpdateData();
     return;
   }

@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "app/CoreFactory.h"
+#include "recovery/RecoveryJob.h"
+#include "text/CodePage.h"
 #include "volume/FileEntry.h"
 
+class QCheckBox;
 class QLabel;
 class QPushButton;
 class QTreeView;
@@ -43,6 +46,10 @@ class CFileListDlg : public QDialog {
   const QString& JobStatus() const { return m_strJobStatus; }
   const QString& FileCount() const { return m_strFileCount; }
   CKestrowCore& Core() const { return *m_pCore; }
+  QCheckBox* MacRomanNames() const { return m_macRomanCheck; }
+  QCheckBox* ResourceForksAndDates() const { return m_resourceForksCheck; }
+  // The job options the two checkboxes give.
+  RecoveryOptions JobOptions() const;
 
  public slots:
   void OnRecoverSelectedFiles();
@@ -66,6 +73,8 @@ class CFileListDlg : public QDialog {
   void StopJobBeforeClosing();
   void EndFailedJob();
   void ReportFilesNotWritten();
+  void OnMacRomanToggled(bool on);
+  void OnResourceForksToggled(bool on);
 
   const FileTable* m_pFileTable;
   std::string m_strSource;
@@ -73,6 +82,7 @@ class CFileListDlg : public QDialog {
   QString m_strFileCount;
   QString m_strJobStatus;
   QTimer m_timer;
+  CodePage m_jobCodePage = CodePage::kWindows1252;  // how the running job's status names are read
 
   FileListModel* m_model = nullptr;
   QLabel* m_fileCountText = nullptr;
@@ -81,6 +91,8 @@ class CFileListDlg : public QDialog {
   QPushButton* m_recoverButton = nullptr;
   QPushButton* m_saveListButton = nullptr;
   QPushButton* m_closeButton = nullptr;
+  QCheckBox* m_macRomanCheck = nullptr;
+  QCheckBox* m_resourceForksCheck = nullptr;
 };
 
 }  // namespace kestrow::gui

@@ -11,6 +11,12 @@ namespace kestrow::gui {
 FileListModel::FileListModel(const FileTable* files, QObject* parent)
     : QAbstractTableModel(parent), m_files(files) {}
 
+void FileListModel::SetCodePage(CodePage codePage) {
+  if (codePage == m_codePage) return;
+  m_codePage = codePage;
+  if (rowCount() > 0) emit dataChanged(index(0, kPathColumn), index(rowCount() - 1, kPathColumn), {Qt::DisplayRole});
+}
+
 int FileListModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid() || !m_files) return 0;
   return static_cast<int>(std::min<std::size_t>(m_files->size(), INT_MAX));
@@ -23,7 +29,7 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
   const FileEntry& entry = (*m_files)[static_cast<std::size_t>(index.row())];
   switch (index.column()) {
     case kPathColumn:
-      return text::FromDiscBytes(FileListPathText(entry));
+      return text::FromDiscBytes(FileListPathText(entry), m_codePage);
     case kSizeColumn:
       return QString::fromStdString(FileListSizeText(entry));
     default:

@@ -5,6 +5,7 @@
 
 #include <QAbstractTableModel>
 
+#include "text/CodePage.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow::gui {
@@ -17,6 +18,10 @@ class FileListModel : public QAbstractTableModel {
 
   explicit FileListModel(const FileTable* files, QObject* parent = nullptr);
 
+  // How the names are read; the path column changes at once.
+  void SetCodePage(CodePage codePage);
+  CodePage GetCodePage() const { return m_codePage; }
+
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
@@ -24,6 +29,7 @@ class FileListModel : public QAbstractTableModel {
 
  private:
   const FileTable* m_files;
+  CodePage m_codePage = CodePage::kWindows1252;
 };
 
 }  // namespace kestrow::gui
