@@ -136,11 +136,13 @@ pad128() {
   head -c $(((128 - $1 % 128) % 128)) /dev/zero
 }
 
-# put_two_forks HFSPATH TYPE CREATOR DATAFILE RSRCFILE: a file with both a
-# data fork and a resource fork, written through a MacBinary II file that
-# `hcopy -m` unpacks (hfsutils has no other way to write a resource fork).
+# put_two_forks HFSPATH TYPE CREATOR DATAFILE RSRCFILE [FLAGS CREATED MODIFIED]:
+# a file with both a data fork and a resource fork, written through a
+# MacBinary II file that `hcopy -m` unpacks (hfsutils has no other way to
+# write a resource fork). FLAGS are the Finder flags (16 bits), CREATED and
+# MODIFIED HFS dates (seconds since 1904 in local time); all 0 by default.
 put_two_forks() {
-  local hfspath=$1 type=$2 creator=$3 data=$4 rsrc=$5
+  local hfspath=$1 type=$2 creator=$3 data=$4 rsrc=$5 flags=${6:-0} created=${7:-0} modified=${8:-0}
   local name="fork file" dlen rlen header="$work/macbinary.header" crc
   dlen=$(stat -c %s "$data")
   rlen=$(stat -c %s "$rsrc")
@@ -149,10 +151,15 @@ put_two_forks() {
     printf "\\$(printf %03o ${#name})%s" "$name"
     head -c $((63 - ${#name})) /dev/zero
     printf '%s%s' "$type" "$creator"
-    head -c 10 /dev/zero        # Finder flags, zero, position, folder id, locked flag, zero
+    printf "\\$(printf %03o $((flags >> 8)))"   # Finder flags, high byte
+    head -c 9 /dev/zero         # zero, position, folder id, locked flag, zero
     be32 "$dlen"
     be32 "$rlen"
-    head -c 33 /dev/zero        # dates, comment length, flags, unpacked length, version bytes
+    be32 "$created"
+    be32 "$modified"
+    head -c 2 /dev/zero         # comment length
+    printf "\\$(printf %03o $((flags & 255)))"  # Finder flags, low byte
+    head -c 22 /dev/zero        # unpacked length, version bytes and the rest
   } > "$header"
   crc=$(crc16_xmodem "$header")
   {
