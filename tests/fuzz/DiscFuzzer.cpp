@@ -7,8 +7,11 @@
 // - no file name keeps a carriage return, and the desktop database files are left out;
 // - nothing is created outside the output folder, and nothing there is a link;
 // - every data file that the job reports written exists and has the catalogue's
-//   logical length, every companion file is 82 bytes, and a file the job did
-//   not write (or never reached) leaves nothing behind.
+//   logical length, every companion file is 82 bytes (or, with resource forks,
+//   holds at least its header, Finder info, dates and Mac name), and a file
+//   the job did not write (or never reached) leaves nothing behind.
+// The last byte of the input (in a sector's error correction bytes, which
+// nothing reads) chooses the job's options.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -35,13 +38,17 @@ constexpr std::size_t kMaxFilesPerRun = 8;
 constexpr std::uint32_t kMaxFileBytes = 1u << 20;
 
 // Where the job puts an entry's data file, relative to the destination:
-// each ':'-terminated folder of the path, then the name, each read as
-// Windows-1252 and made acceptable to the file system.
-std::string ExpectedRelativePath(const FileEntry& entry) {
+// each ':'-terminated folder of the path, then the name, each read in the
+// code page and made acceptable to the file system.
+std::string ExpectedRelativePath(const FileEntry& entry, CodePage codePage) {
   std::string relative;
-  for (const std::string& folder : OutputFolderNames(entry.path, CodePage::kWindows1252)) relative += folder + "/";
-  return relative + OutputName(entry.name, CodePage::kWindows1252);
+  for (const std::string& folder : OutputFolderNames(entry.path, codePage)) relative += folder + "/";
+  return relative + OutputName(entry.name, codePage);
 }
+
+// The smallest full companion: header, four entry descriptors, Finder info
+// and dates, before the Mac name and the resource fork.
+constexpr std::size_t kFullCompanionMinimum = 26 + 4 * 12 + 32 + 16;
 
 void CheckTable(const FileTable& files) {
   for (const FileEntry& entry : files) {
@@ -56,13 +63,13 @@ void CheckTable(const FileTable& files) {
 // maps to exactly one data file. A name with " (" is left out too, since a
 // job may number a repeated name that way, and so is one that begins with
 // "._", which another file's companion file could share.
-std::vector<FileEntry> ChooseFiles(const FileTable& files, std::vector<std::string>& paths) {
+std::vector<FileEntry> ChooseFiles(const FileTable& files, CodePage codePage, std::vector<std::string>& paths) {
   std::vector<FileEntry> chosen;
   std::set<std::string> seen;
   for (const FileEntry& entry : files) {
     if (chosen.size() == kMaxFilesPerRun) break;
     if (entry.dataLogicalLength > kMaxFileBytes) continue;
-    const std::string relative = ExpectedRelativePath(entry);
+    const std::string relative = ExpectedRelativePath(entry, codePage);
     const std::size_t slash = relative.rfind('/');
     const bool companionLike = relative.compare(slash == std::string::npos ? 0 : slash + 1, 2, "._") == 0;
     if (companionLike || relative.find(" (") != std::string::npos || !seen.insert(relative).second) continue;
@@ -95,7 +102,8 @@ std::string CompanionOf(const std::string& relative) {
 }
 
 void CheckRecovery(const std::vector<FileEntry>& chosen, const std::vector<std::string>& paths,
-                   const RecoveryOutcome& outcome, const fuzz::ScratchFolder& scratch) {
+                   const RecoveryOptions& options, const RecoveryOutcome& outcome,
+                   const fuzz::ScratchFolder& scratch) {
   Require(outcome.Ended(), "the job has ended");
   Require(scratch.OnlyOutputWasTouched(), "nothing is written outside the output folder");
   const auto found = ListOutput(scratch.Output());
@@ -120,7 +128,12 @@ void CheckRecovery(const std::vector<FileEntry>& chosen, const std::vector<std::
   for (const auto& [relative, size] : found) {
     Require(expected.count(relative) == 1, "every output file belongs to a recovered entry");
     const bool isDataFile = std::find(paths.begin(), paths.end(), relative) != paths.end();
-    if (!isDataFile) Require(size == kCompanionSize, "a companion file is 82 bytes");
+    if (isDataFile) continue;
+    if (options.resourceForks) {
+      Require(size >= kFullCompanionMinimum, "a full companion holds its header, Finder info and dates");
+    } else {
+      Require(size == kCompanionSize, "a companion file is 82 bytes");
+    }
   }
 }
 
@@ -141,12 +154,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!core.ScanCatalog(image, files)) return 0;
   CheckTable(files);
 
+  RecoveryOptions options;
+  options.resourceForks = (data[size - 1] & 1) != 0;
+  options.macRoman = (data[size - 1] & 2) != 0;
   std::vector<std::string> paths;
-  const std::vector<FileEntry> chosen = ChooseFiles(files, paths);
+  const std::vector<FileEntry> chosen =
+      ChooseFiles(files, options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252, paths);
   if (chosen.empty()) return 0;
   const fuzz::ScratchFolder scratch;
-  core.StartRecovery(chosen, scratch.Destination());
+  core.StartRecovery(chosen, scratch.Destination(), options);
   core.WaitForRecovery();
-  CheckRecovery(chosen, paths, core.GetRecoveryOutcome(), scratch);
+  CheckRecovery(chosen, paths, options, core.GetRecoveryOutcome(), scratch);
   return 0;
 }
