@@ -90,13 +90,5 @@ TEST_P(FullCompanionTest, HoldsFinderInfoDatesMacNameAndTheResourceForkLast) {
 INSTANTIATE_TEST_SUITE_P(Forks, FullCompanionTest,
                          ::testing::Values(std::string(), std::string(300, 'R'), std::string("\0\x01\xFF", 3)));
 
-TEST(AppleDouble, PlainCompanionKeepsTheTypeAndCreatorOnly) {
-  const auto header = MakeAppleDoubleHeader(MacFile());
-  const auto entries = ReadEntries(std::vector<std::uint8_t>(header.begin(), header.end()));
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0], std::make_pair(9u, "APPLKst2" + std::string(24, '\0')));
-  EXPECT_EQ(entries[1], std::make_pair(2u, std::string()));
-}
-
 }  // namespace
 }  // namespace kestrow
