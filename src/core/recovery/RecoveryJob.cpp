@@ -10,12 +10,15 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <unordered_map>
 
 #include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "recovery/FileWriter.h"
 #include "recovery/GroupCache.h"
 #include "recovery/OutputFiles.h"
+#include "volume/CatalogScan.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
 
@@ -23,6 +26,7 @@ namespace kestrow {
 
 std::vector<FileEntry> g_vecRecoverFiles;
 std::string g_strDestFolder;
+RecoveryOptions g_recoveryOptions;
 
 namespace {
 
@@ -61,6 +65,29 @@ std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const 
   return spans;
 }
 
+// True when the "Pack" table's bytes, its signature, count and entries, all
+// lie outside the bytes that could not be read.
+bool PackTableReadable(const std::vector<ByteSpan>& unreadable, std::size_t entries) {
+  return !Overlaps(unreadable, format::kPackTableOffset,
+                   format::kPackEntriesOffset + entries * format::kPackEntrySize);
+}
+
+// True when every selected file has the same catalogue record in `table`. A
+// file whose record lay in a catalogue node that could not be read cannot be
+// checked; it passes when `nodesLost`.
+bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& table, bool nodesLost) {
+  std::unordered_multimap<std::uint32_t, const FileEntry*> byId;
+  for (const FileEntry& entry : table) byId.emplace(entry.fileId, &entry);
+  for (const FileEntry& wanted : selected) {
+    const auto [first, last] = byId.equal_range(wanted.fileId);
+    const bool found = std::any_of(first, last, [&](const auto& item) { return *item.second == wanted; });
+    if (!found && !(nodesLost && first == last)) return false;
+  }
+  return true;
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
 }  // namespace
 
 std::uint32_t RecoveryThreadProc(CKestrowCore* core) {
@@ -69,19 +96,33 @@ std::uint32_t RecoveryThreadProc(CKestrowCore* core) {
   return result;
 }
 
-bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder) {
+bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder,
+                                 const RecoveryOptions& options) {
   SetStatus(msg::kReading);
   g_vecRecoverFiles = selected;
   g_strDestFolder = destFolder;
+  g_recoveryOptions = options;
   if (m_hThread.joinable()) m_hThread.join();  // the previous worker has ended or is about to
   m_bStopRequest = false;
+  std::uint64_t bytesTotal = 0;
+  for (const FileEntry& entry : selected) bytesTotal += entry.dataLogicalLength;
   UpdateOutcome([&](RecoveryOutcome& o) {
     o = RecoveryOutcome{};
     o.state = RecoveryState::kRunning;
     o.fileCount = selected.size();
+    o.files.resize(selected.size());
+    o.bytesTotal = bytesTotal;
   });
   m_bWorkerRunning = true;
-  m_hThread = std::thread(RecoveryThreadProc, this);
+  try {
+    m_hThread = std::thread(RecoveryThreadProc, this);
+  } catch (const std::system_error& e) {
+    m_bWorkerRunning = false;
+    UpdateOutcome([&](RecoveryOutcome& o) {
+      o.state = RecoveryState::kFailedEarly;
+      o.failure = std::string("the job's thread could not be started: ") + e.what();
+    });
+  }
   return true;
 }
 
@@ -104,30 +145,87 @@ RecoveryOutcome CKestrowCore::GetRecoveryOutcome() const {
   return m_outcome;
 }
 
+RecoveryProgress CKestrowCore::GetRecoveryProgress() const {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  return RecoveryProgress{m_outcome.state, m_outcome.fileCount, m_outcome.currentFile, m_outcome.bytesDone,
+                          m_outcome.bytesTotal};
+}
+
 void CKestrowCore::UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change) {
   std::lock_guard<std::mutex> lock(m_statusLock);
   change(m_outcome);
 }
 
 std::uint32_t CKestrowCore::RunRecovery() {
-  const auto failEarly = [this] {
-    UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kFailedEarly; });
+  JobDamage damage;
+  const auto keepDamage = [&](RecoveryOutcome& o) { o.unreadableSectors = ToSectorSpans(damage.unreadable); };
+  try {
+    const std::uint32_t result = RunRecoverySteps(damage);
+    UpdateOutcome(keepDamage);
+    return result;
+  } catch (const std::exception& e) {
+    // Out of memory for a group or a file, a writer thread that cannot start:
+    // the job ends as failed, and says why. The writer has written what it
+    // was handed before its thread ended.
+    const std::string why = dynamic_cast<const std::bad_alloc*>(&e) != nullptr
+                                ? std::string("not enough memory to go on")
+                                : std::string(e.what());
+    CloseDevice();
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    keepDamage(m_outcome);
+    m_outcome.failure = why;
+    if (m_outcome.state == RecoveryState::kRunning) {
+      m_outcome.failedFile = m_outcome.currentFile;
+      m_outcome.state = m_strStatus == msg::kReading ? RecoveryState::kFailedEarly : RecoveryState::kFailedAtFile;
+    }
     return kJobCouldNotBegin;
-  };
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return failEarly();
   }
+}
+
+bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
+  const RecoveryOptions& options = g_recoveryOptions;
+  const auto fail = [this](RecoveryState state, std::string why) {
+    UpdateOutcome([&](RecoveryOutcome& o) {
+      o.state = state;
+      o.failure = std::move(why);
+    });
+    return false;
+  };
   VolumeImage image;
+  VolumeAreaRead area;
   MasterDirectoryBlock mdb;
   std::vector<std::int32_t> boundaries;
-  if (!ReadVolumeImage(image) || !ReadMasterDirectoryBlock(image, mdb) ||
-      !ReadPackTable(image, boundaries)) {
-    CloseDevice();
-    return failEarly();
+  const bool loaded = ReadVolumeImage(image, area, layout.policy);
+  damage.unreadable.insert(damage.unreadable.end(), area.unreadable.begin(), area.unreadable.end());
+  if (area.failedLba >= 0) damage.unreadable.push_back(area.failedLba);
+  if (!loaded) return fail(RecoveryState::kFailedEarly, DescribeVolumeAreaFailure(area));
+  if (!ReadMasterDirectoryBlock(image, mdb) ||
+      Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
+    return fail(RecoveryState::kFailedEarly, "the volume's master directory block could not be read");
   }
-  const std::int32_t sectorCount = ReadCapacity();
-  JobLayout layout;
+  if (!ReadPackTable(image, boundaries) || !PackTableReadable(area.unreadableBytes, boundaries.size())) {
+    return fail(RecoveryState::kFailedEarly, "the volume area holds no readable \"Pack\" table");
+  }
+  std::size_t lostNodes = 0;
+  if (options.listedVolume) {
+    if (mdb.VolumeName() != options.listedVolume->name || mdb.drCrDate() != options.listedVolume->createDate) {
+      return fail(RecoveryState::kDifferentDisc, "the disc holds the volume " + Quoted(mdb.VolumeName()) +
+                                                     ", not the one the list was read from");
+    }
+    FileTable onDisc;
+    ScanCatalog(image, onDisc, area.unreadableBytes, lostNodes);
+    if (!SelectionOnVolume(g_vecRecoverFiles, onDisc, lostNodes > 0)) {
+      return fail(RecoveryState::kDifferentDisc,
+                  "the catalogue on the disc does not hold the files of the list as they were listed");
+    }
+  } else if (!area.unreadableBytes.empty()) {
+    lostNodes = ScanCatalogRecords(image, area.unreadableBytes).lostNodes;
+  }
+  UpdateOutcome([&](RecoveryOutcome& o) { o.lostCatalogNodes = lostNodes; });
+
+  // The trailer's sector ends the disc for the groups: on a disc written
+  // track-at-once, run-out sectors may follow it.
+  const std::int32_t sectorCount = area.DiscEnd();
   layout.boundaries = std::move(boundaries);
   layout.allocBlockSize = static_cast<std::int32_t>(mdb.drAlBlkSiz());
   layout.base = GroupBaseSector(sectorCount, static_cast<int>(std::min<std::size_t>(image.size(), INT32_MAX)),
@@ -140,8 +238,21 @@ std::uint32_t CKestrowCore::RunRecovery() {
     layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
                        std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
   }
-  image.clear();
-  image.shrink_to_fit();
+  return true;
+}
+
+std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kFailedEarly; });
+    return kJobCouldNotBegin;
+  }
+  JobLayout layout;
+  layout.policy = ReadPolicy{g_recoveryOptions.retries, g_recoveryOptions.keepGoing};
+  if (!PrepareJob(layout, damage)) {
+    CloseDevice();
+    return kJobCouldNotBegin;
+  }
   // Every group is read once per job while the groups kept for later files
   // fit in the budget. Files are written in job order on a second thread
   // while the next one is read and decoded.
@@ -170,12 +281,13 @@ std::uint32_t CKestrowCore::RunRecovery() {
       m_strStatus = g_vecRecoverFiles[i].name;
       m_outcome.currentFile = i;
     }
-    if (!RecoverFile(i, layout, cache, writer)) {
+    if (!RecoverFile(i, layout, cache, writer, damage)) {
       writer.Drain();  // the files before this one are saved
       CloseDevice();
       UpdateOutcome([i](RecoveryOutcome& o) {
         o.state = RecoveryState::kFailedAtFile;
         o.failedFile = i;
+        o.files[i] = FileResult{FileStatus::kNotWritten, {}, "a sector of its data could not be read"};
       });
       return GetRecoveryOutcome().written;
     }
@@ -185,20 +297,52 @@ std::uint32_t CKestrowCore::RunRecovery() {
 void CKestrowCore::MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer) {
   writer.Drain();  // the files before this one are counted first
   UpdateOutcome([&](RecoveryOutcome& o) {
+    o.files[index] = FileResult{FileStatus::kNotWritten, {}, reason};
     o.unwritten.push_back(index);
     o.unwrittenReasons.push_back(std::move(reason));
   });
 }
 
-bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer) {
+bool CKestrowCore::ReadFileGroups(const GroupSpan& span, const JobLayout& layout, GroupCache& cache,
+                                  std::vector<GroupBuffer>& groups, JobDamage& damage) {
+  groups.reserve(static_cast<std::size_t>(span.last - span.first + 1));
+  const UnreadableSink note = [&damage](std::int32_t lba) { damage.unreadable.push_back(lba); };
+  for (int g = span.first; g <= span.last; ++g) {
+    std::optional<GroupBuffer> kept = cache.Take(g);
+    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
+    if (kept) continue;
+    GroupSectorMask unreadable;
+    const bool whole = ReadSectorGroup(g, groups.back(), layout.base, layout.policy, unreadable, note);
+    if (!whole && !layout.policy.keepGoing) return false;
+    if (unreadable.any()) {
+      damage.groupMasks[g] = unreadable;
+    } else {
+      damage.groupMasks.erase(g);
+    }
+  }
+  return true;
+}
+
+bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
+                               JobDamage& damage) {
   FileWriter::File file;
   file.index = index;
   file.entry = g_vecRecoverFiles[index];
   const FileEntry& entry = file.entry;
+  const auto handled = [&] { UpdateOutcome([&](RecoveryOutcome& o) { o.bytesDone += entry.dataLogicalLength; }); };
   const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
   const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
   if (!span) {
-    MarkUnwritten(index, "the catalogue places its data outside the volume or the packed data", writer);
+    const std::string why = "the catalogue places its data outside the volume or the packed data";
+    if (layout.policy.keepGoing) {
+      // None of its bytes can be read: a salvage counts it as lost.
+      UpdateOutcome([&](RecoveryOutcome& o) {
+        o.files[index] = FileResult{FileStatus::kLost, {{0, entry.dataLogicalLength}}, why};
+      });
+    } else {
+      MarkUnwritten(index, why, writer);
+    }
+    handled();
     return true;
   }
   // A large file is not held beside another one.
@@ -213,29 +357,47 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
     if (file.data.size() < file.length) file.data.resize(file.length);
   } catch (const std::bad_alloc&) {
     MarkUnwritten(index, "not enough memory to hold it", writer);
+    handled();
     return true;
   }
   // All of the file's groups are in hand before anything of it is written.
   std::vector<GroupBuffer> groups;
-  groups.reserve(static_cast<std::size_t>(span->last - span->first + 1));
-  for (int g = span->first; g <= span->last; ++g) {
-    std::optional<GroupBuffer> kept = cache.Take(g);
-    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
-    if (!kept && !ReadSectorGroup(g, groups.back(), layout.base)) return false;
-  }
+  if (!ReadFileGroups(*span, layout, cache, groups, damage)) return false;
   const std::span<std::uint8_t> bytes(file.data.data(), file.length);
-  const auto extract = [&] {
-    return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
-                                 static_cast<std::uint32_t>(range.end), bytes);
-  };
-  file.complete = extract();
-  if (!file.complete) {
-    // The bytes no block supplied must be zeros, not an earlier file's.
-    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
-    extract();
+  if (layout.policy.keepGoing) {
+    std::vector<GroupSectorMask> masks;
+    for (int g = span->first; g <= span->last; ++g) {
+      const auto damaged = damage.groupMasks.find(g);
+      masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
+    }
+    file.lostRanges = ExtractReadableRange(groups, masks, static_cast<std::uint32_t>(range.start),
+                                           static_cast<std::uint32_t>(range.end), bytes);
+    file.complete = file.lostRanges.empty();
+  } else {
+    const auto extract = [&](std::vector<ByteSpan>* unsupplied) {
+      return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
+                                   static_cast<std::uint32_t>(range.end), bytes, unsupplied);
+    };
+    file.complete = extract(nullptr);
+    if (!file.complete) {
+      // The bytes no block supplied must be zeros, not an earlier file's.
+      std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
+      extract(&file.lostRanges);
+    }
   }
   for (int g = span->first; g <= span->last; ++g) {
     cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), index);
+  }
+  handled();
+  const bool nothingRead = file.length > 0 && file.lostRanges.size() == 1 && file.lostRanges[0].begin == 0 &&
+                           file.lostRanges[0].end == file.length;
+  if (layout.policy.keepGoing && nothingRead) {
+    // Not a byte of it could be read: nothing is written for it.
+    UpdateOutcome([&](RecoveryOutcome& o) {
+      o.files[index] = FileResult{FileStatus::kLost, std::move(file.lostRanges), {}};
+    });
+    writer.GiveBackBuffer(std::move(file.data));
+    return true;
   }
   writer.Submit(std::move(file));
   return true;
@@ -250,12 +412,16 @@ void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputNames& names
     result.dataWritten = false;
     result.error = e.what();
   }
+  const bool keepGoing = g_recoveryOptions.keepGoing;
   UpdateOutcome([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
       ++o.written;
       o.bytesWritten += file.length;
-      if (!file.complete) o.incomplete.push_back(file.index);
+      if (!file.complete && !keepGoing) o.incomplete.push_back(file.index);
+      const FileStatus status = file.complete ? FileStatus::kWhole : FileStatus::kDamaged;
+      o.files[file.index] = FileResult{status, std::move(file.lostRanges), {}};
     } else {
+      o.files[file.index] = FileResult{FileStatus::kNotWritten, {}, result.error};
       o.unwritten.push_back(file.index);
       o.unwrittenReasons.push_back(result.error);
     }

@@ -18,6 +18,7 @@ struct DirEntry {
 struct ExtentDescriptor {
   std::uint32_t startBlock = 0;  // allocation blocks
   std::uint32_t blockCount = 0;
+  bool operator==(const ExtentDescriptor&) const = default;
 };
 
 struct FileEntry {
@@ -38,6 +39,9 @@ struct FileEntry {
   std::string name;   // raw name bytes, carriage returns replaced by '-'
   std::array<char, 5> fileType{};  // fdType, 4 bytes as stored and a NUL
   std::array<char, 5> creator{};   // fdCreator, 4 bytes as stored and a NUL
+
+  // The same record: every field alike.
+  bool operator==(const FileEntry&) const = default;
 
   // The path immediately followed by the name, as the file list shows it.
   std::string DisplayPath() const { return path + name; }
