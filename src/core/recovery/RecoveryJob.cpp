@@ -17,6 +17,7 @@
 #include "recovery/DataLocation.h"
 #include "recovery/FileWriter.h"
 #include "recovery/GroupCache.h"
+#include "recovery/JobLayout.h"
 #include "recovery/OutputFiles.h"
 #include "volume/CatalogScan.h"
 #include "text/Messages.h"
@@ -31,39 +32,6 @@ RecoveryOptions g_recoveryOptions;
 namespace {
 
 constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::max();
-
-// The groups that hold a file's data fork: an empty span for an empty fork,
-// nothing when the fork cannot be placed (a table of fewer than two entries
-// describes no group, and a range that starts outside the table, or needs
-// more groups than the disc has room for, cannot be read).
-// True when the catalogue places the data fork inside the volume, whose
-// offsets are 31-bit. A hostile length (up to 4 GiB) is refused here, before
-// anything is allocated for it.
-bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout) {
-  const std::int64_t start = std::int64_t{entry.dataExtents[0].startBlock} * layout.allocBlockSize +
-                             static_cast<std::int64_t>(format::kAllocationBlock0);
-  const std::int64_t end = start + std::int64_t{entry.dataLogicalLength};
-  return end <= layout.volumeEnd && end <= std::numeric_limits<std::int32_t>::max();
-}
-
-std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout) {
-  if (entry.dataLogicalLength == 0) return GroupSpan{};
-  if (!ForkInsideVolume(entry, layout)) return std::nullopt;
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
-  const int first = FindGroupIndex(layout.boundaries, range.start);
-  const int last = FindGroupIndex(layout.boundaries, range.end);
-  if (layout.boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
-    return std::nullopt;
-  }
-  return GroupSpan{first, last};
-}
-
-std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout) {
-  std::vector<GroupSpan> spans;
-  spans.reserve(files.size());
-  for (const FileEntry& entry : files) spans.push_back(FileGroupSpan(entry, layout).value_or(GroupSpan{}));
-  return spans;
-}
 
 // True when the "Pack" table's bytes, its signature, count and entries, all
 // lie outside the bytes that could not be read.
@@ -119,7 +87,7 @@ bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const s
   } catch (const std::system_error& e) {
     m_bWorkerRunning = false;
     UpdateOutcome([&](RecoveryOutcome& o) {
-      o.state = RecoveryState::kFailedEarly;
+      o.state = RecoveryState::kAborted;
       o.failure = std::string("the job's thread could not be started: ") + e.what();
     });
   }
@@ -176,7 +144,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
     m_outcome.failure = why;
     if (m_outcome.state == RecoveryState::kRunning) {
       m_outcome.failedFile = m_outcome.currentFile;
-      m_outcome.state = m_strStatus == msg::kReading ? RecoveryState::kFailedEarly : RecoveryState::kFailedAtFile;
+      m_outcome.state = RecoveryState::kAborted;
     }
     return kJobCouldNotBegin;
   }
@@ -223,21 +191,9 @@ bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
   }
   UpdateOutcome([&](RecoveryOutcome& o) { o.lostCatalogNodes = lostNodes; });
 
-  // The trailer's sector ends the disc for the groups: on a disc written
-  // track-at-once, run-out sectors may follow it.
-  const std::int32_t sectorCount = area.DiscEnd();
-  layout.boundaries = std::move(boundaries);
-  layout.allocBlockSize = static_cast<std::int32_t>(mdb.drAlBlkSiz());
-  layout.base = GroupBaseSector(sectorCount, static_cast<int>(std::min<std::size_t>(image.size(), INT32_MAX)),
-                                static_cast<int>(std::min<std::size_t>(layout.boundaries.size(), INT32_MAX)));
-  // No file can need more groups than the disc has room for.
-  layout.maxGroups = std::max(sectorCount, 0) / static_cast<int>(format::kGroupSectors) + 1;
-  // A master directory block that counts no allocation blocks says nothing
-  // about the volume's end; the 31-bit volume offsets still bound it.
-  if (mdb.drNmAlBlks() != 0) {
-    layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
-                       std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
-  }
+  const ReadPolicy policy = layout.policy;
+  layout = MakeJobLayout(area, image.size(), std::move(boundaries), mdb);
+  layout.policy = policy;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include "ReadPolicy.h"
 #include "Spans.h"
 #include "recovery/ExtractRange.h"
+#include "recovery/JobLayout.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -51,6 +52,7 @@ enum class RecoveryState {
   kFailedEarly,   // the drive, volume area, master directory block or "Pack" table failed
   kFailedAtFile,  // a sector of a group of file `failedFile` could not be read
   kDifferentDisc, // the disc holds another volume than the list: nothing was written
+  kAborted,       // something other than the disc ended it (memory, a thread); see failure
 };
 
 // What became of one file of a job.
@@ -99,18 +101,6 @@ struct RecoveryProgress {
   std::size_t currentFile = 0;
   std::uint64_t bytesDone = 0;   // of the files' data forks handled so far
   std::uint64_t bytesTotal = 0;  // of every selected file's data fork
-};
-
-// What the worker knows about the disc's packed data for the whole job.
-struct JobLayout {
-  std::vector<std::int32_t> boundaries;  // the "Pack" table, volume bytes
-  std::int32_t allocBlockSize = 0;       // drAlBlkSiz
-  int base = 0;                          // LBA of group 0
-  int maxGroups = 0;                     // groups the disc has room for
-  // Volume byte after the last allocation block, when the master directory
-  // block counts them: no fork can reach past it.
-  std::int64_t volumeEnd = INT64_MAX;
-  ReadPolicy policy;                     // how sectors are read
 };
 
 // What a job learns of the disc's damage as it reads.

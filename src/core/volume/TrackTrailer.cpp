@@ -29,11 +29,11 @@ std::string DescribeVolumeAreaFailure(const VolumeAreaRead& read) {
   const std::int64_t first = read.trailer.volumeStart / format::kUnitsPerSector;
   const std::int64_t end = read.trailer.volumeEnd > 0 ? (read.trailer.volumeEnd - 1) / format::kUnitsPerSector : 0;
   if (read.failedLba >= 0) {
-    return lba(read.failedLba) + " of the volume area (" + lba(first) + " to " + std::to_string(end) +
-           ") could not be read";
+    return lba(read.failedLba) + " of the volume area (LBAs " + std::to_string(first) + " to " +
+           std::to_string(end) + ") could not be read";
   }
   if (std::uint64_t{read.trailer.volumeEnd} > std::uint64_t(read.sectorCount) * format::kUnitsPerSector) {
-    return "the trailer places the volume area (" + lba(first) + " to " + std::to_string(end) +
+    return "the trailer places the volume area (LBAs " + std::to_string(first) + " to " + std::to_string(end) +
            ") past the end of the disc";
   }
   return {};
