@@ -24,6 +24,16 @@ inline constexpr char kOpenImageFilter[] =
 inline constexpr char kUnwrittenFilesFormat[] = "%1 file(s) could not be written.";
 inline constexpr char kIncompleteFilesFormat[] = "%1 file(s) could not be read completely.";
 
+// The salvage: the option, the damage scan and the report window.
+inline constexpr char kKeepGoingCheckBox[] = "Go on past damaged sectors";
+inline constexpr char kFindDamageButton[] = "Find Damage...";
+inline constexpr char kDamageReportCaption[] = "Damaged Files";
+inline constexpr char kSaveReportButton[] = "Save Report...";
+inline constexpr char kUnreadableSectorsFormat[] = "%1 unreadable sector(s): %2.";
+inline constexpr char kLostNodesFormat[] = "%1 catalogue node(s) could not be read; the files they listed are missing.";
+inline constexpr char kScanCleanText[] = "No unreadable sector was found.";
+inline constexpr char kScanHitFormat[] = "%1 file(s) damaged, %2 lost.";
+
 // A disc name (raw Windows-1252 bytes) as text for display.
 QString FromDiscBytes(std::string_view bytes);
 

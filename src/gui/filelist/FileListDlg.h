@@ -8,18 +8,23 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/CoreFactory.h"
+#include "recovery/RecoveryJob.h"
 #include "volume/FileEntry.h"
 
+class QCheckBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QTreeView;
 
 namespace kestrow::gui {
 
+class DamageScanRunner;
 class FileListModel;
 
 class CFileListDlg : public QDialog {
@@ -33,8 +38,14 @@ class CFileListDlg : public QDialog {
   // Stops a job that still runs and waits for its worker before the core goes.
   ~CFileListDlg() override;
 
+  // The volume the table was read from: a job then makes sure the disc still
+  // holds it before it writes anything.
+  void SetListedVolume(ListedVolume volume) { m_listedVolume = std::move(volume); }
+
   // True while a recovery job copies files.
   bool IsJobRunning() const;
+  // True while "Find Damage..." reads the disc.
+  bool IsScanRunning() const { return m_scan != nullptr; }
   // The rows selected in the list, ascending.
   std::vector<int> SelectedRows() const;
 
@@ -43,10 +54,15 @@ class CFileListDlg : public QDialog {
   const QString& JobStatus() const { return m_strJobStatus; }
   const QString& FileCount() const { return m_strFileCount; }
   CKestrowCore& Core() const { return *m_pCore; }
+  FileListModel* Model() const { return m_model; }
+  QCheckBox* KeepGoingBox() const { return m_keepGoingBox; }
+  QPushButton* FindDamageButton() const { return m_findDamageButton; }
+  QProgressBar* ProgressBar() const { return m_progressBar; }
 
  public slots:
   void OnRecoverSelectedFiles();
   void OnTimer();
+  void OnFindDamage();
   void OnSaveList();
   void OnOK();
   void accept() override;
@@ -66,13 +82,24 @@ class CFileListDlg : public QDialog {
   void StopJobBeforeClosing();
   void EndFailedJob();
   void ReportFilesNotWritten();
+  // After a job that went on past damaged sectors: the damaged and lost files.
+  void ShowDamageReport();
+  void OnScanTimer();
+  void ShowScanResult(const DamageScanRunner& runner);
+  void ShowProgress(bool shown, int permille = 0);
 
   const FileTable* m_pFileTable;
   std::string m_strSource;
+  CoreFactory m_makeCore;
   std::unique_ptr<CKestrowCore> m_pCore;
   QString m_strFileCount;
   QString m_strJobStatus;
   QTimer m_timer;
+  std::optional<ListedVolume> m_listedVolume;
+  std::vector<FileEntry> m_jobSelection;  // the running or last job's files
+  bool m_jobKeptGoing = false;
+  std::unique_ptr<DamageScanRunner> m_scan;
+  QTimer m_scanTimer;
 
   FileListModel* m_model = nullptr;
   QLabel* m_fileCountText = nullptr;
@@ -81,6 +108,9 @@ class CFileListDlg : public QDialog {
   QPushButton* m_recoverButton = nullptr;
   QPushButton* m_saveListButton = nullptr;
   QPushButton* m_closeButton = nullptr;
+  QCheckBox* m_keepGoingBox = nullptr;
+  QPushButton* m_findDamageButton = nullptr;
+  QProgressBar* m_progressBar = nullptr;
 };
 
 }  // namespace kestrow::gui
