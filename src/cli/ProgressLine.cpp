@@ -81,7 +81,10 @@ ProgressLine::ProgressLine(std::ostream& err, bool enabled) : m_err(err), m_enab
 void ProgressLine::Update(const ProgressFigures& figures) {
   if (!m_enabled) return;
   const auto now = std::chrono::steady_clock::now();
-  if (m_shown && now - m_drawn < kRedrawInterval) return;
+  // The first line, and the first that knows the total, are drawn at once.
+  const bool totalNew = figures.total > 0 && !m_totalShown;
+  if (m_shown && !totalNew && now - m_drawn < kRedrawInterval) return;
+  m_totalShown = m_totalShown || figures.total > 0;
   const std::chrono::duration<double> elapsed = now - m_started;
   m_err << "\r\x1b[K" << FormatProgress(figures, elapsed.count(), TerminalWidth()) << std::flush;
   m_drawn = now;

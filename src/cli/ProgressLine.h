@@ -39,6 +39,7 @@ class ProgressLine {
   std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
   std::chrono::steady_clock::time_point m_drawn{};
   bool m_shown = false;
+  bool m_totalShown = false;
 };
 
 // True when standard error is a terminal.
