@@ -335,7 +335,18 @@ void CFileListDlg::ShowScanResult(const DamageScanRunner& runner) {
     AppMessageBox(this, msg::kDifferentDisc, MessageStyle::kOk);
     return;
   }
+  // The new column's cells join the rows selected before.
+  const std::vector<int> selected = SelectedRows();
   m_model->SetDamage(std::move(marks));
+  QItemSelection selection;
+  const int lastColumn = m_model->columnCount() - 1;
+  for (std::size_t k = 0; k < selected.size();) {
+    std::size_t end = k + 1;
+    while (end < selected.size() && selected[end] == selected[end - 1] + 1) ++end;
+    selection.select(m_model->index(selected[k], 0), m_model->index(selected[end - 1], lastColumn));
+    k = end;
+  }
+  m_listFiles->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
   QHeaderView* header = m_listFiles->header();
   const int clientWidth = m_listFiles->contentsRect().width();
   header->resizeSection(FileListModel::kPathColumn, std::max(clientWidth - 185, 0));
