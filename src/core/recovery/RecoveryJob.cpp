@@ -126,11 +126,8 @@ void CKestrowCore::UpdateOutcome(const std::function<void(RecoveryOutcome&)>& ch
 
 std::uint32_t CKestrowCore::RunRecovery() {
   JobDamage damage;
-  const auto keepDamage = [&](RecoveryOutcome& o) { o.unreadableSectors = ToSectorSpans(damage.unreadable); };
   try {
-    const std::uint32_t result = RunRecoverySteps(damage);
-    UpdateOutcome(keepDamage);
-    return result;
+    return RunRecoverySteps(damage);
   } catch (const std::exception& e) {
     // Out of memory for a group or a file, a writer thread that cannot start:
     // the job ends as failed, and says why. The writer has written what it
@@ -140,7 +137,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
                                 : std::string(e.what());
     CloseDevice();
     std::lock_guard<std::mutex> lock(m_statusLock);
-    keepDamage(m_outcome);
+    m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
     m_outcome.failure = why;
     if (m_outcome.state == RecoveryState::kRunning) {
       m_outcome.failedFile = m_outcome.currentFile;
@@ -152,8 +149,9 @@ std::uint32_t CKestrowCore::RunRecovery() {
 
 bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
   const RecoveryOptions& options = g_recoveryOptions;
-  const auto fail = [this](RecoveryState state, std::string why) {
+  const auto fail = [&](RecoveryState state, std::string why) {
     UpdateOutcome([&](RecoveryOutcome& o) {
+      o.unreadableSectors = ToSectorSpans(damage.unreadable);
       o.state = state;
       o.failure = std::move(why);
     });
@@ -220,7 +218,9 @@ std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
     if (i >= g_vecRecoverFiles.size()) {
       writer.Drain();
       CloseDevice();
+      // The damage is in the outcome before anyone can see the job has ended.
       std::lock_guard<std::mutex> lock(m_statusLock);
+      m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
       m_outcome.state = RecoveryState::kFinished;
       m_strStatus.clear();
       return m_outcome.written;
@@ -228,7 +228,10 @@ std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
     if (m_bStopRequest) {
       writer.Drain();  // the file in hand is saved
       CloseDevice();
-      UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kStopped; });
+      UpdateOutcome([&](RecoveryOutcome& o) {
+        o.unreadableSectors = ToSectorSpans(damage.unreadable);
+        o.state = RecoveryState::kStopped;
+      });
       m_bStopRequest = false;  // the acknowledgement, once nothing else is left to do
       return GetRecoveryOutcome().written;
     }
@@ -240,7 +243,8 @@ std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
     if (!RecoverFile(i, layout, cache, writer, damage)) {
       writer.Drain();  // the files before this one are saved
       CloseDevice();
-      UpdateOutcome([i](RecoveryOutcome& o) {
+      UpdateOutcome([&](RecoveryOutcome& o) {
+        o.unreadableSectors = ToSectorSpans(damage.unreadable);
         o.state = RecoveryState::kFailedAtFile;
         o.failedFile = i;
         o.files[i] = FileResult{FileStatus::kNotWritten, {}, "a sector of its data could not be read"};
