@@ -464,6 +464,54 @@ TEST(SalvageRecoveryJob, AFailedAllocationEndsTheJobWithItsReasonAndKeepsTheFile
   }
 }
 
+// A run that goes on past failures hands over every other sector, in order,
+// and names each failed one once, at its place in the run.
+TEST(SalvageSectorRun, KeepGoingHandsOverEveryReadableSectorAndNamesTheRest) {
+  const std::set<std::uint32_t> bad = {0, 26, 27, 28, 53, 79};
+  auto faults = std::make_unique<FaultInjectingTransport>(test::MakeDiscFromRaw(Disc().raw));
+  for (std::uint32_t lba : bad) faults->FailReadAt(lba);
+  CKestrowCore core(std::move(faults));
+  ASSERT_TRUE(core.OpenDevice());
+  std::vector<std::int32_t> seen;
+  const bool whole = core.ReadSectorRun(
+      0, 80,
+      [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
+        seen.push_back(lba);
+        return raw.size() == 2352;
+      },
+      ReadPolicy{1, true}, [&](std::int32_t lba) { seen.push_back(-lba - 1); });
+  EXPECT_FALSE(whole);
+  std::vector<std::int32_t> expected;
+  for (std::int32_t lba = 0; lba < 80; ++lba) expected.push_back(bad.count(lba) ? -lba - 1 : lba);
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(core.GetReadStatistics().sectorsGivenUp, bad.size());
+}
+
+// The sector that failed the volume area, in words, from the drive's failures.
+TEST(SalvageDiagnosis, TheVolumeAreaSaysWhichSectorFailed) {
+  const HfsDisc& disc = Disc();
+  const Tables t = ReadTables(disc);
+  const std::uint32_t last = static_cast<std::uint32_t>(disc.raw.size() / 2352 - 1);
+  const std::uint32_t middle = (t.areaFirst + t.areaLast) / 2;
+  const std::string area = " of the volume area (LBAs " + std::to_string(t.areaFirst) + " to " + std::to_string(t.areaLast) + ")";
+  const struct {
+    std::vector<std::uint32_t> bad;
+    std::string said;
+  } cases[] = {
+      {{middle}, "LBA " + std::to_string(middle) + area + " could not be read"},
+      {{last}, "the last sector (LBA " + std::to_string(last) + ") could not be read, and no \"Trkb\" trailer is in the 16 sectors before it"},
+  };
+  for (const auto& c : cases) {
+    auto faults = std::make_unique<FaultInjectingTransport>(test::MakeDiscFromRaw(disc.raw));
+    for (std::uint32_t lba : c.bad) faults->FailReadAt(lba);
+    CKestrowCore core(std::move(faults));
+    VolumeImage image;
+    VolumeAreaRead read;
+    EXPECT_FALSE(core.LoadVolumeImage(image, read));
+    EXPECT_EQ(DescribeVolumeAreaFailure(read), c.said);
+  }
+}
+
 const std::vector<MacFile>& OtherFiles() {
   static const std::vector<MacFile> files = {{"Letters:one.txt", Pattern(5000, 9)}, {"seven", Pattern(100, 7)}};
   return files;
