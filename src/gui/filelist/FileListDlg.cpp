@@ -157,7 +157,7 @@ std::vector<int> CFileListDlg::SelectedRows() const {
 
 bool CFileListDlg::IsJobRunning() const {
   // A job that failed keeps its last status text but copies nothing more.
-  return !m_pCore->GetStatus().empty() && m_pCore->GetRecoveryOutcome().state == RecoveryState::kRunning;
+  return !m_pCore->GetStatus().empty() && m_pCore->GetRecoveryProgress().state == RecoveryState::kRunning;
 }
 
 void CFileListDlg::OnRecoverSelectedFiles() {
@@ -201,13 +201,13 @@ void CFileListDlg::ShowProgress(bool shown, int permille) {
 void CFileListDlg::OnTimer() {
   const std::string status = m_pCore->GetStatus();
   if (!status.empty()) {
-    if (JobFailed(m_pCore->GetRecoveryOutcome().state)) {
+    const RecoveryProgress progress = m_pCore->GetRecoveryProgress();
+    if (JobFailed(progress.state)) {
       EndFailedJob();
       return;
     }
     m_strJobStatus = text::FromDiscBytes(status);
     UpdateData();
-    const RecoveryProgress progress = m_pCore->GetRecoveryProgress();
     ShowProgress(true, progress.bytesTotal == 0
                            ? 0
                            : static_cast<int>(progress.bytesDone * kProgressRange / progress.bytesTotal));
