@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "ReadPolicy.h"
 #include "recovery/RecoveryJob.h"
 #include "text/CodePage.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
 struct ReadStatistics;
+struct DamageReport;
 }
 
 namespace kestrow::cli {
@@ -44,6 +46,15 @@ struct RecoverOptions {
   std::vector<std::string> patterns;  // shell-style globs on the display path
   bool resourceForks = false;         // --resource-forks: full AppleDouble companions and dates
   bool macRoman = false;              // --mac-roman: names read as Mac OS Roman
+  bool keepGoing = false;             // --keep-going
+  std::int32_t retries = 0;           // --retries N
+  std::string reportFile;             // --report FILE (JSON)
+};
+
+struct ScanOptions {
+  bool json = false;          // --json
+  std::int32_t retries = 0;   // --retries N
+  bool macRoman = false;      // --mac-roman: names read as Mac OS Roman
 };
 
 struct DumpOptions {
@@ -67,6 +78,10 @@ class Commands {
   int Info(const SourceOptions& source, const InfoOptions& options);
   int Recover(const SourceOptions& source, const RecoverOptions& options);
   int Dump(const SourceOptions& source, const DumpOptions& options);
+  int Scan(const SourceOptions& source, const ScanOptions& options);
+
+  // A file's path as `list` prints it (UTF-8), for every report that names files.
+  static std::string ShownPath(const FileEntry& entry, CodePage codePage = CodePage::kWindows1252);
 
  private:
   // The drive-selection step every command takes first: finds the source
@@ -77,12 +92,24 @@ class Commands {
     std::int32_t sectorCount;
   };
   std::optional<Selected> SelectSource(const SourceOptions& options);
+  // What loading the file table found of the volume besides its files.
+  struct LoadedVolume {
+    ListedVolume volume;
+    std::size_t lostCatalogNodes = 0;
+    std::vector<std::int32_t> unreadable;  // keep-going: sectors of the volume area read as zeros
+  };
   // Loads the volume area and scans the catalogue, with the file list's
-  // messages on failure.
-  std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options);
+  // messages on failure (and a detail line naming the sector that failed).
+  // With policy.keepGoing, unreadable sectors of the area read as zeros and
+  // the catalogue nodes they touch are passed over.
+  std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options,
+                                         const ReadPolicy& policy = {}, LoadedVolume* loaded = nullptr);
+  // The damaged and lost files of a report, one line each, and the
+  // unreadable sectors; on `out`.
+  void PrintDamage(std::ostream& out, const DamageReport& report);
   void Fail(const std::string& message, const std::string& detail = {});
   int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
-                     const std::string& destination, CodePage codePage);
+                     const std::string& destination, const RecoverOptions& options);
 
   std::ostream& m_out;
   std::ostream& m_err;

@@ -6,6 +6,7 @@
 #include "Commands.h"
 #include "KestrowCore.h"
 #include "recovery/DataLocation.h"
+#include "recovery/JobLayout.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"
 #include "volume/CatalogScan.h"
@@ -22,8 +23,14 @@ std::string Bytes(std::uint64_t bytes) {
   return std::to_string(bytes) + " bytes";
 }
 
-void PrintTrailer(std::ostream& out, const TrackTrailer& t) {
-  Field(out, "Trailer", "\"Trkb\" in the last sector");
+void PrintTrailer(std::ostream& out, const VolumeAreaRead& area) {
+  const TrackTrailer& t = area.trailer;
+  const std::int32_t before = area.sectorCount - 1 - area.trailerLba;
+  Field(out, "Trailer", before == 0 ? std::string("\"Trkb\" in the last sector")
+                                    : "\"Trkb\" in LBA " + std::to_string(area.trailerLba) + ", " +
+                                          std::to_string(before) + " sector(s) before the last (" +
+                                          (area.lastSectorUnreadable ? "which cannot be read" : "which holds no trailer") +
+                                          ")");
   Field(out, "Volume start", std::to_string(t.volumeStart) + " (512-byte units: sector " +
                                  std::to_string(t.volumeStart / format::kUnitsPerSector) + ", byte " +
                                  std::to_string(t.volumeStart % format::kUnitsPerSector * format::kUnitSize) + ")");
@@ -38,14 +45,14 @@ void PrintVolume(std::ostream& out, const MasterDirectoryBlock& mdb, CodePage co
                                       std::to_string(mdb.drFreeBks()) + " free)");
 }
 
-void PrintPackTable(std::ostream& out, const std::vector<std::int32_t>& b, int sectorCount,
-                    std::size_t imageBytes) {
+void PrintPackTable(std::ostream& out, const JobLayout& layout) {
+  const std::vector<std::int32_t>& b = layout.boundaries;
   if (b.empty()) {
     Field(out, "Packed data", "\"Pack\" table with no entries");
     return;
   }
   const int groups = static_cast<int>(b.size()) - 1;
-  const int base = GroupBaseSector(sectorCount, static_cast<int>(imageBytes), static_cast<int>(b.size()));
+  const int base = layout.base;
   Field(out, "Packed data", std::to_string(b.size()) + " table entries, " + std::to_string(groups) +
                                 " sector group(s) of 248 sectors");
   Field(out, "Packed span", "volume bytes " + std::to_string(b.front()) + " to " + std::to_string(b.back()));
@@ -62,12 +69,12 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
 
   CKestrowCore core(selected->source, options.mapfile);
   VolumeImage image;
-  TrackTrailer trailer;
-  trailer.signature = {};
-  const bool loaded = core.LoadVolumeImage(image, &trailer);
-  if (trailer.HasSignature()) PrintTrailer(m_out, trailer);
+  VolumeAreaRead area;
+  const bool loaded = core.LoadVolumeImage(image, area);
+  if (area.trailerLba >= 0) PrintTrailer(m_out, area);
   if (!loaded) {
-    Fail(msg::kNotBurnedByKestrow, trailer.HasSignature() ? "the volume area could not be read" : "");
+    const bool unreadable = area.lastSectorUnreadable || area.trailerLba >= 0;
+    Fail(msg::kNotBurnedByKestrow, unreadable ? DescribeVolumeAreaFailure(area) : std::string());
     return kExitFailed;
   }
 
@@ -89,7 +96,7 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
     Field(m_out, "Packed data", "no \"Pack\" table: file contents cannot be located");
     return kExitFailed;
   }
-  PrintPackTable(m_out, boundaries, selected->sectorCount, image.size());
+  PrintPackTable(m_out, MakeJobLayout(area, image.size(), boundaries, mdb));
   return kExitOk;
 }
 

@@ -8,6 +8,7 @@
 #include "filelist/FileListExport.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"
+#include "volume/PackedFormat.h"
 
 namespace kestrow::cli {
 namespace {
@@ -22,17 +23,37 @@ bool WriteText(const std::string& path, const std::string& text) {
 
 }  // namespace
 
-std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const SourceOptions& options) {
+std::string Commands::ShownPath(const FileEntry& entry, CodePage codePage) {
+  return DiscTextToUtf8(FileListPathText(entry), codePage);
+}
+
+std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const SourceOptions& options,
+                                                 const ReadPolicy& policy, LoadedVolume* loaded) {
   CKestrowCore core(selected.source, options.mapfile);
   VolumeImage image;
-  if (!core.LoadVolumeImage(image)) {
-    Fail(msg::kNotBurnedByKestrow);
+  VolumeAreaRead area;
+  if (!core.LoadVolumeImage(image, area, policy)) {
+    // A readable disc without the trailer needs no more words; a sector that
+    // could not be read is named.
+    const bool unreadable = area.lastSectorUnreadable || area.trailerLba >= 0;
+    Fail(msg::kNotBurnedByKestrow, unreadable ? DescribeVolumeAreaFailure(area) : std::string());
     return std::nullopt;
   }
   FileTable files;
-  if (!core.ScanCatalog(image, files)) {
+  std::size_t lostNodes = 0;
+  MasterDirectoryBlock mdb;
+  if (Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
+    Fail(msg::kUnknownFormat, "the sectors holding the volume's master directory block could not be read");
+    return std::nullopt;
+  }
+  if (!core.ReadMasterDirectoryBlock(image, mdb) || !core.ScanCatalog(image, files, area.unreadableBytes, lostNodes)) {
     Fail(msg::kUnknownFormat);
     return std::nullopt;
+  }
+  if (loaded) {
+    loaded->volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
+    loaded->lostCatalogNodes = lostNodes;
+    loaded->unreadable = area.unreadable;
   }
   return files;
 }
@@ -71,7 +92,7 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
   }
 
   for (const FileEntry& entry : files) {
-    m_out << DiscTextToUtf8(FileListPathText(entry), codePage) << '\t' << FileListSizeText(entry) << '\n';
+    m_out << ShownPath(entry, codePage) << '\t' << FileListSizeText(entry) << '\n';
   }
   return kExitOk;
 }

@@ -9,11 +9,14 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <thread>
 
 #include "Commands.h"
 #include "KestrowCore.h"
+#include "ProgressLine.h"
+#include "recovery/DamageReport.h"
 #include "recovery/OutputFiles.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"
@@ -40,18 +43,25 @@ class InterruptGuard {
   void (*m_previous)(int);
 };
 
-std::string Shown(const FileEntry& entry, CodePage codePage) {
-  return DiscTextToUtf8(entry.DisplayPath(), codePage);
-}
+std::string Shown(const FileEntry& entry, CodePage codePage) { return Commands::ShownPath(entry, codePage); }
 
-// The path for a message on the terminal: a control character from the disc
-// (an escape sequence could rewrite the screen) is shown as '?'.
-std::string Printable(const FileEntry& entry, CodePage codePage) {
-  std::string text = Shown(entry, codePage);
+// Text for the terminal: a control character from the disc (an escape
+// sequence could rewrite the screen) is shown as '?'.
+std::string Printable(std::string text) {
   for (char& c : text) {
     if (static_cast<unsigned char>(c) < 0x20 || c == '\x7f') c = '?';
   }
   return text;
+}
+
+std::string Printable(const FileEntry& entry, CodePage codePage) { return Printable(Shown(entry, codePage)); }
+
+bool WriteText(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  if (!file) return false;
+  file.write(text.data(), static_cast<std::streamsize>(text.size()));
+  file.close();
+  return !file.fail();
 }
 
 bool Matches(const std::vector<std::string>& patterns, const std::string& displayPath) {
@@ -66,7 +76,9 @@ bool Matches(const std::vector<std::string>& patterns, const std::string& displa
 int Commands::Recover(const SourceOptions& source, const RecoverOptions& options) {
   const auto selected = SelectSource(source);
   if (!selected) return kExitFailed;
-  const std::optional<FileTable> table = LoadFileTable(*selected, source);
+  const ReadPolicy policy{options.retries, options.keepGoing};
+  LoadedVolume listed;
+  const std::optional<FileTable> table = LoadFileTable(*selected, source, policy, &listed);
   if (!table) return kExitFailed;
 
   const CodePage codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
@@ -98,44 +110,79 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   std::string destination = folder.string();
   if (destination.empty() || destination.back() != PathSeparator()) destination += PathSeparator();
 
+  RecoveryOptions job;
+  job.keepGoing = options.keepGoing;
+  job.retries = options.retries;
+  job.listedVolume = listed.volume;
+  job.resourceForks = options.resourceForks;
+  job.macRoman = options.macRoman;
   CKestrowCore core(selected->source, source.mapfile);
   const auto started = std::chrono::steady_clock::now();
-  const bool showProgress = ::isatty(STDERR_FILENO) != 0;
+  ProgressLine progress(m_err, StandardErrorIsTerminal());
   {
     InterruptGuard guard;
     bool stopAsked = false;
-    RecoveryOptions job;
-    job.resourceForks = options.resourceForks;
-    job.macRoman = options.macRoman;
     core.StartRecovery(chosen, destination, job);
     for (;;) {
       if (g_interrupted && !stopAsked) {
         stopAsked = true;
-        if (showProgress) m_err << '\n';
+        progress.Clear();
         m_err << "kestrow: stopping after the file in hand...\n";
         core.RequestStop();
       }
-      const RecoveryOutcome outcome = core.GetRecoveryOutcome();
-      if (outcome.Ended()) break;
-      if (showProgress) {
-        const std::size_t k = std::min(outcome.currentFile, chosen.size() - 1);
-        m_err << "\r\x1b[K[" << k + 1 << '/' << chosen.size() << "] " << Printable(chosen[k], codePage) << "  ("
-              << outcome.bytesWritten << " bytes written)" << std::flush;
-      }
+      const RecoveryProgress now = core.GetRecoveryProgress();
+      if (now.state != RecoveryState::kRunning) break;
+      const std::size_t k = std::min(now.currentFile, chosen.size() - 1);
+      progress.Update(ProgressFigures{now.bytesDone, now.bytesTotal, true,
+                                      core.GetReadStatistics().sectorsGivenUp, Printable(chosen[k], codePage)});
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     core.WaitForRecovery();
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
-  if (showProgress) m_err << "\r\x1b[K" << std::flush;
-  const RecoveryOutcome outcome = core.GetRecoveryOutcome();
-  const int code = ReportRecovery(outcome, chosen, destination, codePage);
+  progress.Clear();
+  RecoveryOutcome outcome = core.GetRecoveryOutcome();
+  outcome.lostCatalogNodes = std::max(outcome.lostCatalogNodes, listed.lostCatalogNodes);
+  const int code = ReportRecovery(outcome, chosen, destination, options);
   m_out << FormatReadReport(core.GetReadStatistics(), outcome.bytesWritten, elapsed.count()) << '\n';
   return code;
 }
 
+void Commands::PrintDamage(std::ostream& out, const DamageReport& report) {
+  for (const ReportedFile& file : report.files) {
+    if (file.status == FileStatus::kDamaged) {
+      out << "Damaged: " << Printable(file.path);
+      if (!file.lostRanges.empty()) {
+        out << " (lost bytes " << LostRangesText(file.lostRanges) << " of " << file.size << ")";
+      }
+      if (!file.rsrcLostRanges.empty()) {
+        out << " (lost resource fork bytes " << LostRangesText(file.rsrcLostRanges) << ")";
+      }
+      out << '\n';
+    } else if (file.status == FileStatus::kLost) {
+      out << "Lost: " << Printable(file.path);
+      if (!file.reason.empty()) out << " (" << file.reason << ')';
+      out << '\n';
+    }
+  }
+  if (!report.unreadableSectors.empty()) {
+    out << "Unreadable sectors:";
+    for (std::size_t i = 0; i < report.unreadableSectors.size(); ++i) {
+      const SectorSpan& s = report.unreadableSectors[i];
+      out << (i == 0 ? " " : ", ") << s.first;
+      if (s.last != s.first) out << '-' << s.last;
+    }
+    out << '\n';
+  }
+  if (report.lostCatalogNodes > 0) {
+    out << "Catalogue nodes lost: " << report.lostCatalogNodes
+        << " (the files they listed cannot be found)\n";
+  }
+}
+
 int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
-                             const std::string& destination, CodePage codePage) {
+                             const std::string& destination, const RecoverOptions& options) {
+  const CodePage codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
   m_out << "Recovered " << outcome.written << " of " << chosen.size() << " file(s) ("
         << outcome.bytesWritten << " bytes) into " << destination << '\n';
   for (std::size_t k = 0; k < outcome.unwritten.size(); ++k) {
@@ -148,21 +195,37 @@ int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<F
   for (std::size_t i : outcome.incomplete) {
     m_err << "Incomplete (some bytes are missing on the disc): " << Printable(chosen[i], codePage) << '\n';
   }
+  const DamageReport report =
+      ReportOfRecovery(outcome, chosen, [codePage](const FileEntry& e) { return ShownPath(e, codePage); });
+  if (options.keepGoing) PrintDamage(m_err, report);
+  bool reportWritten = true;
+  if (!options.reportFile.empty() && !WriteText(options.reportFile, FormatDamageReportJson(report))) {
+    reportWritten = false;
+  }
   switch (outcome.state) {
     case RecoveryState::kStopped:
       m_err << msg::kSavingTerminated << '\n';
       break;
     case RecoveryState::kFailedEarly:
-      Fail(msg::kDumpFailed, "the volume area or its packed-data table could not be read");
+      Fail(msg::kDumpFailed, outcome.failure.empty() ? "the volume area or its packed-data table could not be read"
+                                                     : outcome.failure);
       break;
     case RecoveryState::kFailedAtFile:
       Fail(msg::kDumpFailed, "a sector holding " + Printable(chosen[outcome.failedFile], codePage) +
                                  " could not be read; nothing of it or of the files after it was written");
       break;
+    case RecoveryState::kAborted:
+      Fail(msg::kJobFailed, outcome.failure);
+      break;
+    case RecoveryState::kDifferentDisc:
+      Fail(msg::kDifferentDisc, outcome.failure);
+      break;
     default:
       break;
   }
-  return outcome.Clean() ? kExitOk : kExitFailed;
+  if (!reportWritten) Fail(msg::kFailedToOpenFile, "could not write the report " + options.reportFile);
+  // Files listed by a catalogue node that could not be read were not rescued.
+  return outcome.Clean() && outcome.lostCatalogNodes == 0 && reportWritten ? kExitOk : kExitFailed;
 }
 
 }  // namespace kestrow::cli

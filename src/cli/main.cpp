@@ -12,6 +12,7 @@ using kestrow::cli::DumpOptions;
 using kestrow::cli::InfoOptions;
 using kestrow::cli::ListOptions;
 using kestrow::cli::RecoverOptions;
+using kestrow::cli::ScanOptions;
 using kestrow::cli::SourceOptions;
 
 void AddSource(CLI::App& command, SourceOptions& source) {
@@ -64,6 +65,14 @@ int main(int argc, char** argv) {
   recoverCommand->add_flag("--mac-roman", recover.macRoman,
                            "read the disc's names as Mac OS Roman instead of Windows-1252 (for patterns "
                            "and for the names written)");
+  recoverCommand->add_flag("--keep-going", recover.keepGoing,
+                           "go on past sectors that cannot be read: write what can be read of every file, "
+                           "with zeros where bytes were lost, and report the damaged and lost files");
+  recoverCommand->add_option("--retries", recover.retries,
+                             "read a sector that fails up to N more times, one sector per command (default 0)")
+      ->check(CLI::Range(0, 1000));
+  recoverCommand->add_option("--report", recover.reportFile,
+                             "write what became of each file, and the unreadable sectors, to FILE as JSON");
   recoverCommand->callback([&] {
     if (recover.all == recover.patterns.empty()) return;
     throw CLI::ValidationError("recover", "give either --all or one or more PATTERNs");
@@ -75,6 +84,17 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("-o,--output", dump.outputFile, "the image file to write")->required();
   dumpCommand->add_option("--start", dump.start, "first sector, counted from 1 (default 1)");
   dumpCommand->add_option("--end", dump.end, "last sector, inclusive (default: the last of the disc)");
+
+  ScanOptions scan;
+  auto* scanCommand = app.add_subcommand(
+      "scan", "read the volume area and every group the files use, and say which files unreadable "
+              "sectors hit and which of their bytes are lost (exit 1 when any is hit); writes nothing");
+  AddSource(*scanCommand, source);
+  scanCommand->add_flag("--json", scan.json, "print the report as JSON");
+  scanCommand->add_flag("--mac-roman", scan.macRoman, "read the disc's names as Mac OS Roman instead of Windows-1252");
+  scanCommand->add_option("--retries", scan.retries,
+                          "read a sector that fails up to N more times, one sector per command (default 0)")
+      ->check(CLI::Range(0, 1000));
 
   try {
     app.parse(argc, argv);
@@ -91,5 +111,6 @@ int main(int argc, char** argv) {
   if (*listCommand) return commands.List(source, list);
   if (*recoverCommand) return commands.Recover(source, recover);
   if (*dumpCommand) return commands.Dump(source, dump);
+  if (*scanCommand) return commands.Scan(source, scan);
   return kestrow::cli::kExitUsage;
 }

@@ -1,5 +1,4 @@
 #include "KestrowCore.h"
-#include "SectorBuffer.h"
 #include "volume/VolumeImage.h"
 
 namespace kestrow {
@@ -7,13 +6,9 @@ namespace kestrow {
 bool CKestrowCore::CheckBurnSignature() {
   const std::int32_t count = OpenAndReadCapacity();
   if (count <= 0) return false;
-  SectorBuffer sector;
-  if (ReadRawSector(count - 1, sector.data()) <= 0) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
-  const bool signed_ = HasTrailerSignature(sector.userData());
+  // The last sector, or one of the run-out sectors before it on a disc
+  // written track-at-once.
+  const bool signed_ = FindTrackTrailer(count, 0).lba >= 0;
   CloseDevice();
   if (!signed_) m_nErrorState = kErrorReadOrFormat;
   return signed_;

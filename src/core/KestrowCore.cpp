@@ -69,34 +69,53 @@ void CKestrowCore::CountReadCd(std::int32_t transferred) {
 }
 
 bool CKestrowCore::ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume) {
+  return ReadSectorRun(lba, count, consume, ReadPolicy{}, UnreadableSink{});
+}
+
+bool CKestrowCore::ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume,
+                                 const ReadPolicy& policy, const UnreadableSink& unreadable) {
   if (count <= 0) return true;
   if (lba < 0 || std::int64_t{lba} + count - 1 > std::numeric_limits<std::int32_t>::max()) return false;
   std::vector<std::uint8_t> storage(static_cast<std::size_t>(kSectorsPerReadCd) * format::kRawSectorSize + 16);
   std::uint8_t* chunk = AlignSectorBuffer(storage.data());
   SectorBuffer single;
+  const std::int32_t attempts = 1 + std::max(policy.retries, 0);
+  bool everySector = true;
   std::int32_t next = lba;
   std::int32_t remaining = count;
   while (remaining > 0) {
     const std::int32_t n = std::min(remaining, kSectorsPerReadCd);
     // One sector alone is read as the single-sector code reads it.
     const std::int32_t whole = n > 1 ? ReadRawSectors(next, n, chunk) : 0;
-    for (std::int32_t i = 0; i < whole; ++i) {
+    std::int32_t i = 0;
+    for (; i < whole; ++i) {
       const auto raw = std::span<const std::uint8_t>(chunk + static_cast<std::size_t>(i) * format::kRawSectorSize,
                                                      format::kRawSectorSize);
-      if (!consume(next + i, raw)) return false;
+      if (consume(next + i, raw)) continue;
+      if (!policy.keepGoing) return false;
+      break;  // read again on its own below
     }
     // Around a failure or a short transfer: one sector per command, so the
     // failing sector and what its read delivered are found exactly.
-    for (std::int32_t i = whole; i < n; ++i) {
-      const std::int32_t transferred = ReadRawSector(next + i, single.data());
-      if (transferred <= 0) return false;
-      const auto raw = std::span<const std::uint8_t>(single.data(), static_cast<std::size_t>(transferred));
-      if (!consume(next + i, raw)) return false;
+    for (; i < n; ++i) {
+      bool read = false;
+      for (std::int32_t attempt = 0; attempt < attempts && !read; ++attempt) {
+        const std::int32_t transferred = ReadRawSector(next + i, single.data());
+        if (transferred <= 0) continue;
+        const auto raw = std::span<const std::uint8_t>(single.data(), static_cast<std::size_t>(transferred));
+        read = consume(next + i, raw);
+        if (!read && !policy.keepGoing) return false;  // the consumer ended the run
+      }
+      if (read) continue;
+      m_sectorsGivenUp.fetch_add(1, std::memory_order_relaxed);
+      if (unreadable) unreadable(next + i);
+      if (!policy.keepGoing) return false;
+      everySector = false;
     }
     remaining -= n;
     if (remaining > 0) next += n;
   }
-  return true;
+  return everySector;
 }
 
 ReadStatistics CKestrowCore::GetReadStatistics() const {
@@ -104,6 +123,7 @@ ReadStatistics CKestrowCore::GetReadStatistics() const {
   stats.readCdCommands = m_readCdCommands.load(std::memory_order_relaxed);
   stats.sectorsRead = m_sectorsRead.load(std::memory_order_relaxed);
   stats.failedCommands = m_failedReadCds.load(std::memory_order_relaxed);
+  stats.sectorsGivenUp = m_sectorsGivenUp.load(std::memory_order_relaxed);
   return stats;
 }
 
@@ -111,6 +131,7 @@ void CKestrowCore::ResetReadStatistics() {
   m_readCdCommands = 0;
   m_sectorsRead = 0;
   m_failedReadCds = 0;
+  m_sectorsGivenUp = 0;
 }
 
 std::int32_t CKestrowCore::GetSectorCount() {

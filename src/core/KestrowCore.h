@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "ReadPolicy.h"
+#include "Spans.h"
 #include "drive/Transport.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/FileWriter.h"
@@ -40,7 +42,9 @@ struct ReadStatistics {
   std::uint64_t readCdCommands = 0;  // READ CD commands sent, failed ones included
   std::uint64_t sectorsRead = 0;     // whole 2352-byte sectors that came back
   std::uint64_t failedCommands = 0;  // READ CD commands that failed or moved nothing
+  std::uint64_t sectorsGivenUp = 0;  // sectors that stayed unreadable after every attempt
 };
+
 
 // Most sectors one READ CD asks for: 27 x 2352 = 63,504 bytes, so that one
 // transfer stays under the 64 KiB that every Linux and Windows drive path
@@ -52,8 +56,26 @@ inline constexpr std::int32_t kSectorsPerReadCd = 27;
 // drive reported a short transfer). Returning false ends the run.
 using SectorConsumer = std::function<bool(std::int32_t lba, std::span<const std::uint8_t> raw)>;
 
+// Told, in LBA order among the sectors handed to the consumer, of each
+// sector that stayed unreadable.
+using UnreadableSink = std::function<void(std::int32_t lba)>;
+
+// The work a damage scan has done so far, for a progress display; returning
+// false from the callback asks the scan to stop.
+struct ScanProgress {
+  std::uint64_t sectorsDone = 0;
+  std::uint64_t sectorsTotal = 0;  // known once the catalogue is read; 0 before
+  std::uint64_t unreadable = 0;
+};
+using ScanProgressCallback = std::function<bool(const ScanProgress&)>;
+
+struct DamageScan;
+
 class GroupCache;
+class OutputNames;
 class OutputTree;
+struct GroupSpan;
+struct JobDamage;
 
 class CKestrowCore {
  public:
@@ -86,6 +108,15 @@ class CKestrowCore {
   // consumed; false at the first sector whose read failed (nothing is handed
   // over for it) or that the consumer refused. The device must be open.
   bool ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume);
+  // The same under `policy`: a sector whose read fails is read again, one
+  // per command, up to policy.retries more times; one that still fails is
+  // told to `unreadable` (when given) and, with policy.keepGoing, the run goes
+  // on with the next sector, else it ends there. With keepGoing a consumer
+  // that refuses a sector makes it count as a failed read (a transfer too
+  // short for what the consumer needs). True when every sector was read and
+  // consumed.
+  bool ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume, const ReadPolicy& policy,
+                     const UnreadableSink& unreadable);
 
   // Counted where the commands are issued; safe to read while a job runs.
   ReadStatistics GetReadStatistics() const;
@@ -98,8 +129,18 @@ class CKestrowCore {
   // `trailerOut`, when given, receives the trailer that was read.
   bool LoadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut = nullptr);
   bool ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut = nullptr);
+  // The same, saying in `read` where the trailer was found, which sector
+  // failed the load, and (policy.keepGoing) which sectors of the area could
+  // not be read and were taken as zeros.
+  bool LoadVolumeImage(VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy = {});
+  bool ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy = {});
   bool ReadMasterDirectoryBlock(const VolumeImage& image, MasterDirectoryBlock& mdb);
   bool ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector);
+  // The same under `policy`; with keepGoing the sectors that could not be
+  // read are zeros in the buffer and set in `unreadable` (which is cleared
+  // first), and the result says whether every sector was read.
+  bool ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector, const ReadPolicy& policy,
+                       GroupSectorMask& unreadable, const UnreadableSink& sink = {});
 
   // Packed-data table: the group boundaries, in volume bytes.
   bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries);
@@ -111,6 +152,18 @@ class CKestrowCore {
 
   // Catalogue: appends one row per file record, then fills every path.
   bool ScanCatalog(const VolumeImage& image, FileTable& files);
+  // The same over an image whose `unreadable` bytes were read as zeros: the
+  // nodes they touch are passed over and counted in `lostNodes`.
+  bool ScanCatalog(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
+                   std::size_t& lostNodes);
+
+  // Reads every sector of the volume area and of the groups the catalogue's
+  // files use (for an image read through a ddrescue mapfile, the sectors the
+  // map does not mark finished count as unreadable and only the groups' block
+  // tables are read) and says which files the unreadable sectors hit and
+  // which of their bytes are lost. False when the volume cannot be listed
+  // (`scan.failure` says why) or the callback stopped it.
+  bool ScanDamage(DamageScan& scan, const ReadPolicy& policy, const ScanProgressCallback& progress = {});
 
   // Recovery job. StartRecovery copies the selection and the destination
   // (ending with the path separator) into the job and starts the worker.
@@ -123,6 +176,8 @@ class CKestrowCore {
   // text was emptied).
   void WaitForRecovery();
   RecoveryOutcome GetRecoveryOutcome() const;
+  // The few figures a progress display polls, without copying the outcome.
+  RecoveryProgress GetRecoveryProgress() const;
 
   // Physical dump of a sector range into `path`, the range chosen and the
   // progress shown through `callbacks`. False on any failure, also when the
@@ -154,12 +209,31 @@ class CKestrowCore {
   // capacity. On failure the device is closed again, the error state says
   // why, and the result is 0 or less.
   std::int32_t OpenAndReadCapacity();
+  // Where the trailer is: in the last sector, or, when that cannot be read
+  // or does not begin with "Trkb", in the nearest of the sectors before it
+  // (a disc written track-at-once may end with run-out sectors). The device
+  // must be open.
+  TrailerSearch FindTrackTrailer(std::int32_t sectorCount, std::int32_t retries);
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();
+  std::uint32_t RunRecoverySteps(JobDamage& damage);
+  // Loads the volume area, the master directory block and the "Pack" table,
+  // and checks that the volume is the one the list was read from; fills
+  // `layout`. False (with the outcome set) when the job cannot begin.
+  bool PrepareJob(JobLayout& layout, JobDamage& damage);
   // Reads and decodes file `index` and hands it to `writer`; false when a
-  // sector of its groups could not be read.
-  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer);
+  // sector of its groups could not be read (never with keep-going).
+  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
+                   JobDamage& damage);
+  // Reads the groups of a file for RecoverFile, from the cache where kept.
+  bool ReadFileGroups(const GroupSpan& span, const JobLayout& layout, GroupCache& cache,
+                      std::vector<GroupBuffer>& groups, JobDamage& damage);
+  // Reads the resource fork of `file` into its rsrcData, the way the data
+  // fork is read; false when a sector of its groups could not be read (never
+  // with keep-going). A fork that cannot be placed, or whose bytes are not all
+  // on the disc, leaves the file incomplete, zeros where bytes are missing.
+  bool GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache, JobDamage& damage);
   // Runs on the writer's thread: writes the file and counts how it went.
   void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
   // Counts file `index` as not written, after every file before it.
@@ -176,6 +250,7 @@ class CKestrowCore {
   std::atomic<std::uint64_t> m_readCdCommands{0};
   std::atomic<std::uint64_t> m_sectorsRead{0};
   std::atomic<std::uint64_t> m_failedReadCds{0};
+  std::atomic<std::uint64_t> m_sectorsGivenUp{0};
 };
 
 }  // namespace kestrow

@@ -9,9 +9,12 @@
 // - every data file that the job reports written exists and has the catalogue's
 //   logical length, every companion file is 82 bytes (or, with resource forks,
 //   holds at least its header, Finder info, dates and Mac name), and a file
-//   the job did not write (or never reached) leaves nothing behind.
+//   the job did not write (or never reached) leaves nothing behind;
+// - the damage scan gives every file lost ranges that are ordered, apart and
+//   inside its data fork, and a job that goes on past damage (every other
+//   disc) finds for each file it read the same losses as the scan.
 // The last byte of the input (in a sector's error correction bytes, which
-// nothing reads) chooses the job's options.
+// nothing reads) chooses the output options.
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +26,7 @@
 
 #include "FuzzSupport.h"
 #include "KestrowCore.h"
+#include "recovery/DamageScan.h"
 #include "recovery/OutputFiles.h"
 #include "recovery/RecoveryJob.h"
 
@@ -142,6 +146,33 @@ void CheckRecovery(const std::vector<FileEntry>& chosen, const std::vector<std::
   }
 }
 
+void CheckLostRanges(const FileResult& result, std::uint64_t length) {
+  std::uint64_t at = 0;
+  for (const ByteSpan& span : result.lostRanges) {
+    Require(span.begin >= at && span.begin < span.end && span.end <= length, "lost ranges are ordered, apart, inside");
+    at = span.end + 1;
+  }
+  const bool all = result.lostRanges.size() == 1 && result.lostRanges[0] == ByteSpan{0, length};
+  Require((result.status == FileStatus::kWhole) == result.lostRanges.empty(), "a whole file lost nothing");
+  Require(result.status != FileStatus::kLost || all, "a lost file lost every byte");
+}
+
+void CheckScanAndSalvage(const DamageScan& scan, const FileTable& files, const std::vector<FileEntry>& chosen,
+                         const RecoveryOutcome& outcome, bool keepGoing) {
+  Require(scan.results.size() == scan.files.size(), "the scan judges every file");
+  for (std::size_t i = 0; i < scan.results.size(); ++i) CheckLostRanges(scan.results[i], scan.files[i].dataLogicalLength);
+  Require(scan.files == files, "the scan lists what the catalogue lists");
+  if (!keepGoing || outcome.state != RecoveryState::kFinished) return;
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const FileResult& got = outcome.files[i];
+    if (got.status == FileStatus::kNotWritten) continue;  // the destination's doing
+    const auto same = std::find(files.begin(), files.end(), chosen[i]) - files.begin();
+    Require(got.status == scan.results[static_cast<std::size_t>(same)].status &&
+                got.lostRanges == scan.results[static_cast<std::size_t>(same)].lostRanges,
+            "the salvage loses what the scan says it loses");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -167,8 +198,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       ChooseFiles(files, options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252, paths);
   if (chosen.empty()) return 0;
   const fuzz::ScratchFolder scratch;
+  options.keepGoing = discBytes / format::kUserDataSize % 2 == 1;
   core.StartRecovery(chosen, scratch.Destination(), options);
   core.WaitForRecovery();
-  CheckRecovery(chosen, paths, options, core.GetRecoveryOutcome(), scratch);
+  const RecoveryOutcome outcome = core.GetRecoveryOutcome();
+  if (!options.keepGoing) CheckRecovery(chosen, paths, options, outcome, scratch);
+  Require(scratch.OnlyOutputWasTouched(), "nothing is written outside the output folder");
+  for (std::size_t i = 0; i < chosen.size(); ++i) {
+    const FileStatus status = outcome.files[i].status;
+    const bool exists = fs::exists(scratch.Output() / paths[i]);
+    Require(exists == (status == FileStatus::kWhole || status == FileStatus::kDamaged),
+            "a file is on disk exactly when it is whole or damaged");
+  }
+  DamageScan scan;
+  if (core.ScanDamage(scan, ReadPolicy{})) CheckScanAndSalvage(scan, files, chosen, outcome, options.keepGoing);
   return 0;
 }

@@ -155,6 +155,30 @@ class MainDialogTest : public QObject {
     QCOMPARE(f.host.messages.front().style, burned ? MessageStyle::kIconInformation : MessageStyle::kOk);
   }
 
+  // A disc written track-at-once: run-out sectors (unreadable or empty)
+  // after the trailer's sector; up to 16 of them are looked past.
+  void checkFormatLooksBeforeRunOutSectors_data() {
+    QTest::addColumn<int>("after");
+    QTest::addColumn<bool>("unreadable");
+    QTest::addColumn<bool>("burned");
+    QTest::newRow("two unreadable") << 2 << true << true;
+    QTest::newRow("16 empty") << 16 << false << true;
+    QTest::newRow("17 empty") << 17 << false << false;
+  }
+  void checkFormatLooksBeforeRunOutSectors() {
+    QFETCH(int, after);
+    QFETCH(bool, unreadable);
+    QFETCH(bool, burned);
+    MainFixture f;
+    const std::uint32_t trailer = 30;
+    std::vector<std::uint8_t> disc = PlainDisc(trailer + 1, "Trkb");
+    disc.resize(disc.size() + static_cast<std::size_t>(after) * format::kUserDataSize, 0);
+    const auto script = f.shelf.Put(kDrive, std::move(disc));
+    for (int i = 1; unreadable && i <= after; ++i) script->badLbas.insert(trailer + static_cast<std::uint32_t>(i));
+    f.Click(QStringLiteral("Check Format..."));
+    QCOMPARE(f.host.Texts(), QStringList{Text(burned ? msg::kBurnedByKestrow : msg::kNotBurnedByKestrow)});
+  }
+
   void volumeSize_data() {
     QTest::addColumn<int>("sectors");
     QTest::addColumn<QString>("text");

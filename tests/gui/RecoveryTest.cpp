@@ -10,8 +10,15 @@
 
 #include <thread>
 
+#include <QCheckBox>
+#include <QProgressBar>
+#include <QTreeWidget>
+
 #include "GuiTestSupport.h"
+#include "filelist/DamageReportDlg.h"
 #include "filelist/FileListDlg.h"
+#include "filelist/FileListModel.h"
+#include "recovery/DataLocation.h"
 #include "recovery/RecoveryJob.h"
 #include "text/Messages.h"
 
@@ -102,6 +109,22 @@ struct RecoveryFixture {
 };
 
 QString Text(const char* text) { return QString::fromUtf8(text); }
+
+// The first data sector of the group that holds file i's data (its block table).
+std::uint32_t TableSectorOf(const FileTable& table, DiscShelf& shelf, int i) {
+  const std::unique_ptr<CKestrowCore> reader = shelf.Factory()(kSource);
+  VolumeImage image;
+  std::vector<std::int32_t> boundaries;
+  MasterDirectoryBlock mdb;
+  const std::int32_t sectors = reader->GetSectorCount();
+  if (!reader->LoadVolumeImage(image) || !reader->ReadPackTable(image, boundaries) ||
+      !reader->ReadMasterDirectoryBlock(image, mdb)) {
+    return 0;
+  }
+  const ByteRange range = ForkByteRange(table[static_cast<std::size_t>(i)], static_cast<std::int32_t>(mdb.drAlBlkSiz()));
+  const int base = GroupBaseSector(sectors, static_cast<int>(image.size()), static_cast<int>(boundaries.size()));
+  return static_cast<std::uint32_t>(base + 248 * FindGroupIndex(boundaries, range.start) + 1);
+}
 
 }  // namespace
 
@@ -242,6 +265,57 @@ class RecoveryTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDone), 1, 10000);
     QCOMPARE(f.host.Count(msg::kStillSaving), 0);
     for (int i = 0; i < 4; ++i) QVERIFY(f.Recovered(i));
+  }
+
+  void goingOnPastDamageSavesTheOthersAndShowsWhatWasLost() {
+    std::atomic<bool> failing{true};  // outlives the fixture and its worker
+    RecoveryFixture f;
+    QTemporaryDir reports;
+    ObservableCore* core = &f.Core();
+    f.script->beforeRead = [core, &failing](std::uint32_t) { return failing && core->GetStatus() == "File 3"; };
+    f.host.saveAnswer = reports.filePath(QStringLiteral("report.json"));
+    QStringList shown;
+    f.host.onModal = [&shown](QDialog& dialog) {
+      auto& report = dynamic_cast<CDamageReportDlg&>(dialog);
+      for (int row = 0; row < report.FileList()->topLevelItemCount(); ++row) {
+        shown << report.FileList()->topLevelItem(row)->text(0) + QLatin1Char('|') + report.FileList()->topLevelItem(row)->text(1);
+      }
+      report.OnSaveReport();
+      return static_cast<int>(QDialog::Accepted);
+    };
+    f.dialog->KeepGoingBox()->setChecked(true);
+    f.Select({0, 1, 2, 3, 4, 5});
+    f.dialog->OnRecoverSelectedFiles();
+    QVERIFY(!f.dialog->ProgressBar()->isHidden());
+    QTRY_COMPARE_WITH_TIMEOUT(f.host.modalDialogs.size(), 1, 10000);
+    QCOMPARE(f.host.Texts(), QStringList{Text(msg::kDone)});
+    QVERIFY(f.dialog->ProgressBar()->isHidden());
+    QCOMPARE(shown, QStringList{QStringLiteral("Disk:Docs:File 3|lost")});
+    const std::optional<std::string> json = ReadWholeFile(f.host.saveAnswer.value());
+    QVERIFY(json && json->find("\"path\": \"Disk:Docs:File 3\", \"status\": \"lost\"") != std::string::npos);
+    for (int i = 0; i <= 5; ++i) QCOMPARE(f.Recovered(i), i != 3);
+    QVERIFY(!f.Exists(3));
+    failing = false;
+  }
+
+  void findDamageMarksTheRowsTheUnreadableSectorsHit() {
+    RecoveryFixture f;
+    f.script->badLbas.insert(TableSectorOf(f.table, f.shelf, 5));
+    f.Select({1});
+    f.dialog->OnFindDamage();
+    QVERIFY(f.dialog->IsScanRunning());
+    QVERIFY(!f.dialog->FindDamageButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.dialog->IsScanRunning(), 10000);
+    QCOMPARE(f.host.messages.size(), std::size_t(1));
+    QVERIFY(f.host.messages.front().text.contains(QStringLiteral("1 unreadable sector(s)")));
+    FileListModel* model = f.dialog->Model();
+    QCOMPARE(model->columnCount(), 3);
+    for (int row = 0; row < kFiles; ++row) {
+      QCOMPARE(model->index(row, FileListModel::kDamageColumn).data().toString(),
+               row == 5 ? QStringLiteral("lost") : QString());
+    }
+    QCOMPARE(f.dialog->SelectedRows(), std::vector<int>{1});  // the selection stays
+    QVERIFY(f.dialog->FindDamageButton()->isEnabled());
   }
 
   void filesThatCannotBeWrittenAreCountedAfterDone() {

@@ -25,6 +25,7 @@ void FaultInjectingTransport::ClearFaults() {
   m_lastLba.reset();
   m_failingLbas.clear();
   m_shortLbas.clear();
+  m_flakyLbas.clear();
 }
 
 bool FaultInjectingTransport::Open() {
@@ -75,6 +76,11 @@ CommandResult FaultInjectingTransport::ReadCd(std::span<const std::uint8_t> cdb,
   m_counters.sectorsRequested += count;
   const auto failing = m_failingLbas.lower_bound(static_cast<std::uint32_t>(first));
   if (failing != m_failingLbas.end() && *failing < first + count) {
+    return CommandResult{false, 0, kMediumError};
+  }
+  const auto flaky = m_flakyLbas.lower_bound(static_cast<std::uint32_t>(first));
+  if (flaky != m_flakyLbas.end() && flaky->first < first + count && flaky->second > 0) {
+    if (count == 1) --flaky->second;
     return CommandResult{false, 0, kMediumError};
   }
   CommandResult result = m_inner->Execute(cdb, dataIn, timeoutSeconds);

@@ -51,6 +51,9 @@ class FaultInjectingTransport : public Transport {
   // sectors before it plus `bytes` of it (0 to 2352); the rest of the buffer
   // holds kUndeliveredByte.
   void ShortTransferAt(std::uint32_t lba, std::uint32_t bytes) { m_shortLbas[lba] = bytes; }
+  // A flaky sector: a READ CD of several sectors that includes `lba` fails,
+  // and one of `lba` alone fails `failures` times before it reads.
+  void FlakyAt(std::uint32_t lba, unsigned failures) { m_flakyLbas[lba] = failures; }
   void ClearFaults();
 
   const Counters& counters() const { return m_counters; }
@@ -81,6 +84,7 @@ class FaultInjectingTransport : public Transport {
   std::optional<std::uint32_t> m_lastLba;
   std::set<std::uint32_t> m_failingLbas;
   std::map<std::uint32_t, std::uint32_t> m_shortLbas;
+  std::map<std::uint32_t, unsigned> m_flakyLbas;  // single reads still to fail
 };
 
 }  // namespace kestrow

@@ -52,10 +52,37 @@ const std::uint8_t* BlockContents(const GroupBuffer& group, const BlockEntry& bl
   return scratch.data();
 }
 
+// True when the stored data of `block` lies in a buffer of `size` bytes as
+// BlockContents needs it.
+bool StoredDataInside(const BlockEntry& block, std::int64_t size) {
+  const std::int64_t stored = block.end - block.begin;
+  if (block.begin < 0 || block.begin > size || stored < 0) return false;
+  return stored < kBlock || block.begin + kBlock <= size;
+}
+
+// The buffer bytes BlockContents reads for `block`.
+ByteSpan StoredBytes(const BlockEntry& block, std::int64_t size) {
+  const std::int64_t stored = block.end - block.begin;
+  const std::int64_t length = stored >= kBlock ? kBlock : std::min(stored, size - block.begin);
+  return ByteSpan{static_cast<std::uint64_t>(block.begin), static_cast<std::uint64_t>(block.begin + length)};
+}
+
+// True when a sector of `unreadable` holds one of the buffer bytes [begin, end).
+bool TouchesUnreadable(const GroupSectorMask& unreadable, std::uint64_t begin, std::uint64_t end) {
+  if (end <= begin) return false;
+  const std::size_t first = static_cast<std::size_t>(begin / format::kUserDataSize);
+  const std::size_t last = std::min<std::size_t>(static_cast<std::size_t>((end - 1) / format::kUserDataSize),
+                                                 unreadable.size() - 1);
+  for (std::size_t i = first; i <= last; ++i) {
+    if (unreadable[i]) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
-                  std::span<std::uint8_t> out) {
+                  std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied) {
   const std::int64_t first = start;
   const std::int64_t last = end;
   const std::int64_t outSize = static_cast<std::int64_t>(out.size());
@@ -77,11 +104,87 @@ bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, s
       if (contents) {
         std::memcpy(out.data() + written, contents + skip, static_cast<std::size_t>(length));
         supplied += length;
+      } else if (unsupplied) {
+        unsupplied->push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(written + length)});
       }
       written += length;
     }
   }
+  if (unsupplied && written < outSize) {
+    unsupplied->push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(outSize)});
+  }
   return supplied == outSize;
+}
+
+GroupBlocks ReadGroupBlocks(std::span<const std::uint8_t> buffer, const GroupSectorMask& unreadable) {
+  GroupBlocks table;
+  const ByteReader group(buffer);
+  const std::int64_t size = static_cast<std::int64_t>(buffer.size());
+  // The block count and the data end lie in the group's sector 1.
+  if (unreadable[0] || !group.has(0, format::kGroupEntriesOffset)) {
+    table.tableLost = true;
+    return table;
+  }
+  const std::uint32_t count = *group.be16(format::kGroupBlockCountOffset);
+  const std::uint64_t tableEnd = std::min<std::uint64_t>(
+      format::kGroupEntriesOffset + std::uint64_t{count} * format::kGroupEntrySize, buffer.size());
+  if (TouchesUnreadable(unreadable, 0, tableEnd)) {
+    table.tableLost = true;
+    return table;
+  }
+  for (std::uint32_t j = 0; j < count; ++j) {
+    const std::optional<BlockEntry> block = ReadBlockEntry(group, j, count);
+    if (!block) break;  // the table runs off the buffer
+    GroupBlocks::Block entry{block->position, block->begin, block->end, false};
+    if (StoredDataInside(*block, size)) {
+      const ByteSpan stored = StoredBytes(*block, size);
+      entry.usable = !TouchesUnreadable(unreadable, stored.begin, stored.end);
+    }
+    table.blocks.push_back(entry);
+  }
+  return table;
+}
+
+std::vector<ByteSpan> WalkUsableBlocks(const std::vector<GroupBlocks>& groups, std::uint32_t start,
+                                       std::uint32_t end, std::uint64_t outSize, const BlockVisitor& visit) {
+  const std::int64_t first = start;
+  const std::int64_t last = end;
+  const std::int64_t size = static_cast<std::int64_t>(std::min<std::uint64_t>(outSize, INT64_MAX));
+  std::vector<ByteSpan> covered;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    for (const GroupBlocks::Block& block : groups[g].blocks) {
+      if (first >= block.position + kBlock) continue;  // wholly before the range
+      if (last <= block.position) break;               // wholly after it
+      const std::int64_t skip = first > block.position ? first - block.position : 0;
+      const std::int64_t at = block.position + skip - first;
+      const std::int64_t length = std::min(kBlock - skip, size - at);
+      if (length <= 0 || !block.usable) continue;
+      if (visit) visit(g, block, skip, at, length);
+      covered.push_back({static_cast<std::uint64_t>(at), static_cast<std::uint64_t>(at + length)});
+    }
+  }
+  return Uncovered(std::move(covered), outSize);
+}
+
+std::vector<ByteSpan> ExtractReadableRange(const std::vector<GroupBuffer>& groups,
+                                           const std::vector<GroupSectorMask>& masks, std::uint32_t start,
+                                           std::uint32_t end, std::span<std::uint8_t> out) {
+  std::vector<GroupBlocks> tables;
+  tables.reserve(groups.size());
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    tables.push_back(ReadGroupBlocks(groups[g], g < masks.size() ? masks[g] : GroupSectorMask{}));
+  }
+  std::fill(out.begin(), out.end(), std::uint8_t{0});
+  std::array<std::uint8_t, format::kBlockSize> scratch{};
+  return WalkUsableBlocks(tables, start, end, out.size(),
+                          [&](std::size_t g, const GroupBlocks::Block& block, std::int64_t skip, std::int64_t at,
+                              std::int64_t length) {
+                            const BlockEntry entry{block.position, block.begin, block.end};
+                            const std::uint8_t* contents = BlockContents(groups[g], entry, scratch);
+                            if (contents) {
+                              std::memcpy(out.data() + at, contents + skip, static_cast<std::size_t>(length));
+                            }
+                          });
 }
 
 bool CKestrowCore::ExtractRange(const std::vector<GroupBuffer>& groups, std::int32_t start,

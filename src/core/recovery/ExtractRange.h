@@ -2,20 +2,69 @@
 // of the sector groups that hold it.
 #pragma once
 
+#include <bitset>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
+
+#include "Spans.h"
+#include "volume/PackedFormat.h"
 
 namespace kestrow {
 
 using GroupBuffer = std::vector<std::uint8_t>;
+
+// The data sectors of a group (bit i: the group's sector i + 1) that could
+// not be read; their bytes in the group buffer are zeros.
+using GroupSectorMask = std::bitset<format::kGroupDataSectors>;
 
 // Walks the block tables of `groups` (in ascending order) and fills `out`
 // (sized by the caller to the file's length) from its start with the blocks
 // that cover [start, end). Returns true when every byte of `out` was
 // supplied by a block; bytes that no block supplies stay as they were.
 // A table entry that points outside its group buffer yields nothing.
+// `unsupplied`, when given, receives the ranges of `out` (offsets into it)
+// that no block supplied.
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
-                  std::span<std::uint8_t> out);
+                  std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied = nullptr);
+
+// A group's block table as read, with what its unreadable sectors took.
+struct GroupBlocks {
+  struct Block {
+    std::int64_t position = 0;  // volume byte of the block's first byte
+    std::int64_t begin = 0;     // group buffer offset of its stored data
+    std::int64_t end = 0;       // buffer offset after it
+    bool usable = false;        // its stored data lies in the buffer and was read whole
+  };
+  // The header and the entries (from the group's sector 1 on) were not read
+  // whole: nothing of the group is known, every byte of it is lost.
+  bool tableLost = false;
+  std::vector<Block> blocks;
+};
+
+// The table of a group buffer whose `unreadable` sectors are zeros. Only the
+// table's own bytes are looked at; the buffer must have its full size.
+GroupBlocks ReadGroupBlocks(std::span<const std::uint8_t> buffer, const GroupSectorMask& unreadable);
+
+// Called for each usable block that covers part of the range: the group it
+// is in, the block, the bytes of the block to skip, where in `out` its bytes
+// go and how many.
+using BlockVisitor = std::function<void(std::size_t group, const GroupBlocks::Block& block, std::int64_t skip,
+                                        std::int64_t at, std::int64_t length)>;
+
+// Walks the tables like ExtractRange, but places every block at its own
+// volume position (byte v of the volume is byte v - start of `out`) and
+// passes over the blocks that are not usable. Returns the ranges of
+// [0, outSize) that no usable block covers: what a salvage lost.
+std::vector<ByteSpan> WalkUsableBlocks(const std::vector<GroupBlocks>& groups, std::uint32_t start,
+                                       std::uint32_t end, std::uint64_t outSize, const BlockVisitor& visit);
+
+// Fills `out` from the groups with every block that could be read, at its
+// own position; the rest of `out` is zeros. `masks` holds one mask per
+// group. Returns the ranges of `out` that were lost.
+std::vector<ByteSpan> ExtractReadableRange(const std::vector<GroupBuffer>& groups,
+                                           const std::vector<GroupSectorMask>& masks, std::uint32_t start,
+                                           std::uint32_t end, std::span<std::uint8_t> out);
 
 }  // namespace kestrow

@@ -10,6 +10,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <exception>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "Spans.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -29,13 +31,17 @@ class FileWriter {
     std::vector<std::uint8_t> data;  // the file's bytes are its first `length`
     std::size_t length = 0;
     bool complete = true;  // every byte came from a block on the disc
+    std::vector<ByteSpan> lostRanges;  // the bytes that did not, when not complete
     std::vector<std::uint8_t> rsrcData;  // the resource fork, when the job copies it out
+    std::vector<ByteSpan> rsrcLostRanges;  // of the resource fork, when the job copies it out
   };
 
   // A file of more bytes than this is decoded only once the writer is idle.
   static constexpr std::size_t kLargeFile = std::size_t{16} * 1024 * 1024;
 
-  // `write` runs on the writer's thread, once per file, in order.
+  // `write` runs on the writer's thread, once per file, in order. An
+  // exception it throws is not lost: the next Submit or Drain throws it on
+  // the caller's thread. Throws std::system_error when the thread cannot start.
   explicit FileWriter(std::function<void(File&)> write);
   // Writes what was handed over, then ends the thread.
   ~FileWriter();
@@ -49,10 +55,14 @@ class FileWriter {
   // The buffer of the last file written, to fill with the next one; empty
   // when there is none.
   std::vector<std::uint8_t> TakeBuffer();
+  // Hands back a buffer taken for a file that was not written after all.
+  void GiveBackBuffer(std::vector<std::uint8_t> buffer);
 
  private:
   void Run();
   bool Idle() const { return !m_waiting && !m_busy; }
+  // Throws what the write callback threw, once. Called under m_lock.
+  void RethrowFailure();
 
   std::function<void(File&)> m_write;
   std::mutex m_lock;
@@ -61,6 +71,7 @@ class FileWriter {
   bool m_busy = false;                // a file is being written
   bool m_quit = false;
   std::vector<std::uint8_t> m_spare;  // a written file's buffer
+  std::exception_ptr m_failure;       // what the write callback threw
   std::thread m_thread;               // last: starts once the members above exist
 };
 

@@ -10,12 +10,16 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <system_error>
+#include <unordered_map>
 
 #include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "recovery/FileWriter.h"
 #include "recovery/GroupCache.h"
+#include "recovery/JobLayout.h"
 #include "recovery/OutputFiles.h"
+#include "volume/CatalogScan.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
 
@@ -29,82 +33,34 @@ namespace {
 
 constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::max();
 
-// The groups that hold a file's data fork: an empty span for an empty fork,
-// nothing when the fork cannot be placed (a table of fewer than two entries
-// describes no group, and a range that starts outside the table, or needs
-// more groups than the disc has room for, cannot be read).
-// True when the catalogue places the data fork inside the volume, whose
-// offsets are 31-bit. A hostile length (up to 4 GiB) is refused here, before
-// anything is allocated for it.
-bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout, Fork fork) {
-  const std::int64_t start = std::int64_t{ForkStartBlock(entry, fork)} * layout.allocBlockSize +
-                             static_cast<std::int64_t>(format::kAllocationBlock0);
-  const std::int64_t end = start + std::int64_t{ForkLength(entry, fork)};
-  return end <= layout.volumeEnd && end <= std::numeric_limits<std::int32_t>::max();
+// True when the "Pack" table's bytes, its signature, count and entries, all
+// lie outside the bytes that could not be read.
+bool PackTableReadable(const std::vector<ByteSpan>& unreadable, std::size_t entries) {
+  return !Overlaps(unreadable, format::kPackTableOffset,
+                   format::kPackEntriesOffset + entries * format::kPackEntrySize);
 }
 
-std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData) {
-  if (ForkLength(entry, fork) == 0) return GroupSpan{};
-  if (!ForkInsideVolume(entry, layout, fork)) return std::nullopt;
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, fork);
-  const int first = FindGroupIndex(layout.boundaries, range.start);
-  const int last = FindGroupIndex(layout.boundaries, range.end);
-  if (layout.boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
-    return std::nullopt;
+// True when every selected file has the same catalogue record in `table`. A
+// file whose record lay in a catalogue node that could not be read cannot be
+// checked; it passes when `nodesLost`.
+bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& table, bool nodesLost) {
+  std::unordered_multimap<std::uint32_t, const FileEntry*> byId;
+  for (const FileEntry& entry : table) byId.emplace(entry.fileId, &entry);
+  for (const FileEntry& wanted : selected) {
+    const auto [first, last] = byId.equal_range(wanted.fileId);
+    const bool found = std::any_of(first, last, [&](const auto& item) { return *item.second == wanted; });
+    if (!found && !(nodesLost && first == last)) return false;
   }
-  return GroupSpan{first, last};
+  return true;
 }
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // The group cache counts the uses of groups: one per file, or two (the data
 // fork, then the resource fork) when the job copies resource forks out.
 std::size_t CacheUse(std::size_t file, Fork fork) {
   if (!g_recoveryOptions.resourceForks) return file;
   return 2 * file + (fork == Fork::kResource ? 1 : 0);
-}
-
-std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout) {
-  std::vector<GroupSpan> spans;
-  spans.reserve(files.size());
-  for (const FileEntry& entry : files) {
-    spans.push_back(FileGroupSpan(entry, layout).value_or(GroupSpan{}));
-    if (g_recoveryOptions.resourceForks) {
-      spans.push_back(FileGroupSpan(entry, layout, Fork::kResource).value_or(GroupSpan{}));
-    }
-  }
-  return spans;
-}
-
-// Reads the resource fork of `file` into its rsrcData, the way the data fork
-// is read. False when a sector of its groups could not be read. A fork that
-// cannot be placed, or whose bytes are not all on the disc, leaves the file
-// incomplete (zeros where bytes are missing).
-bool GatherResourceFork(CKestrowCore& core, FileWriter::File& file, const JobLayout& layout, GroupCache& cache) {
-  const FileEntry& entry = file.entry;
-  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout, Fork::kResource);
-  try {
-    if (span) file.rsrcData.assign(entry.rsrcLogicalLength, 0);
-  } catch (const std::bad_alloc&) {
-    file.rsrcData.clear();
-  }
-  if (!span || file.rsrcData.size() != entry.rsrcLogicalLength) {
-    file.complete = false;
-    return true;
-  }
-  std::vector<GroupBuffer> groups;
-  for (int g = span->first; g <= span->last; ++g) {
-    std::optional<GroupBuffer> kept = cache.Take(g);
-    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
-    if (!kept && !core.ReadSectorGroup(g, groups.back(), layout.base)) return false;
-  }
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, Fork::kResource);
-  if (!ExtractRange(groups, static_cast<std::uint32_t>(range.start), static_cast<std::uint32_t>(range.end),
-                    file.rsrcData)) {
-    file.complete = false;
-  }
-  for (int g = span->first; g <= span->last; ++g) {
-    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), CacheUse(file.index, Fork::kResource));
-  }
-  return true;
 }
 
 OutputOptions OutputOptionsOf(const RecoveryOptions& options) {
@@ -139,13 +95,25 @@ bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const s
   g_recoveryOptions = options;
   if (m_hThread.joinable()) m_hThread.join();  // the previous worker has ended or is about to
   m_bStopRequest = false;
+  std::uint64_t bytesTotal = 0;
+  for (const FileEntry& entry : selected) bytesTotal += entry.dataLogicalLength;
   UpdateOutcome([&](RecoveryOutcome& o) {
     o = RecoveryOutcome{};
     o.state = RecoveryState::kRunning;
     o.fileCount = selected.size();
+    o.files.resize(selected.size());
+    o.bytesTotal = bytesTotal;
   });
   m_bWorkerRunning = true;
-  m_hThread = std::thread(RecoveryThreadProc, this);
+  try {
+    m_hThread = std::thread(RecoveryThreadProc, this);
+  } catch (const std::system_error& e) {
+    m_bWorkerRunning = false;
+    UpdateOutcome([&](RecoveryOutcome& o) {
+      o.state = RecoveryState::kAborted;
+      o.failure = std::string("the job's thread could not be started: ") + e.what();
+    });
+  }
   return true;
 }
 
@@ -168,48 +136,104 @@ RecoveryOutcome CKestrowCore::GetRecoveryOutcome() const {
   return m_outcome;
 }
 
+RecoveryProgress CKestrowCore::GetRecoveryProgress() const {
+  std::lock_guard<std::mutex> lock(m_statusLock);
+  return RecoveryProgress{m_outcome.state, m_outcome.fileCount, m_outcome.currentFile, m_outcome.bytesDone,
+                          m_outcome.bytesTotal};
+}
+
 void CKestrowCore::UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change) {
   std::lock_guard<std::mutex> lock(m_statusLock);
   change(m_outcome);
 }
 
 std::uint32_t CKestrowCore::RunRecovery() {
-  const auto failEarly = [this] {
-    UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kFailedEarly; });
+  JobDamage damage;
+  try {
+    return RunRecoverySteps(damage);
+  } catch (const std::exception& e) {
+    // Out of memory for a group or a file, a writer thread that cannot start:
+    // the job ends as failed, and says why. The writer has written what it
+    // was handed before its thread ended.
+    const std::string why = dynamic_cast<const std::bad_alloc*>(&e) != nullptr
+                                ? std::string("not enough memory to go on")
+                                : std::string(e.what());
+    CloseDevice();
+    std::lock_guard<std::mutex> lock(m_statusLock);
+    m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
+    m_outcome.failure = why;
+    if (m_outcome.state == RecoveryState::kRunning) {
+      m_outcome.failedFile = m_outcome.currentFile;
+      m_outcome.state = RecoveryState::kAborted;
+    }
     return kJobCouldNotBegin;
-  };
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return failEarly();
   }
+}
+
+bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
+  const RecoveryOptions& options = g_recoveryOptions;
+  const auto fail = [&](RecoveryState state, std::string why) {
+    UpdateOutcome([&](RecoveryOutcome& o) {
+      o.unreadableSectors = ToSectorSpans(damage.unreadable);
+      o.state = state;
+      o.failure = std::move(why);
+    });
+    return false;
+  };
   VolumeImage image;
+  VolumeAreaRead area;
   MasterDirectoryBlock mdb;
   std::vector<std::int32_t> boundaries;
-  if (!ReadVolumeImage(image) || !ReadMasterDirectoryBlock(image, mdb) ||
-      !ReadPackTable(image, boundaries)) {
-    CloseDevice();
-    return failEarly();
+  const bool loaded = ReadVolumeImage(image, area, layout.policy);
+  damage.unreadable.insert(damage.unreadable.end(), area.unreadable.begin(), area.unreadable.end());
+  if (area.failedLba >= 0) damage.unreadable.push_back(area.failedLba);
+  if (!loaded) return fail(RecoveryState::kFailedEarly, DescribeVolumeAreaFailure(area));
+  if (!ReadMasterDirectoryBlock(image, mdb) ||
+      Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
+    return fail(RecoveryState::kFailedEarly, "the volume's master directory block could not be read");
   }
-  const std::int32_t sectorCount = ReadCapacity();
+  if (!ReadPackTable(image, boundaries) || !PackTableReadable(area.unreadableBytes, boundaries.size())) {
+    return fail(RecoveryState::kFailedEarly, "the volume area holds no readable \"Pack\" table");
+  }
+  std::size_t lostNodes = 0;
+  if (options.listedVolume) {
+    if (mdb.VolumeName() != options.listedVolume->name || mdb.drCrDate() != options.listedVolume->createDate) {
+      return fail(RecoveryState::kDifferentDisc, "the disc holds the volume " + Quoted(mdb.VolumeName()) +
+                                                     ", not the one the list was read from");
+    }
+    FileTable onDisc;
+    ScanCatalog(image, onDisc, area.unreadableBytes, lostNodes);
+    if (!SelectionOnVolume(g_vecRecoverFiles, onDisc, lostNodes > 0)) {
+      return fail(RecoveryState::kDifferentDisc,
+                  "the catalogue on the disc does not hold the files of the list as they were listed");
+    }
+  } else if (!area.unreadableBytes.empty()) {
+    lostNodes = ScanCatalogRecords(image, area.unreadableBytes).lostNodes;
+  }
+  UpdateOutcome([&](RecoveryOutcome& o) { o.lostCatalogNodes = lostNodes; });
+
+  const ReadPolicy policy = layout.policy;
+  layout = MakeJobLayout(area, image.size(), std::move(boundaries), mdb);
+  layout.policy = policy;
+  return true;
+}
+
+std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kFailedEarly; });
+    return kJobCouldNotBegin;
+  }
   JobLayout layout;
-  layout.boundaries = std::move(boundaries);
-  layout.allocBlockSize = static_cast<std::int32_t>(mdb.drAlBlkSiz());
-  layout.base = GroupBaseSector(sectorCount, static_cast<int>(std::min<std::size_t>(image.size(), INT32_MAX)),
-                                static_cast<int>(std::min<std::size_t>(layout.boundaries.size(), INT32_MAX)));
-  // No file can need more groups than the disc has room for.
-  layout.maxGroups = std::max(sectorCount, 0) / static_cast<int>(format::kGroupSectors) + 1;
-  // A master directory block that counts no allocation blocks says nothing
-  // about the volume's end; the 31-bit volume offsets still bound it.
-  if (mdb.drNmAlBlks() != 0) {
-    layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
-                       std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
+  layout.policy = ReadPolicy{g_recoveryOptions.retries, g_recoveryOptions.keepGoing};
+  if (!PrepareJob(layout, damage)) {
+    CloseDevice();
+    return kJobCouldNotBegin;
   }
-  image.clear();
-  image.shrink_to_fit();
   // Every group is read once per job while the groups kept for later files
   // fit in the budget. Files are written in job order on a second thread
   // while the next one is read and decoded.
-  GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout), kGroupCacheBudget);
+  GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout, g_recoveryOptions.resourceForks), kGroupCacheBudget);
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
   OutputTree tree(g_strDestFolder, OutputOptionsOf(g_recoveryOptions), SourceIdentities(*m_pTransport), &names);
   FileWriter writer([this, &tree](FileWriter::File& file) { WriteRecoveredFile(file, tree); });
@@ -218,7 +242,9 @@ std::uint32_t CKestrowCore::RunRecovery() {
     if (i >= g_vecRecoverFiles.size()) {
       writer.Drain();
       CloseDevice();
+      // The damage is in the outcome before anyone can see the job has ended.
       std::lock_guard<std::mutex> lock(m_statusLock);
+      m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
       m_outcome.state = RecoveryState::kFinished;
       m_strStatus.clear();
       return m_outcome.written;
@@ -226,7 +252,10 @@ std::uint32_t CKestrowCore::RunRecovery() {
     if (m_bStopRequest) {
       writer.Drain();  // the file in hand is saved
       CloseDevice();
-      UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kStopped; });
+      UpdateOutcome([&](RecoveryOutcome& o) {
+        o.unreadableSectors = ToSectorSpans(damage.unreadable);
+        o.state = RecoveryState::kStopped;
+      });
       m_bStopRequest = false;  // the acknowledgement, once nothing else is left to do
       return GetRecoveryOutcome().written;
     }
@@ -235,12 +264,14 @@ std::uint32_t CKestrowCore::RunRecovery() {
       m_strStatus = g_vecRecoverFiles[i].name;
       m_outcome.currentFile = i;
     }
-    if (!RecoverFile(i, layout, cache, writer)) {
+    if (!RecoverFile(i, layout, cache, writer, damage)) {
       writer.Drain();  // the files before this one are saved
       CloseDevice();
-      UpdateOutcome([i](RecoveryOutcome& o) {
+      UpdateOutcome([&](RecoveryOutcome& o) {
+        o.unreadableSectors = ToSectorSpans(damage.unreadable);
         o.state = RecoveryState::kFailedAtFile;
         o.failedFile = i;
+        o.files[i] = FileResult{FileStatus::kNotWritten, {}, "a sector of its data could not be read", {}};
       });
       return GetRecoveryOutcome().written;
     }
@@ -250,20 +281,52 @@ std::uint32_t CKestrowCore::RunRecovery() {
 void CKestrowCore::MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer) {
   writer.Drain();  // the files before this one are counted first
   UpdateOutcome([&](RecoveryOutcome& o) {
+    o.files[index] = FileResult{FileStatus::kNotWritten, {}, reason, {}};
     o.unwritten.push_back(index);
     o.unwrittenReasons.push_back(std::move(reason));
   });
 }
 
-bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer) {
+bool CKestrowCore::ReadFileGroups(const GroupSpan& span, const JobLayout& layout, GroupCache& cache,
+                                  std::vector<GroupBuffer>& groups, JobDamage& damage) {
+  groups.reserve(static_cast<std::size_t>(span.last - span.first + 1));
+  const UnreadableSink note = [&damage](std::int32_t lba) { damage.unreadable.push_back(lba); };
+  for (int g = span.first; g <= span.last; ++g) {
+    std::optional<GroupBuffer> kept = cache.Take(g);
+    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
+    if (kept) continue;
+    GroupSectorMask unreadable;
+    const bool whole = ReadSectorGroup(g, groups.back(), layout.base, layout.policy, unreadable, note);
+    if (!whole && !layout.policy.keepGoing) return false;
+    if (unreadable.any()) {
+      damage.groupMasks[g] = unreadable;
+    } else {
+      damage.groupMasks.erase(g);
+    }
+  }
+  return true;
+}
+
+bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
+                               JobDamage& damage) {
   FileWriter::File file;
   file.index = index;
   file.entry = g_vecRecoverFiles[index];
   const FileEntry& entry = file.entry;
+  const auto handled = [&] { UpdateOutcome([&](RecoveryOutcome& o) { o.bytesDone += entry.dataLogicalLength; }); };
   const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
   const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
   if (!span) {
-    MarkUnwritten(index, "the catalogue places its data outside the volume or the packed data", writer);
+    const std::string why = "the catalogue places its data outside the volume or the packed data";
+    if (layout.policy.keepGoing) {
+      // None of its bytes can be read: a salvage counts it as lost.
+      UpdateOutcome([&](RecoveryOutcome& o) {
+        o.files[index] = FileResult{FileStatus::kLost, {{0, entry.dataLogicalLength}}, why, {}};
+      });
+    } else {
+      MarkUnwritten(index, why, writer);
+    }
+    handled();
     return true;
   }
   // A large file is not held beside another one.
@@ -278,32 +341,93 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
     if (file.data.size() < file.length) file.data.resize(file.length);
   } catch (const std::bad_alloc&) {
     MarkUnwritten(index, "not enough memory to hold it", writer);
+    handled();
     return true;
   }
   // All of the file's groups are in hand before anything of it is written.
   std::vector<GroupBuffer> groups;
-  groups.reserve(static_cast<std::size_t>(span->last - span->first + 1));
-  for (int g = span->first; g <= span->last; ++g) {
-    std::optional<GroupBuffer> kept = cache.Take(g);
-    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
-    if (!kept && !ReadSectorGroup(g, groups.back(), layout.base)) return false;
-  }
+  if (!ReadFileGroups(*span, layout, cache, groups, damage)) return false;
   const std::span<std::uint8_t> bytes(file.data.data(), file.length);
-  const auto extract = [&] {
-    return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
-                                 static_cast<std::uint32_t>(range.end), bytes);
-  };
-  file.complete = extract();
-  if (!file.complete) {
-    // The bytes no block supplied must be zeros, not an earlier file's.
-    std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
-    extract();
+  if (layout.policy.keepGoing) {
+    std::vector<GroupSectorMask> masks;
+    for (int g = span->first; g <= span->last; ++g) {
+      const auto damaged = damage.groupMasks.find(g);
+      masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
+    }
+    file.lostRanges = ExtractReadableRange(groups, masks, static_cast<std::uint32_t>(range.start),
+                                           static_cast<std::uint32_t>(range.end), bytes);
+    file.complete = file.lostRanges.empty();
+  } else {
+    const auto extract = [&](std::vector<ByteSpan>* unsupplied) {
+      return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
+                                   static_cast<std::uint32_t>(range.end), bytes, unsupplied);
+    };
+    file.complete = extract(nullptr);
+    if (!file.complete) {
+      // The bytes no block supplied must be zeros, not an earlier file's.
+      std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
+      extract(&file.lostRanges);
+    }
   }
   for (int g = span->first; g <= span->last; ++g) {
     cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), CacheUse(index, Fork::kData));
   }
-  if (g_recoveryOptions.resourceForks && !GatherResourceFork(*this, file, layout, cache)) return false;
+  if (g_recoveryOptions.resourceForks && !GatherResourceFork(file, layout, cache, damage)) return false;
+  handled();
+  const bool nothingRead = file.length > 0 && file.lostRanges.size() == 1 && file.lostRanges[0].begin == 0 &&
+                           file.lostRanges[0].end == file.length &&
+                           (file.rsrcData.empty() || (file.rsrcLostRanges.size() == 1 &&
+                                                      file.rsrcLostRanges[0].end == file.rsrcData.size()));
+  if (layout.policy.keepGoing && nothingRead) {
+    // Not a byte of it could be read: nothing is written for it.
+    UpdateOutcome([&](RecoveryOutcome& o) {
+      o.files[index] = FileResult{FileStatus::kLost, std::move(file.lostRanges), {}, {}};
+    });
+    writer.GiveBackBuffer(std::move(file.data));
+    return true;
+  }
   writer.Submit(std::move(file));
+  return true;
+}
+
+bool CKestrowCore::GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache,
+                                      JobDamage& damage) {
+  const FileEntry& entry = file.entry;
+  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout, Fork::kResource);
+  const ByteSpan whole{0, entry.rsrcLogicalLength};
+  try {
+    if (span) file.rsrcData.assign(entry.rsrcLogicalLength, 0);
+  } catch (const std::bad_alloc&) {
+    file.rsrcData.clear();
+  }
+  if (!span || file.rsrcData.size() != entry.rsrcLogicalLength) {
+    file.complete = false;
+    file.rsrcLostRanges.assign(1, whole);
+    return true;
+  }
+  if (entry.rsrcLogicalLength == 0) return true;
+  std::vector<GroupBuffer> groups;
+  if (!ReadFileGroups(*span, layout, cache, groups, damage)) return false;
+  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, Fork::kResource);
+  const auto start = static_cast<std::uint32_t>(range.start);
+  const auto end = static_cast<std::uint32_t>(range.end);
+  if (layout.policy.keepGoing) {
+    std::vector<GroupSectorMask> masks;
+    for (int g = span->first; g <= span->last; ++g) {
+      const auto damaged = damage.groupMasks.find(g);
+      masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
+    }
+    file.rsrcLostRanges = ExtractReadableRange(groups, masks, start, end, file.rsrcData);
+  } else if (!kestrow::ExtractRange(groups, start, end, file.rsrcData, &file.rsrcLostRanges)) {
+    std::fill(file.rsrcData.begin(), file.rsrcData.end(), std::uint8_t{0});
+    file.rsrcLostRanges.clear();
+    kestrow::ExtractRange(groups, start, end, file.rsrcData, &file.rsrcLostRanges);
+  }
+  if (!file.rsrcLostRanges.empty()) file.complete = false;
+  for (int g = span->first; g <= span->last; ++g) {
+    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]),
+                 CacheUse(file.index, Fork::kResource));
+  }
   return true;
 }
 
@@ -321,12 +445,16 @@ void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) 
     result.dataWritten = false;
     result.error = "its companion ._ file with the resource fork: " + result.companionError;
   }
+  const bool keepGoing = g_recoveryOptions.keepGoing;
   UpdateOutcome([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
       ++o.written;
       o.bytesWritten += file.length;
-      if (!file.complete) o.incomplete.push_back(file.index);
+      if (!file.complete && !keepGoing) o.incomplete.push_back(file.index);
+      const FileStatus status = file.complete ? FileStatus::kWhole : FileStatus::kDamaged;
+      o.files[file.index] = FileResult{status, std::move(file.lostRanges), {}, std::move(file.rsrcLostRanges)};
     } else {
+      o.files[file.index] = FileResult{FileStatus::kNotWritten, {}, result.error, {}};
       o.unwritten.push_back(file.index);
       o.unwrittenReasons.push_back(result.error);
     }

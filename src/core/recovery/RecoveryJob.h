@@ -2,22 +2,44 @@
 // the worker thread, and the record of how the job ended.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "ReadPolicy.h"
+#include "Spans.h"
+#include "recovery/ExtractRange.h"
+#include "recovery/JobLayout.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
 
-// How a job writes its files; the default is the plain data file and the
-// 82-byte companion, under names read as Windows-1252.
+// The volume a file list was read from: the job makes sure that the disc it
+// reads holds that volume before it writes anything.
+struct ListedVolume {
+  std::string name;             // drVN, raw bytes
+  std::uint32_t createDate = 0; // drCrDate
+};
+
+// How a job goes about its work. Default-constructed: as the program always
+// did (the job ends at the first sector that cannot be read).
 struct RecoveryOptions {
   // The companion carries the resource fork, Finder info, dates and Mac
   // name, and both files take the Mac's modification date.
   bool resourceForks = false;
   bool macRoman = false;  // names on disk read as Mac OS Roman
+  // Go on past sectors that cannot be read: every file gets what could be
+  // read of it, with zeros where its bytes were lost.
+  bool keepGoing = false;
+  // Further one-sector reads of a sector whose read failed.
+  std::int32_t retries = 0;
+  // When given, the volume the job loads must be this one, and every
+  // selected file must have the same catalogue record on it.
+  std::optional<ListedVolume> listedVolume;
 };
 
 // One job at a time in the whole process: written by StartRecovery before the
@@ -33,6 +55,24 @@ enum class RecoveryState {
   kStopped,       // a stop request ended the job between two files
   kFailedEarly,   // the drive, volume area, master directory block or "Pack" table failed
   kFailedAtFile,  // a sector of a group of file `failedFile` could not be read
+  kDifferentDisc, // the disc holds another volume than the list: nothing was written
+  kAborted,       // something other than the disc ended it (memory, a thread); see failure
+};
+
+// What became of one file of a job.
+enum class FileStatus {
+  kPending,     // not handled: the job ended before it
+  kWhole,       // written, every byte read
+  kDamaged,     // written, with zeros in its lost ranges
+  kLost,        // no byte of it could be read: not written
+  kNotWritten,  // the destination refused it, or the catalogue cannot place it
+};
+
+struct FileResult {
+  FileStatus status = FileStatus::kPending;
+  std::vector<ByteSpan> lostRanges;  // of its data fork, end exclusive
+  std::string reason;                // for kNotWritten (and kLost when it could not be placed)
+  std::vector<ByteSpan> rsrcLostRanges;  // of its resource fork, when the job copies it out
 };
 
 struct RecoveryOutcome {
@@ -42,25 +82,36 @@ struct RecoveryOutcome {
   std::size_t failedFile = 0;      // for kFailedAtFile
   std::uint32_t written = 0;       // data files created and written in full
   std::uint64_t bytesWritten = 0;  // bytes of those data files
+  std::uint64_t bytesDone = 0;     // of the files' data forks handled so far
+  std::uint64_t bytesTotal = 0;    // of every file's data fork
   std::vector<std::size_t> unwritten;   // files whose data file could not be written
   std::vector<std::string> unwrittenReasons;  // why, one per entry of `unwritten`
   std::vector<std::size_t> incomplete;  // written, but some bytes had no block on the disc
+  std::vector<FileResult> files;        // one per file of the job, in job order
+  std::vector<SectorSpan> unreadableSectors;  // what the job could not read
+  std::size_t lostCatalogNodes = 0;     // keep-going: catalogue nodes the volume area lost
+  std::string failure;                  // why a failed job ended, when it says more than its state
   bool Ended() const { return state != RecoveryState::kIdle && state != RecoveryState::kRunning; }
   // True when every file of the job was written in full.
   bool Clean() const {
-    return state == RecoveryState::kFinished && unwritten.empty() && incomplete.empty();
+    return state == RecoveryState::kFinished && unwritten.empty() && incomplete.empty() &&
+           std::all_of(files.begin(), files.end(), [](const FileResult& f) { return f.status == FileStatus::kWhole; });
   }
 };
 
-// What the worker knows about the disc's packed data for the whole job.
-struct JobLayout {
-  std::vector<std::int32_t> boundaries;  // the "Pack" table, volume bytes
-  std::int32_t allocBlockSize = 0;       // drAlBlkSiz
-  int base = 0;                          // LBA of group 0
-  int maxGroups = 0;                     // groups the disc has room for
-  // Volume byte after the last allocation block, when the master directory
-  // block counts them: no fork can reach past it.
-  std::int64_t volumeEnd = INT64_MAX;
+// What a progress display needs of a running job.
+struct RecoveryProgress {
+  RecoveryState state = RecoveryState::kIdle;
+  std::size_t fileCount = 0;
+  std::size_t currentFile = 0;
+  std::uint64_t bytesDone = 0;   // of the files' data forks handled so far
+  std::uint64_t bytesTotal = 0;  // of every selected file's data fork
+};
+
+// What a job learns of the disc's damage as it reads.
+struct JobDamage {
+  std::vector<std::int32_t> unreadable;        // sectors it could not read
+  std::map<int, GroupSectorMask> groupMasks;   // groups read with sectors missing
 };
 
 // The most bytes of sector groups a job keeps for its later files.

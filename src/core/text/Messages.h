@@ -26,5 +26,10 @@ inline constexpr char kDumpFailed[] = "Error: Couldn't read CD... CD might have 
 inline constexpr char kDumpProgressFormat[] = "Reading %d/%d...";
 inline constexpr char kPositiveInteger[] = "Please enter a positive integer.";
 inline constexpr char kIntegerBetweenFormat[] = "Please enter an integer between %u and %u.";
+// Our own texts: a recovery that finds another disc than the one listed, and
+// a job that could not go on for a reason other than the disc.
+inline constexpr char kDifferentDisc[] =
+    "Error: the disc is not the one the file list was read from. Nothing was written.";
+inline constexpr char kJobFailed[] = "Error: the recovery could not go on.";
 
 }  // namespace kestrow::msg

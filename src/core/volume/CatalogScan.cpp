@@ -108,7 +108,7 @@ std::string CatalogName(std::span<const std::uint8_t> bytes) {
   return name;
 }
 
-CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image) {
+CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image, const std::vector<ByteSpan>& unreadable) {
   CatalogRecords out;
   std::size_t headerNodes = 0;
   std::size_t position = format::kCatalogScanOffset;
@@ -117,6 +117,12 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image) {
     // A last node cut short by the end of the image reads as zeros past it.
     buffer.fill(0);
     const std::size_t available = std::min(kNodeSize, image.size() - position);
+    if (Overlaps(unreadable, position, position + available)) {
+      // What is left of it could give records that were never written.
+      ++out.lostNodes;
+      position += kNodeSize;
+      continue;
+    }
     std::memcpy(buffer.data(), image.data() + position, available);
     const ByteReader node(buffer);
     if (buffer[kNodeTypeOffset] == kHeaderNode) {
@@ -133,6 +139,12 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image) {
 }
 
 bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files) {
+  std::size_t lostNodes = 0;
+  return ScanCatalog(image, files, {}, lostNodes);
+}
+
+bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
+                               std::size_t& lostNodes) {
   MasterDirectoryBlock mdb;
   if (!ReadMasterDirectoryBlock(image, mdb)) {
     m_nErrorState = kErrorReadOrFormat;
@@ -142,7 +154,8 @@ bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files) {
     m_nErrorState = kErrorReadOrFormat;
     return false;
   }
-  CatalogRecords records = ScanCatalogRecords(image);
+  CatalogRecords records = ScanCatalogRecords(image, unreadable);
+  lostNodes = records.lostNodes;
   BuildFilePaths(records.files, records.dirs);
   files.insert(files.end(), std::make_move_iterator(records.files.begin()),
                std::make_move_iterator(records.files.end()));

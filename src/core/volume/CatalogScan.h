@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "Spans.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -13,12 +14,16 @@ namespace kestrow {
 struct CatalogRecords {
   std::vector<DirEntry> dirs;
   FileTable files;
+  std::size_t lostNodes = 0;  // nodes passed over because bytes of them could not be read
 };
 
 // Scans `image` from image offset 0x6200 to its end or to the third header
 // node. Records that would reach outside their node are skipped. Files named
 // exactly "Desktop DB" or "Desktop DF" are left out. Paths are not built.
-CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image);
+// A node that shares a byte with `unreadable` (image offsets of bytes that
+// could not be read and are zeros) is passed over and counted as lost.
+CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image,
+                                  const std::vector<ByteSpan>& unreadable = {});
 
 // Names are read as NUL-terminated byte strings with every carriage return
 // replaced by '-'.

@@ -18,6 +18,7 @@ struct DirEntry {
 struct ExtentDescriptor {
   std::uint32_t startBlock = 0;  // allocation blocks
   std::uint32_t blockCount = 0;
+  bool operator==(const ExtentDescriptor&) const = default;
 };
 
 struct FileEntry {
@@ -43,6 +44,9 @@ struct FileEntry {
   // flags, location, folder) and filFndrInfo (the extended Finder info).
   std::array<std::uint8_t, 16> finderInfo{};
   std::array<std::uint8_t, 16> extendedFinderInfo{};
+
+  // The same record: every field alike.
+  bool operator==(const FileEntry&) const = default;
 
   // The path immediately followed by the name, as the file list shows it.
   std::string DisplayPath() const { return path + name; }

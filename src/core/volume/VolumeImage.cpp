@@ -14,34 +14,74 @@
 namespace kestrow {
 
 bool CKestrowCore::LoadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut) {
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return false;
-  }
-  const bool loaded = ReadVolumeImage(image, trailerOut);
-  CloseDevice();
+  VolumeAreaRead read;
+  const bool loaded = LoadVolumeImage(image, read);
+  if (trailerOut && read.trailerLba >= 0) *trailerOut = read.trailer;
   return loaded;
 }
 
 bool CKestrowCore::ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut) {
+  VolumeAreaRead read;
+  const bool loaded = ReadVolumeImage(image, read);
+  if (trailerOut && read.trailerLba >= 0) *trailerOut = read.trailer;
+  return loaded;
+}
+
+bool CKestrowCore::LoadVolumeImage(VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy) {
+  read = VolumeAreaRead{};
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    return false;
+  }
+  const bool loaded = ReadVolumeImage(image, read, policy);
+  CloseDevice();
+  return loaded;
+}
+
+TrailerSearch CKestrowCore::FindTrackTrailer(std::int32_t sectorCount, std::int32_t retries) {
+  TrailerSearch search;
+  SectorBuffer sector;
+  const std::int32_t last = sectorCount - 1;
+  const std::int32_t lowest = std::max(0, last - kTrailerSearchSectors);
+  for (std::int32_t lba = last; lba >= lowest; --lba) {
+    bool read = false;
+    for (std::int32_t attempt = 0; attempt <= std::max(retries, 0) && !read; ++attempt) {
+      read = ReadRawSector(lba, sector.data()) > 0;
+    }
+    if (!read) {
+      if (lba == last) search.lastSectorUnreadable = true;
+      continue;
+    }
+    const std::optional<TrackTrailer> trailer = ParseTrackTrailer(sector.userData());
+    if (trailer && trailer->HasSignature()) {
+      search.lba = lba;
+      search.trailer = *trailer;
+      return search;
+    }
+  }
+  return search;
+}
+
+bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy) {
+  read = VolumeAreaRead{};
   const std::int32_t capacity = ReadCapacity();
   if (capacity <= 0) {
     m_nErrorState = kErrorReadOrFormat;
     return false;
   }
-  SectorBuffer sector;
-  if (ReadRawSector(capacity - 1, sector.data()) <= 0) {
+  read.sectorCount = capacity;
+  const TrailerSearch search = FindTrackTrailer(capacity, policy.retries);
+  read.lastSectorUnreadable = search.lastSectorUnreadable;
+  if (search.lba < 0) {
+    if (search.lastSectorUnreadable) read.failedLba = capacity - 1;
     m_nErrorState = kErrorReadOrFormat;
     return false;
   }
-  const std::optional<TrackTrailer> trailer = ParseTrackTrailer(sector.userData());
-  if (!trailer || !trailer->HasSignature()) {
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
-  if (trailerOut) *trailerOut = *trailer;
+  const TrackTrailer& trailer = search.trailer;
+  read.trailerLba = search.lba;
+  read.trailer = trailer;
 
-  const std::uint64_t size = trailer->AreaBytes();
+  const std::uint64_t size = trailer.AreaBytes();
   if (size == 0) {
     image.clear();
     return true;
@@ -49,22 +89,25 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut)
   // The area must lie on the disc: a trailer that points past the last sector
   // would otherwise make us allocate up to 8 GiB before the first read fails.
   const std::uint64_t discUnits = static_cast<std::uint64_t>(capacity) * format::kUnitsPerSector;
-  if (trailer->volumeEnd > discUnits) {
+  if (trailer.volumeEnd > discUnits) {
     m_nErrorState = kErrorReadOrFormat;
     return false;
   }
   image.resize(static_cast<std::size_t>(size));
 
-  std::int32_t lba = static_cast<std::int32_t>(trailer->volumeStart / format::kUnitsPerSector);
-  std::size_t skip = (trailer->volumeStart % format::kUnitsPerSector) * format::kUnitSize;
+  std::int32_t lba = static_cast<std::int32_t>(trailer.volumeStart / format::kUnitsPerSector);
+  std::size_t skip = (trailer.volumeStart % format::kUnitsPerSector) * format::kUnitSize;
   std::size_t position = 0;
   // Each sector yields its transfer less the 304 bytes around the user data
   // and less the skip; only the first sector is entered at an offset.
-  const SectorConsumer copySector = [&](std::int32_t, std::span<const std::uint8_t> raw) {
+  const SectorConsumer copySector = [&](std::int32_t at, std::span<const std::uint8_t> raw) {
     // A transfer too short to hold the wanted user bytes counts as a failed read.
     const std::int64_t available =
         static_cast<std::int64_t>(raw.size()) - static_cast<std::int64_t>(format::kNonUserBytes + skip);
-    if (available <= 0) return false;
+    if (available <= 0) {
+      read.failedLba = at;
+      return false;
+    }
     const std::size_t count =
         std::min<std::size_t>(static_cast<std::size_t>(available), image.size() - position);
     std::memcpy(image.data() + position, raw.data() + format::kUserDataOffset + skip, count);
@@ -72,18 +115,37 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut)
     skip = 0;
     return true;
   };
+  // With keep-going a sector that cannot be read stands for its user bytes,
+  // as zeros; without, it ends the load.
+  const UnreadableSink unreadableSector = [&](std::int32_t at) {
+    read.failedLba = at;
+    if (!policy.keepGoing) return;
+    const std::size_t count = std::min(format::kUserDataSize - skip, image.size() - position);
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(position), count, std::uint8_t{0});
+    read.unreadable.push_back(at);
+    read.unreadableBytes.push_back({position, position + count});
+    position += count;
+    skip = 0;
+  };
   // Whole transfers fill the area with the sectors planned here; a short one
   // leaves a gap that the next run goes on to fill.
   while (position < image.size()) {
     const std::uint64_t wanted = skip + (image.size() - position);
     const std::uint64_t sectors = (wanted + format::kUserDataSize - 1) / format::kUserDataSize;
     const std::int64_t last = std::int64_t{lba} + static_cast<std::int64_t>(sectors) - 1;
-    if (last > INT32_MAX || !ReadSectorRun(lba, static_cast<std::int32_t>(sectors), copySector)) {
+    if (last > INT32_MAX) {
+      m_nErrorState = kErrorReadOrFormat;
+      return false;
+    }
+    const bool whole =
+        ReadSectorRun(lba, static_cast<std::int32_t>(sectors), copySector, policy, unreadableSector);
+    if (!whole && !policy.keepGoing) {
       m_nErrorState = kErrorReadOrFormat;
       return false;
     }
     lba = static_cast<std::int32_t>(last + 1);
   }
+  if (policy.keepGoing) read.failedLba = -1;  // nothing ended the load
   return true;
 }
 
@@ -98,10 +160,24 @@ bool CKestrowCore::ReadMasterDirectoryBlock(const VolumeImage& image, MasterDire
 }
 
 bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector) {
+  GroupSectorMask unreadable;
+  return ReadSectorGroup(group, buffer, baseSector, ReadPolicy{}, unreadable);
+}
+
+bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector,
+                                   const ReadPolicy& policy, GroupSectorMask& unreadable,
+                                   const UnreadableSink& sink) {
+  unreadable.reset();
   buffer.resize(format::kGroupBufferSize);
   const std::int64_t first = static_cast<std::int64_t>(baseSector) +
                              static_cast<std::int64_t>(group) * format::kGroupSectors + 1;
-  if (first < 0 || first > INT32_MAX) return false;
+  if (first < 0 || first > INT32_MAX) {
+    if (policy.keepGoing) {
+      unreadable.set();
+      std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    }
+    return false;
+  }
   // Sectors past the last LBA that can be addressed fail where they begin.
   const auto count = static_cast<std::int32_t>(
       std::min<std::int64_t>(format::kGroupDataSectors, std::int64_t{INT32_MAX} - first + 1));
@@ -114,8 +190,24 @@ bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer,
                 format::kUserDataSize);
     return true;
   };
-  return ReadSectorRun(static_cast<std::int32_t>(first), count, copySector) &&
-         count == static_cast<std::int32_t>(format::kGroupDataSectors);
+  const UnreadableSink zeroSector = [&](std::int32_t lba) {
+    const auto index = static_cast<std::size_t>(lba - first);
+    if (policy.keepGoing) {
+      unreadable.set(index);
+      std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(index * format::kUserDataSize),
+                  format::kUserDataSize, std::uint8_t{0});
+    }
+    if (sink) sink(lba);
+  };
+  const bool whole = ReadSectorRun(static_cast<std::int32_t>(first), count, copySector, policy, zeroSector);
+  if (count < static_cast<std::int32_t>(format::kGroupDataSectors) && policy.keepGoing) {
+    for (std::size_t i = static_cast<std::size_t>(count); i < format::kGroupDataSectors; ++i) {
+      unreadable.set(i);
+      std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(i * format::kUserDataSize), format::kUserDataSize,
+                  std::uint8_t{0});
+    }
+  }
+  return whole && count == static_cast<std::int32_t>(format::kGroupDataSectors);
 }
 
 }  // namespace kestrow

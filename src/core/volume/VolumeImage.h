@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
+
+#include "Spans.h"
 
 namespace kestrow {
 
@@ -24,6 +27,36 @@ struct TrackTrailer {
   // Size of the volume area in bytes; 0 when the end is not after the start.
   std::uint64_t AreaBytes() const;
 };
+
+// Where the trailer was looked for and found.
+struct TrailerSearch {
+  std::int32_t lba = -1;  // the sector that holds it; -1 when none does
+  TrackTrailer trailer;
+  bool lastSectorUnreadable = false;
+};
+
+// The sectors before the last that are searched for the trailer, last first.
+inline constexpr std::int32_t kTrailerSearchSectors = 16;
+
+// What reading the volume area found besides the image.
+struct VolumeAreaRead {
+  std::int32_t sectorCount = 0;  // as READ CAPACITY reported it
+  std::int32_t trailerLba = -1;  // where the trailer was found; -1 when it was not
+  TrackTrailer trailer;
+  bool lastSectorUnreadable = false;
+  std::int32_t failedLba = -1;           // the sector whose read ended the load
+  std::vector<std::int32_t> unreadable;  // keep-going: the area's sectors read as zeros, ascending
+  std::vector<ByteSpan> unreadableBytes; // the image bytes they stand for
+
+  // The sector count for everything that follows the trailer (the volume
+  // section and the groups before it end with the trailer's sector).
+  std::int32_t DiscEnd() const { return trailerLba + 1; }
+};
+
+// Why a load of the volume area failed, in words for a person diagnosing a
+// disc ("LBA 1234 of the volume area (LBAs 1200 to 1260) could not be
+// read"); empty when `read` says nothing of it.
+std::string DescribeVolumeAreaFailure(const VolumeAreaRead& read);
 
 // Reads the trailer from the user data of a sector (at least 36 bytes).
 std::optional<TrackTrailer> ParseTrackTrailer(std::span<const std::uint8_t> userData);

@@ -32,6 +32,16 @@ inline constexpr char kResourceForksAndDates[] = "Resource forks and dates";
 inline constexpr char kMacRomanSetting[] = "FileList/MacRomanNames";
 inline constexpr char kResourceForksSetting[] = "FileList/ResourceForksAndDates";
 
+// The salvage: the option, the damage scan and the report window.
+inline constexpr char kKeepGoingCheckBox[] = "Go on past damaged sectors";
+inline constexpr char kFindDamageButton[] = "Find Damage...";
+inline constexpr char kDamageReportCaption[] = "Damaged Files";
+inline constexpr char kSaveReportButton[] = "Save Report...";
+inline constexpr char kUnreadableSectorsFormat[] = "%1 unreadable sector(s): %2.";
+inline constexpr char kLostNodesFormat[] = "%1 catalogue node(s) could not be read; the files they listed are missing.";
+inline constexpr char kScanCleanText[] = "No unreadable sector was found.";
+inline constexpr char kScanHitFormat[] = "%1 file(s) damaged, %2 lost.";
+
 // A disc name (raw bytes, read in `codePage`) as text for display.
 QString FromDiscBytes(std::string_view bytes, CodePage codePage = CodePage::kWindows1252);
 

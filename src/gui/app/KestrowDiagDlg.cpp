@@ -227,6 +227,8 @@ void CKestrowDiagDlg::OnBrowseFileList() {
     return;
   }
   CFileListDlg dialog(&files, source, m_makeCore, this);
+  MasterDirectoryBlock mdb;
+  if (core->ReadMasterDirectoryBlock(image, mdb)) dialog.SetListedVolume(ListedVolume{mdb.VolumeName(), mdb.drCrDate()});
   UiHost::Current().RunModal(dialog);
 }
 

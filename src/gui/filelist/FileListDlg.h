@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,11 +19,13 @@
 
 class QCheckBox;
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QTreeView;
 
 namespace kestrow::gui {
 
+class DamageScanRunner;
 class FileListModel;
 
 class CFileListDlg : public QDialog {
@@ -36,8 +39,14 @@ class CFileListDlg : public QDialog {
   // Stops a job that still runs and waits for its worker before the core goes.
   ~CFileListDlg() override;
 
+  // The volume the table was read from: a job then makes sure the disc still
+  // holds it before it writes anything.
+  void SetListedVolume(ListedVolume volume) { m_listedVolume = std::move(volume); }
+
   // True while a recovery job copies files.
   bool IsJobRunning() const;
+  // True while "Find Damage..." reads the disc.
+  bool IsScanRunning() const { return m_scan != nullptr; }
   // The rows selected in the list, ascending.
   std::vector<int> SelectedRows() const;
 
@@ -48,12 +57,17 @@ class CFileListDlg : public QDialog {
   CKestrowCore& Core() const { return *m_pCore; }
   QCheckBox* MacRomanNames() const { return m_macRomanCheck; }
   QCheckBox* ResourceForksAndDates() const { return m_resourceForksCheck; }
-  // The job options the two checkboxes give.
+  // The job options the checkboxes give.
   RecoveryOptions JobOptions() const;
+  FileListModel* Model() const { return m_model; }
+  QCheckBox* KeepGoingBox() const { return m_keepGoingBox; }
+  QPushButton* FindDamageButton() const { return m_findDamageButton; }
+  QProgressBar* ProgressBar() const { return m_progressBar; }
 
  public slots:
   void OnRecoverSelectedFiles();
   void OnTimer();
+  void OnFindDamage();
   void OnSaveList();
   void OnOK();
   void accept() override;
@@ -75,14 +89,25 @@ class CFileListDlg : public QDialog {
   void ReportFilesNotWritten();
   void OnMacRomanToggled(bool on);
   void OnResourceForksToggled(bool on);
+  // After a job that went on past damaged sectors: the damaged and lost files.
+  void ShowDamageReport();
+  void OnScanTimer();
+  void ShowScanResult(const DamageScanRunner& runner);
+  void ShowProgress(bool shown, int permille = 0);
 
   const FileTable* m_pFileTable;
   std::string m_strSource;
+  CoreFactory m_makeCore;
   std::unique_ptr<CKestrowCore> m_pCore;
   QString m_strFileCount;
   QString m_strJobStatus;
   QTimer m_timer;
   CodePage m_jobCodePage = CodePage::kWindows1252;  // how the running job's status names are read
+  std::optional<ListedVolume> m_listedVolume;
+  std::vector<FileEntry> m_jobSelection;  // the running or last job's files
+  bool m_jobKeptGoing = false;
+  std::unique_ptr<DamageScanRunner> m_scan;
+  QTimer m_scanTimer;
 
   FileListModel* m_model = nullptr;
   QLabel* m_fileCountText = nullptr;
@@ -93,6 +118,9 @@ class CFileListDlg : public QDialog {
   QPushButton* m_closeButton = nullptr;
   QCheckBox* m_macRomanCheck = nullptr;
   QCheckBox* m_resourceForksCheck = nullptr;
+  QCheckBox* m_keepGoingBox = nullptr;
+  QPushButton* m_findDamageButton = nullptr;
+  QProgressBar* m_progressBar = nullptr;
 };
 
 }  // namespace kestrow::gui

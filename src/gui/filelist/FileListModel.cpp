@@ -22,7 +22,23 @@ int FileListModel::rowCount(const QModelIndex& parent) const {
   return static_cast<int>(std::min<std::size_t>(m_files->size(), INT_MAX));
 }
 
-int FileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
+int FileListModel::columnCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return m_showDamage ? kDamageColumn + 1 : kDamageColumn;
+}
+
+void FileListModel::SetDamage(std::vector<QString> damage) {
+  // The rows and the selection stay as they are.
+  if (!m_showDamage) {
+    beginInsertColumns(QModelIndex(), kDamageColumn, kDamageColumn);
+    m_damage = std::move(damage);
+    m_showDamage = true;
+    endInsertColumns();
+  } else {
+    m_damage = std::move(damage);
+    if (rowCount() > 0) emit dataChanged(index(0, kDamageColumn), index(rowCount() - 1, kDamageColumn));
+  }
+}
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
@@ -32,6 +48,9 @@ QVariant FileListModel::data(const QModelIndex& index, int role) const {
       return text::FromDiscBytes(FileListPathText(entry), m_codePage);
     case kSizeColumn:
       return QString::fromStdString(FileListSizeText(entry));
+    case kDamageColumn:
+      return static_cast<std::size_t>(index.row()) < m_damage.size() ? m_damage[static_cast<std::size_t>(index.row())]
+                                                                      : QString();
     default:
       return {};
   }
@@ -44,6 +63,8 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
       return QStringLiteral("File Path");
     case kSizeColumn:
       return QStringLiteral("Approx File Size");
+    case kDamageColumn:
+      return QStringLiteral("Damage");
     default:
       return {};
   }

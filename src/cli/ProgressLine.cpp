@@ -1,0 +1,101 @@
+#include "ProgressLine.h"
+
+#include <unistd.h>
+#if defined(__unix__) || defined(__APPLE__)
+#include <sys/ioctl.h>
+#endif
+
+#include <algorithm>
+#include <cstdio>
+#include <ostream>
+
+namespace kestrow::cli {
+namespace {
+
+constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+
+std::string Clock(double seconds) {
+  const auto total = static_cast<unsigned long long>(seconds < 0 ? 0 : seconds);
+  char text[32];
+  if (total >= 3600) {
+    std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", total / 3600, total / 60 % 60, total % 60);
+  } else {
+    std::snprintf(text, sizeof text, "%llu:%02llu", total / 60, total % 60);
+  }
+  return text;
+}
+
+std::string Amount(double value, bool bytes) {
+  char text[32];
+  if (!bytes) {
+    std::snprintf(text, sizeof text, "%.0f", value);
+  } else if (value < 1e6) {
+    std::snprintf(text, sizeof text, "%.1f kB", value / 1e3);
+  } else if (value < 1e9) {
+    std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f GB", value / 1e9);
+  }
+  return text;
+}
+
+std::size_t TerminalWidth() {
+#if defined(TIOCGWINSZ)
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+#endif
+  return 80;
+}
+
+}  // namespace
+
+std::string FormatProgress(const ProgressFigures& f, double elapsed, std::size_t width) {
+  const double done = static_cast<double>(f.done);
+  const double total = static_cast<double>(f.total);
+  std::string line;
+  char text[64];
+  if (f.total > 0) {
+    std::snprintf(text, sizeof text, "%5.1f%%  ", 100.0 * std::min(done, total) / total);
+    line += text;
+    line += Amount(done, f.bytes) + " of " + Amount(total, f.bytes) + (f.bytes ? "" : " sectors");
+  } else {
+    line += Amount(done, f.bytes) + (f.bytes ? "" : " sectors");
+  }
+  const double rate = elapsed > 0 ? done / elapsed : 0;
+  line += "  " + Amount(rate, f.bytes) + (f.bytes ? "/s" : " sectors/s");
+  line += "  " + Clock(elapsed) + " elapsed";
+  if (f.total > 0 && rate > 0) line += ", " + Clock((total - std::min(done, total)) / rate) + " left";
+  if (f.unreadable > 0) line += "  " + std::to_string(f.unreadable) + " unreadable";
+  if (!f.item.empty()) line += "  " + f.item;
+  // A line that wraps could not be redrawn in place; the item is cut first.
+  if (width > 1 && line.size() >= width) {
+    std::size_t cut = width - 1;
+    while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    line.resize(cut);
+  }
+  return line;
+}
+
+ProgressLine::ProgressLine(std::ostream& err, bool enabled) : m_err(err), m_enabled(enabled) {}
+
+void ProgressLine::Update(const ProgressFigures& figures) {
+  if (!m_enabled) return;
+  const auto now = std::chrono::steady_clock::now();
+  // The first line, and the first that knows the total, are drawn at once.
+  const bool totalNew = figures.total > 0 && !m_totalShown;
+  if (m_shown && !totalNew && now - m_drawn < kRedrawInterval) return;
+  m_totalShown = m_totalShown || figures.total > 0;
+  const std::chrono::duration<double> elapsed = now - m_started;
+  m_err << "\r\x1b[K" << FormatProgress(figures, elapsed.count(), TerminalWidth()) << std::flush;
+  m_drawn = now;
+  m_shown = true;
+}
+
+void ProgressLine::Clear() {
+  if (m_enabled && m_shown) m_err << "\r\x1b[K" << std::flush;
+  m_shown = false;
+}
+
+bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
+
+}  // namespace kestrow::cli

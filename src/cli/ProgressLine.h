@@ -1,0 +1,48 @@
+// One line of progress on a terminal, redrawn in place at most a few times
+// a second: percent done, rate, elapsed and remaining time, unreadable
+// sectors so far, and the item in hand.
+//
+//    42.0%  12.3 of 29.3 MB  2.1 MB/s  0:05 elapsed, 0:08 left  3 unreadable  Disk:Photos:big
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+
+namespace kestrow::cli {
+
+struct ProgressFigures {
+  std::uint64_t done = 0;
+  std::uint64_t total = 0;     // 0 while not known
+  bool bytes = true;           // done and total count bytes, else sectors
+  std::uint64_t unreadable = 0;
+  std::string item;            // the file in hand, printable
+};
+
+// The line for `figures` after `elapsed` seconds, cut to `width` columns.
+std::string FormatProgress(const ProgressFigures& figures, double elapsed, std::size_t width);
+
+class ProgressLine {
+ public:
+  // Draws only when `enabled` (standard error is a terminal).
+  ProgressLine(std::ostream& err, bool enabled);
+  // Redraws the line, unless it was drawn less than a quarter second ago.
+  void Update(const ProgressFigures& figures);
+  // Clears the line (and leaves the cursor at its start).
+  void Clear();
+  bool Enabled() const { return m_enabled; }
+
+ private:
+  std::ostream& m_err;
+  bool m_enabled;
+  std::chrono::steady_clock::time_point m_started = std::chrono::steady_clock::now();
+  std::chrono::steady_clock::time_point m_drawn{};
+  bool m_shown = false;
+  bool m_totalShown = false;
+};
+
+// True when standard error is a terminal.
+bool StandardErrorIsTerminal();
+
+}  // namespace kestrow::cli

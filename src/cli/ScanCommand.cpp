@@ -1,0 +1,59 @@
+// kestrow scan: which files the unreadable sectors of a disc hit, without
+// writing anything.
+#include <chrono>
+#include <ostream>
+
+#include "Commands.h"
+#include "KestrowCore.h"
+#include "ProgressLine.h"
+#include "recovery/DamageReport.h"
+#include "recovery/DamageScan.h"
+#include "text/Messages.h"
+
+namespace kestrow::cli {
+
+int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
+  const auto selected = SelectSource(source);
+  if (!selected) return kExitFailed;
+  CKestrowCore core(selected->source, source.mapfile);
+  DamageScan scan;
+  ProgressLine progress(m_err, StandardErrorIsTerminal());
+  const auto started = std::chrono::steady_clock::now();
+  const bool scanned = core.ScanDamage(scan, ReadPolicy{options.retries, true}, [&](const ScanProgress& p) {
+    progress.Update(ProgressFigures{p.sectorsDone, p.sectorsTotal, false, p.unreadable, {}});
+    return true;
+  });
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  progress.Clear();
+  if (!scanned) {
+    switch (scan.failed) {
+      case ScanFailure::kCannotOpen:
+      case ScanFailure::kNoVolume: {
+        const bool unreadable = scan.area.lastSectorUnreadable || scan.area.trailerLba >= 0;
+        Fail(msg::kNotBurnedByKestrow, unreadable ? scan.failure : std::string());
+        break;
+      }
+      case ScanFailure::kNoCatalog:
+        Fail(msg::kUnknownFormat, scan.failure);
+        break;
+      default:
+        Fail(msg::kUnknownFormat, scan.failure);
+        break;
+    }
+    return kExitFailed;
+  }
+  const CodePage codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
+  const DamageReport report = ReportOfScan(scan, [codePage](const FileEntry& e) { return ShownPath(e, codePage); });
+  if (options.json) {
+    m_out << FormatDamageReportJson(report);
+  } else {
+    if (report.unreadableSectors.empty()) m_out << "No unreadable sector.\n";
+    PrintDamage(m_out, report);
+    m_out << scan.FilesHit() << " of " << scan.files.size() << " file(s) hit by unreadable sectors\n";
+    m_out << FormatReadReport(core.GetReadStatistics(), 0, elapsed.count()) << '\n';
+  }
+  // A lost catalogue node may have listed files that are now missing.
+  return scan.FilesHit() == 0 && scan.lostCatalogNodes == 0 ? kExitOk : kExitFailed;
+}
+
+}  // namespace kestrow::cli

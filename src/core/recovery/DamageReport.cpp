@@ -1,0 +1,116 @@
+#include "recovery/DamageReport.h"
+
+#include <cstdio>
+
+#include "recovery/DamageScan.h"
+
+namespace kestrow {
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped; the
+// bytes of UTF-8 text pass as they are.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+template <typename Span, typename First, typename Last>
+std::string JsonPairs(const std::vector<Span>& spans, First first, Last last) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += "[" + std::to_string(first(spans[i])) + ", " + std::to_string(last(spans[i])) + "]";
+  }
+  return out + "]";
+}
+
+}  // namespace
+
+const char* StatusName(FileStatus status) {
+  switch (status) {
+    case FileStatus::kWhole: return "whole";
+    case FileStatus::kDamaged: return "damaged";
+    case FileStatus::kLost: return "lost";
+    case FileStatus::kPending:
+    case FileStatus::kNotWritten: break;
+  }
+  return "not-written";
+}
+
+DamageReport ReportOfRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& files,
+                              const DisplayPathFunction& displayPath) {
+  DamageReport report;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileResult result = i < outcome.files.size() ? outcome.files[i] : FileResult{};
+    ReportedFile file{displayPath(files[i]), result.status, files[i].dataLogicalLength, result.lostRanges,
+                      result.reason, result.rsrcLostRanges};
+    if (result.status == FileStatus::kPending) file.reason = "the job ended before it";
+    report.files.push_back(std::move(file));
+  }
+  report.unreadableSectors = outcome.unreadableSectors;
+  report.lostCatalogNodes = outcome.lostCatalogNodes;
+  return report;
+}
+
+DamageReport ReportOfScan(const DamageScan& scan, const DisplayPathFunction& displayPath) {
+  DamageReport report;
+  for (std::size_t i = 0; i < scan.files.size() && i < scan.results.size(); ++i) {
+    const FileResult& result = scan.results[i];
+    if (result.status == FileStatus::kWhole) continue;
+    report.files.push_back(ReportedFile{displayPath(scan.files[i]), result.status, scan.files[i].dataLogicalLength,
+                                        result.lostRanges, result.reason, {}});
+  }
+  report.unreadableSectors = scan.unreadableSectors;
+  report.lostCatalogNodes = scan.lostCatalogNodes;
+  return report;
+}
+
+std::string LostRangesText(const std::vector<ByteSpan>& ranges) {
+  std::string text;
+  for (const ByteSpan& range : ranges) {
+    if (!text.empty()) text += ", ";
+    text += std::to_string(range.begin);
+    if (range.end - range.begin > 1) text += "-" + std::to_string(range.end - 1);
+  }
+  return text;
+}
+
+std::string FormatDamageReportJson(const DamageReport& report) {
+  std::string out = "{\n  \"files\": [";
+  for (std::size_t i = 0; i < report.files.size(); ++i) {
+    const ReportedFile& f = report.files[i];
+    out += i == 0 ? "\n    " : ",\n    ";
+    out += "{\"path\": " + JsonString(f.path) + ", \"status\": \"" + StatusName(f.status) +
+           "\", \"size\": " + std::to_string(f.size) + ", \"lostRanges\": " +
+           JsonPairs(f.lostRanges, [](const ByteSpan& s) { return s.begin; }, [](const ByteSpan& s) { return s.end; });
+    if (!f.reason.empty()) out += ", \"reason\": " + JsonString(f.reason);
+    if (!f.rsrcLostRanges.empty()) {
+      out += ", \"resourceForkLostRanges\": " +
+             JsonPairs(f.rsrcLostRanges, [](const ByteSpan& s) { return s.begin; },
+                       [](const ByteSpan& s) { return s.end; });
+    }
+    out += "}";
+  }
+  out += report.files.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"unreadableSectors\": " +
+         JsonPairs(report.unreadableSectors, [](const SectorSpan& s) { return s.first; },
+                   [](const SectorSpan& s) { return s.last; }) +
+         ",\n";
+  out += "  \"lostCatalogNodes\": " + std::to_string(report.lostCatalogNodes) + "\n}\n";
+  return out;
+}
+
+}  // namespace kestrow

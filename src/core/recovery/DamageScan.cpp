@@ -1,0 +1,162 @@
+#include "recovery/DamageScan.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "KestrowCore.h"
+#include "drive/DiscImageTransport.h"
+#include "recovery/DataLocation.h"
+#include "text/ByteReader.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow {
+namespace {
+
+constexpr std::size_t kDataSectors = format::kGroupDataSectors;
+
+// For an image read through a ddrescue mapfile: whether the map leaves a
+// sector unfinished (its read fails), judged without reading it. Empty for
+// any other source. Valid while the transport is open.
+std::function<bool(std::int32_t)> MapfileUnfinished(Transport& transport) {
+  const auto* image = dynamic_cast<const DiscImageTransport*>(&transport);
+  if (image == nullptr || !image->IsOpen() || !image->HasMapfile()) return {};
+  return [image](std::int32_t lba) {
+    const std::uint64_t size = image->SectorSize();
+    return !image->Mapfile().IsFinished(static_cast<std::uint64_t>(lba) * size, size);
+  };
+}
+
+// The group sectors (counted from 1) that hold a block table of `count`
+// entries.
+std::size_t TableSectors(std::uint32_t count) {
+  const std::uint64_t bytes = format::kGroupEntriesOffset + std::uint64_t{count} * format::kGroupEntrySize;
+  return static_cast<std::size_t>(
+      std::min<std::uint64_t>((bytes + format::kUserDataSize - 1) / format::kUserDataSize, kDataSectors));
+}
+
+FileResult FileDamage(const FileEntry& entry, const JobLayout& layout, const std::map<int, GroupBlocks>& tables) {
+  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
+  if (!span) {
+    return FileResult{FileStatus::kLost, {{0, entry.dataLogicalLength}},
+                      "the catalogue places its data outside the volume or the packed data", {}};
+  }
+  if (span->Empty()) return FileResult{FileStatus::kWhole, {}, {}, {}};
+  std::vector<GroupBlocks> groups;
+  for (int g = span->first; g <= span->last; ++g) groups.push_back(tables.at(g));
+  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
+  std::vector<ByteSpan> lost = WalkUsableBlocks(groups, static_cast<std::uint32_t>(range.start),
+                                                static_cast<std::uint32_t>(range.end), entry.dataLogicalLength, {});
+  if (lost.empty()) return FileResult{FileStatus::kWhole, {}, {}, {}};
+  const bool all = lost.size() == 1 && lost[0].begin == 0 && lost[0].end == entry.dataLogicalLength;
+  return FileResult{all ? FileStatus::kLost : FileStatus::kDamaged, std::move(lost), {}, {}};
+}
+
+}  // namespace
+
+std::size_t DamageScan::FilesHit() const {
+  return static_cast<std::size_t>(std::count_if(results.begin(), results.end(), [](const FileResult& r) {
+    return r.status != FileStatus::kWhole;
+  }));
+}
+
+bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, const ScanProgressCallback& progress) {
+  scan = DamageScan{};
+  const ReadPolicy policy{readPolicy.retries, true};
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    scan.failed = ScanFailure::kCannotOpen;
+    return false;
+  }
+  std::vector<std::int32_t> unreadable;
+  ScanProgress done;
+  const auto fail = [&](ScanFailure why, std::string text) {
+    CloseDevice();
+    scan.failed = why;
+    scan.failure = std::move(text);
+    scan.unreadableSectors = ToSectorSpans(unreadable);
+    return false;
+  };
+  const auto report = [&] {
+    done.unreadable = unreadable.size();
+    return !progress || progress(done);
+  };
+
+  VolumeImage image;
+  if (!ReadVolumeImage(image, scan.area, policy)) return fail(ScanFailure::kNoVolume, DescribeVolumeAreaFailure(scan.area));
+  unreadable = scan.area.unreadable;
+  done.sectorsDone = (image.size() + format::kUserDataSize - 1) / format::kUserDataSize;
+  if (!report()) return fail(ScanFailure::kStopped, {});
+  MasterDirectoryBlock mdb;
+  if (!ReadMasterDirectoryBlock(image, mdb) ||
+      Overlaps(scan.area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize) ||
+      !ScanCatalog(image, scan.files, scan.area.unreadableBytes, scan.lostCatalogNodes)) {
+    return fail(ScanFailure::kNoCatalog, "no readable HFS master directory block in the volume area");
+  }
+  scan.volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
+  std::vector<std::int32_t> boundaries;
+  if (!ReadPackTable(image, boundaries) ||
+      Overlaps(scan.area.unreadableBytes, format::kPackTableOffset,
+               format::kPackEntriesOffset + boundaries.size() * format::kPackEntrySize)) {
+    return fail(ScanFailure::kNoPackTable, "the volume area holds no readable \"Pack\" table");
+  }
+  const JobLayout layout = MakeJobLayout(scan.area, image.size(), std::move(boundaries), mdb);
+  image = VolumeImage();
+
+  std::set<int> used;
+  for (const GroupSpan& span : JobGroupSpans(scan.files, layout)) {
+    for (int g = span.first; g <= span.last; ++g) used.insert(g);
+  }
+  done.sectorsTotal = done.sectorsDone + used.size() * kDataSectors;
+  if (!report()) return fail(ScanFailure::kStopped, {});
+
+  const std::function<bool(std::int32_t)> unfinished = MapfileUnfinished(*m_pTransport);
+  scan.fromMapfile = static_cast<bool>(unfinished);
+  const UnreadableSink note = [&](std::int32_t lba) { unreadable.push_back(lba); };
+  std::map<int, GroupBlocks> tables;
+  GroupBuffer buffer;
+  for (const int g : used) {
+    GroupSectorMask mask;
+    const std::int64_t first = std::int64_t{layout.base} + std::int64_t{g} * format::kGroupSectors + 1;
+    if (!unfinished || first < 0 || first + std::int64_t{kDataSectors} > INT32_MAX) {
+      ReadSectorGroup(g, buffer, layout.base, policy, mask, note);
+    } else {
+      // The map says which sectors cannot be read; only the block table is.
+      buffer.assign(format::kGroupBufferSize, 0);
+      for (std::size_t i = 0; i < kDataSectors; ++i) {
+        const auto lba = static_cast<std::int32_t>(first + static_cast<std::int64_t>(i));
+        if (unfinished(lba)) {
+          mask.set(i);
+          unreadable.push_back(lba);
+        }
+      }
+      const auto readTableSector = [&](std::size_t i) {
+        const auto lba = static_cast<std::int32_t>(first + static_cast<std::int64_t>(i));
+        const SectorConsumer copy = [&](std::int32_t, std::span<const std::uint8_t> raw) {
+          if (raw.size() < format::kUserDataOffset + format::kUserDataSize) return false;
+          std::copy_n(raw.begin() + format::kUserDataOffset, format::kUserDataSize,
+                      buffer.begin() + static_cast<std::ptrdiff_t>(i * format::kUserDataSize));
+          return true;
+        };
+        if (!mask[i] && !ReadSectorRun(lba, 1, copy, policy, note)) mask.set(i);
+      };
+      readTableSector(0);
+      if (!mask[0]) {
+        const std::uint32_t count = *ByteReader(buffer).be16(format::kGroupBlockCountOffset);
+        for (std::size_t i = 1; i < TableSectors(count); ++i) readTableSector(i);
+      }
+    }
+    tables.emplace(g, ReadGroupBlocks(buffer, mask));
+    done.sectorsDone += kDataSectors;
+    if (!report()) return fail(ScanFailure::kStopped, {});
+  }
+  CloseDevice();
+
+  scan.results.reserve(scan.files.size());
+  for (const FileEntry& entry : scan.files) scan.results.push_back(FileDamage(entry, layout, tables));
+  scan.unreadableSectors = ToSectorSpans(unreadable);
+  scan.sectorsScanned = done.sectorsDone;
+  return true;
+}
+
+}  // namespace kestrow

@@ -1,0 +1,44 @@
+// The damage scan: which files the unreadable sectors of a disc hit, and
+// which of their bytes are lost, found by reading the volume area and the
+// groups the files use, without writing anything.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Spans.h"
+#include "recovery/RecoveryJob.h"
+#include "volume/FileEntry.h"
+#include "volume/VolumeImage.h"
+
+namespace kestrow {
+
+enum class ScanFailure {
+  kNone,
+  kCannotOpen,     // the drive or image could not be opened
+  kNoVolume,       // no trailer, or the volume area could not be read
+  kNoCatalog,      // no readable master directory block, or no room for the catalogue
+  kNoPackTable,    // no readable "Pack" table: no file can be placed
+  kStopped,        // the progress callback asked to stop
+};
+
+struct DamageScan {
+  ScanFailure failed = ScanFailure::kNone;
+  std::string failure;        // why, in words, when there is more to say
+  VolumeAreaRead area;        // where the trailer was; what failed the volume area
+  ListedVolume volume;        // the volume's name and creation date
+  FileTable files;            // the catalogue's files, in catalogue order, paths built
+  // One per file: kWhole, kDamaged or kLost, with the lost ranges of its data
+  // fork. A file the catalogue places outside the packed data is lost.
+  std::vector<FileResult> results;
+  std::vector<SectorSpan> unreadableSectors;  // in the volume area and the groups read
+  std::size_t lostCatalogNodes = 0;
+  std::uint64_t sectorsScanned = 0;
+  bool fromMapfile = false;   // the groups' data sectors were judged by the mapfile, not read
+
+  // How many files the unreadable sectors hit.
+  std::size_t FilesHit() const;
+};
+
+}  // namespace kestrow

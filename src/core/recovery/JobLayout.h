@@ -1,0 +1,49 @@
+// Where a disc's packed data lies, for everything that reads files out of
+// it (the recovery job, the damage scan): the "Pack" table's groups, their
+// place on the disc, and the groups each file needs. The groups' place is
+// decided here and nowhere else.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "ReadPolicy.h"
+#include "recovery/DataLocation.h"
+#include "recovery/GroupCache.h"
+#include "volume/FileEntry.h"
+#include "volume/MasterDirectoryBlock.h"
+#include "volume/VolumeImage.h"
+
+namespace kestrow {
+
+struct JobLayout {
+  std::vector<std::int32_t> boundaries;  // the "Pack" table, volume bytes
+  std::int32_t allocBlockSize = 0;       // drAlBlkSiz
+  int base = 0;                          // LBA of group 0
+  int maxGroups = 0;                     // groups the disc has room for
+  // Volume byte after the last allocation block, when the master directory
+  // block counts them: no fork can reach past it.
+  std::int64_t volumeEnd = INT64_MAX;
+  ReadPolicy policy;                     // how sectors are read
+};
+
+// The layout of a disc whose volume area `area` (of `imageBytes` bytes) was
+// read, with its master directory block and "Pack" table. The groups end
+// where the trailer's sector ends the volume section: on a disc written
+// track-at-once, run-out sectors may follow it.
+JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std::vector<std::int32_t> boundaries,
+                        const MasterDirectoryBlock& mdb);
+
+// The groups that hold a file's fork: an empty span for an empty fork,
+// nothing when the fork cannot be placed (outside the volume, a table of
+// fewer than two entries, a range that starts outside the table or needs
+// more groups than the disc has room for).
+std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData);
+
+// One span per file, an empty one for a file that cannot be placed; with
+// `resourceForks`, two per file: the data fork's, then the resource fork's.
+std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout,
+                                     bool resourceForks = false);
+
+}  // namespace kestrow

@@ -1,0 +1,34 @@
+// The window shown after a salvage: every damaged and lost file with what it
+// lost, the sectors that could not be read, and "Save Report..." for the
+// same report as JSON.
+#pragma once
+
+#include <QDialog>
+
+#include "recovery/DamageReport.h"
+
+class QTreeWidget;
+
+namespace kestrow::gui {
+
+class CDamageReportDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CDamageReportDlg(DamageReport report, QWidget* parent = nullptr);
+
+  QTreeWidget* FileList() const { return m_files; }
+  const DamageReport& Report() const { return m_report; }
+
+ public slots:
+  void OnSaveReport();
+
+ private:
+  DamageReport m_report;
+  QTreeWidget* m_files = nullptr;
+};
+
+// "3 unreadable sector(s): 1200-1202; 1 catalogue node(s) lost."
+QString DamageSummary(const DamageReport& report);
+
+}  // namespace kestrow::gui
