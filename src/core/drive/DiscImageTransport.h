@@ -36,6 +36,10 @@ class DiscImageTransport : public EmulatedDrive {
   bool IsOpen() const override { return m_data.IsOpen(); }
   std::string Path() const override { return m_imagePath; }
   std::string OpenFailureDetail() const override { return m_openFailure; }
+  // What the last open found that explains a failure: an image without a
+  // whole sector, a file named .cue that is not read as a cue sheet and why.
+  // Kept after Close.
+  std::string FailureNote() const override { return m_note; }
 
   // For diagnosis, valid while open.
   // What the image path holds: raw sectors, user data, or a cue sheet.
@@ -59,10 +63,12 @@ class DiscImageTransport : public EmulatedDrive {
   bool OpenCueSheetData(const std::string& sheetText);
   bool LoadMapfile();
   bool Fail(std::string detail);
+  void NoteWhatTheImageIs(std::span<const std::uint8_t> head);
 
   std::string m_imagePath;
   std::string m_mapfilePath;
   std::string m_openFailure;
+  std::string m_note;
   std::string m_dataPath;
   ReadOnlyFile m_data;
   ImageKind m_kind = ImageKind::kUserData2048;
