@@ -124,7 +124,8 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   if (showProgress) m_err << "\r\x1b[K" << std::flush;
   const RecoveryOutcome outcome = core.GetRecoveryOutcome();
   const int code = ReportRecovery(outcome, chosen, destination);
-  m_out << FormatReadReport(core.GetReadStatistics(), outcome.bytesWritten, elapsed.count()) << '\n';
+  const ReadStatistics reads = core.GetReadStatistics();
+  m_out << FormatReadReport(reads, outcome.bytesWritten, elapsed.count(), reads.failedSingleReads) << '\n';
   return code;
 }
 

@@ -26,5 +26,7 @@ inline constexpr char kDumpFailed[] = "Error: Couldn't read CD... CD might have 
 inline constexpr char kDumpProgressFormat[] = "Reading %d/%d...";
 inline constexpr char kPositiveInteger[] = "Please enter a positive integer.";
 inline constexpr char kIntegerBetweenFormat[] = "Please enter an integer between %u and %u.";
+// Our own text: an output file (-o, --rescue-map) names a file the source is read from.
+inline constexpr char kOutputIsSource[] = "Error: the output would overwrite the disc's own files.";
 
 }  // namespace kestrow::msg
