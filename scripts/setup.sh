@@ -12,6 +12,7 @@ packages=(
   libcli11-dev                         # command-line parsing (kestrow, mkdisc)
   nlohmann-json3-dev                   # kestrow list --json
   hfsutils                             # HFS volumes for the demo and the end-to-end tests
+  gddrescue                            # ddrescuelog checks the rescue maps in the end-to-end tests
 )
 if [ "${KESTROW_GUI:-ON}" != "OFF" ]; then
   packages+=(qt6-base-dev xvfb xauth)  # the desktop application and its screenshots
