@@ -106,7 +106,7 @@ cmp -s "$cut" "$disc" || fail "resuming after a failed write gave another image"
 # Ctrl-C while retrying the bad sectors (endlessly): the map is saved on the
 # way out, and a run from the undamaged disc completes the image.
 rm -f "$cut" "$cut.map"
-run timeout --preserve-status -k 30 -s INT 2 "$KESTROW" dump "$disc" --mapfile "$work/source.map" -o "$cut" \
+run timeout --preserve-status -k 30 -s INT 3 "$KESTROW" dump "$disc" --mapfile "$work/source.map" -o "$cut" \
   --rescue-map "$cut.map" --retries 100000000
 expect_status 1 "a rescue stopped by Ctrl-C"
 grep -q "^kestrow: interrupted; " "$work/err" || fail "Ctrl-C's detail: $(cat "$work/err")"

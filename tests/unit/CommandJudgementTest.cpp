@@ -73,19 +73,10 @@ INSTANTIATE_TEST_SUITE_P(
                       JudgeCase{"Busy", true, 0x08, {}, 4704, false, 0, false},
                       JudgeCase{"NotDelivered", false, 0x00, {}, 4704, false, 0, false},
                       JudgeCase{"DescriptorRecovered", true, 0x02, Bytes{0x72, 0x01, 0x17, 0x01}, 4704, true, 4704,
-                                true}),
+                                true},
+                      JudgeCase{"DescriptorMediumError", true, 0x02, Bytes{0x72, 0x03, 0x11, 0x00}, 4704, false, 0,
+                                false}),
     [](const auto& p) { return p.param.name; });
-
-TEST(Sense, InWords) {
-  EXPECT_EQ(DescribeSense({0x02, 0x3A, 0x00}), "not ready: medium not present (sense key 2, ASC/ASCQ 3A/00)");
-  EXPECT_EQ(DescribeSense({0x02, 0x04, 0x01}), "not ready: becoming ready (sense key 2, ASC/ASCQ 04/01)");
-  EXPECT_EQ(DescribeSense({0x06, 0x28, 0x00}),
-            "unit attention: medium may have changed (sense key 6, ASC/ASCQ 28/00)");
-  EXPECT_EQ(DescribeSense({0x03, 0x77, 0x01}), "medium error (sense key 3, ASC/ASCQ 77/01)");
-  const SenseData parsed = ParseSense(Bytes{0x72, 0x06, 0x28, 0x00});
-  EXPECT_EQ(parsed.key, 6);
-  EXPECT_EQ(parsed.asc, 0x28);
-}
 
 // A disc whose every sector says which it is.
 std::unique_ptr<FaultInjectingTransport> NumberedDisc(std::uint32_t sectors) {
@@ -152,16 +143,18 @@ TEST_P(Diagnosis, TheLastFailureInWords) {
 INSTANTIATE_TEST_SUITE_P(
     Causes, Diagnosis,
     ::testing::Values(
-        DiagnosisCase{"NoDisc", [](auto& t) { t.FailReadCapacityWith({0x02, 0x3A, 0x02}); },
+        DiagnosisCase{"NoDisc", [](auto& drive) { drive.FailReadCapacityWith({0x02, 0x3A, 0x02}); },
                       "not ready: medium not present, tray open (sense key 2, ASC/ASCQ 3A/02)"},
-        DiagnosisCase{"Spinning", [](auto& t) { t.FailReadCapacityWith({0x02, 0x04, 0x01}); },
+        DiagnosisCase{"Spinning", [](auto& drive) { drive.FailReadCapacityWith({0x02, 0x04, 0x01}); },
                       "not ready: becoming ready (sense key 2, ASC/ASCQ 04/01)"},
-        DiagnosisCase{"DiscChanged", [](auto& t) { t.FailReadCapacityWith({0x06, 0x28, 0x00}); },
+        DiagnosisCase{"DiscChanged", [](auto& drive) { drive.FailReadCapacityWith({0x06, 0x28, 0x00}); },
                       "unit attention: medium may have changed (sense key 6, ASC/ASCQ 28/00)"},
-        DiagnosisCase{"SystemError", [](auto& t) { t.FailReadCapacityWithSystemError(ENOMEDIUM); },
+        DiagnosisCase{"SystemError", [](auto& drive) { drive.FailReadCapacityWithSystemError(ENOMEDIUM); },
                       std::system_category().message(ENOMEDIUM)},
-        DiagnosisCase{"UnreadableSector", [](auto& t) { t.FailReadAt(3); },
-                      "medium error: unrecovered read error (sense key 3, ASC/ASCQ 11/00)"}),
+        DiagnosisCase{"UnreadableSector", [](auto& drive) { drive.FailReadAt(3); },
+                      "medium error: unrecovered read error (sense key 3, ASC/ASCQ 11/00)"},
+        DiagnosisCase{"UnknownCode", [](auto& drive) { drive.FailReadCapacityWith({0x04, 0x77, 0x01}); },
+                      "hardware error (sense key 4, ASC/ASCQ 77/01)"}),
     [](const auto& p) { return p.param.name; });
 
 TEST(Diagnosis, ACueSheetThatWasNotRecognisedSaysWhy) {

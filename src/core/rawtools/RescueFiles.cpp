@@ -34,6 +34,9 @@ std::string Message(int error) { return std::generic_category().message(error); 
 int OpenImageFile(const std::string& path) {
   return ::_open(path.c_str(), _O_RDWR | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
+int CreateTemporary(const std::string& path) {
+  return ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
 int CloseFile(int fd) { return ::_close(fd); }
 bool IsRegularFile(int fd, std::uint64_t& size) {
   struct _stat64 st {};
@@ -65,6 +68,11 @@ void SyncFolderOf(const std::string&) {}
 // it is refused as not a regular file.
 int OpenImageFile(const std::string& path) {
   return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+}
+// A FIFO or a symbolic link in the temporary map's place is not followed
+// and cannot hold the open.
+int CreateTemporary(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
 }
 int CloseFile(int fd) { return ::close(fd); }
 bool IsRegularFile(int fd, std::uint64_t& size) {
@@ -194,16 +202,19 @@ bool RescueFiles::ReachSize(std::uint64_t bytes) {
 bool RescueFiles::SaveMap(const std::string& text) {
   if (m_fd < 0 || !SyncFile(m_fd)) return Fail("flushing " + m_imagePath, m_fd < 0 ? EBADF : errno);
   const std::string temporary = m_mapPath + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (!file) return Fail("writing " + temporary, errno);
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
-#if defined(_WIN32)
-  ok = ok && SyncFile(::_fileno(file));
-#else
-  ok = ok && ::fsync(::fileno(file)) == 0;
-#endif
-  const int writeError = errno;
-  if (std::fclose(file) != 0 && ok) ok = false;
+  const int fd = CreateTemporary(temporary);
+  if (fd < 0) return Fail("writing " + temporary, errno);
+  std::uint64_t size = 0;
+  bool ok = IsRegularFile(fd, size);
+  int writeError = ok ? 0 : EINVAL;
+  ok = ok && WriteAt(fd, 0, std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                                           text.size()));
+  ok = ok && SyncFile(fd);
+  if (!ok && writeError == 0) writeError = errno;
+  if (CloseFile(fd) != 0 && ok) {
+    ok = false;
+    writeError = errno;
+  }
   if (!ok) {
     std::remove(temporary.c_str());
     return Fail("writing " + temporary, writeError != 0 ? writeError : EIO);
