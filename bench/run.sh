@@ -7,7 +7,9 @@
 #      of the recovered tree, and against hfsutils copying the same files out
 #      of the unpacked volume; the peak memory of the recovery;
 #   3. READ CD commands, sectors read and simulated drive time of a full
-#      recovery and a full dump, against streaming the needed sectors once.
+#      recovery and a full dump, against streaming the needed sectors once;
+#   4. the recovery with and without the check of every raw sector (EDC,
+#      sync, address), against a second build that skips it.
 #
 #   bench/run.sh                 everything (about 10 minutes on 2 cores)
 #   KESTROW_BENCH_MB=100 bench/run.sh   a smaller disc
@@ -199,6 +201,41 @@ if [ "$(digest "$out_root/out/Bench")" = "$(digest "$out_root/hfs-out")" ]; then
 else
   echo "   WARNING: the recovered data forks differ from hfsutils' copies"
 fi
+
+echo
+echo "== What checking every raw sector costs: kestrow recover --all with and without the check"
+# A second kestrow built with KESTROW_SKIP_SECTOR_CHECK takes every sector
+# as it comes; the two are timed in turns, so that both see the same machine.
+nocheck="$root/build-bench-nocheck"
+cmake -S "$root" -B "$nocheck" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROW_GUI=OFF -DKESTROW_TESTS=OFF \
+  -DKESTROW_SKIP_SECTOR_CHECK=ON >/dev/null
+ninja -C "$nocheck" kestrow >/dev/null
+recover_unchecked() { "$nocheck/src/cli/kestrow" recover "$disc" -o "$out_root/out" --all; }
+# timed CLEAN COMMAND...: "wall cpu" of one run in seconds, cpu = user + system
+# of both of its threads; CLEAN is removed first, outside the timing.
+timed() {
+  local clean=$1 TIMEFORMAT='%3R %3U %3S' t wall user system
+  shift
+  rm -rf "$clean"
+  sync
+  t=$( { time "$@" >/dev/null 2>&1; } 2>&1 )
+  read -r wall user system <<< "$t"
+  echo "$wall $(calc "$user + $system")"
+}
+min() { if [ -z "$1" ] || below "$2" "$1"; then echo "$2"; else echo "$1"; fi; }
+checked_wall="" checked_cpu="" unchecked_wall="" unchecked_cpu=""
+for _ in $(seq $((runs * 2))); do
+  read -r wall cpu <<< "$(timed "$out_root/out" recover)"
+  checked_wall=$(min "$checked_wall" "$wall") checked_cpu=$(min "$checked_cpu" "$cpu")
+  read -r wall cpu <<< "$(timed "$out_root/out" recover_unchecked)"
+  unchecked_wall=$(min "$unchecked_wall" "$wall") unchecked_cpu=$(min "$unchecked_cpu" "$cpu")
+done
+printf '   without the check           %8.3f s wall, %8.3f s CPU\n' "$unchecked_wall" "$unchecked_cpu"
+printf '   with the check              %8.3f s wall, %8.3f s CPU  = %+.1f%% wall, %+.1f%% CPU (target <= +5%%: %s)\n' \
+  "$checked_wall" "$checked_cpu" "$(calc "100 * ($checked_wall / $unchecked_wall - 1)")" \
+  "$(calc "100 * ($checked_cpu / $unchecked_cpu - 1)")" \
+  "$(below "$(calc "1.05 * $unchecked_cpu")" "$checked_cpu" && echo NOT met || echo met)"
+echo "   (the least of $((runs * 2)) runs each, in turns; on a busy machine the CPU time is the steadier figure)"
 
 echo
 echo "== Peak memory of kestrow recover --all"

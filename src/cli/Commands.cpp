@@ -5,6 +5,7 @@
 
 #include "KestrowCore.h"
 #include "drive/SourceFactory.h"
+#include "drive/SourceFiles.h"
 #include "filelist/FileListExport.h"
 #include "rawtools/VolumeSize.h"
 #include "text/CodePage.h"
@@ -31,14 +32,20 @@ std::string FormatBytes(double bytes) {
 
 }  // namespace
 
-std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds) {
+std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds,
+                             std::uint64_t unreadable) {
   const double bytes = static_cast<double>(bytesWritten);
-  char text[160];
-  std::snprintf(text, sizeof text, "read %llu sectors in %llu READ CD commands, wrote %s in %.2f s (%s/s)",
+  char text[224];
+  std::snprintf(text, sizeof text,
+                "read %llu sectors in %llu READ CD commands, wrote %s in %.2f s (%s/s), %llu repaired, %llu unreadable",
                 static_cast<unsigned long long>(stats.sectorsRead),
                 static_cast<unsigned long long>(stats.readCdCommands), FormatBytes(bytes).c_str(), seconds,
-                FormatBytes(seconds > 0 ? bytes / seconds : 0.0).c_str());
-  return text;
+                FormatBytes(seconds > 0 ? bytes / seconds : 0.0).c_str(),
+                static_cast<unsigned long long>(stats.repairedSectors), static_cast<unsigned long long>(unreadable));
+  std::string report = text;
+  // Sectors written without an EDC could not be checked; the user should know.
+  if (stats.zeroEdcSectors > 0) report += ", " + std::to_string(stats.zeroEdcSectors) + " without EDC";
+  return report;
 }
 
 void Commands::Fail(const std::string& message, const std::string& detail) {
@@ -67,11 +74,29 @@ std::optional<Commands::Selected> Commands::SelectSource(const SourceOptions& op
       detail = source + " has only one sector";
     } else {
       detail = source + " did not report its capacity";
+      if (const std::string why = core.DescribeLastFailure(); !why.empty()) detail += ": " + why;
     }
     Fail(msg::kNoValidDisc, detail);
     return std::nullopt;
   }
   return Selected{source, count};
+}
+
+bool Commands::OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
+                                     const std::vector<std::string>& outputs) {
+  const std::vector<std::string> sourceFiles = SourceFiles(selected.source, options.mapfile);
+  for (const std::string& output : outputs) {
+    if (output.empty()) continue;
+    const std::string named = SourceFileNamedBy(output, sourceFiles);
+    if (named.empty()) continue;
+    const std::string role = IsSameFile(named, selected.source) ? "the source"
+                             : !options.mapfile.empty() && IsSameFile(named, options.mapfile)
+                                 ? "the source's mapfile"
+                                 : "the data file of the source's cue sheet";
+    Fail(msg::kOutputIsSource, output + " is " + role + " (" + named + "); nothing was written");
+    return false;
+  }
+  return true;
 }
 
 int Commands::Drives() {

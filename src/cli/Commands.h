@@ -61,11 +61,17 @@ struct DumpOptions {
   std::string outputFile;  // -o FILE
   std::string start;       // 1-based, as typed; empty = 1
   std::string end;         // 1-based, as typed; empty = the last sector
+  std::string rescueMap;   // --rescue-map MAP: a resumable whole-disc rescue
+  int retries = 0;         // --retries N, with --rescue-map
 };
 
 // The last line of recover and dump: "read 1234 sectors in 56 READ CD
-// commands, wrote 2.9 MB in 0.41 s (7.1 MB/s)", with MB = 1,000,000 bytes.
-std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds);
+// commands, wrote 2.9 MB in 0.41 s (7.1 MB/s), 2 repaired, 1 unreadable",
+// with MB = 1,000,000 bytes; "repaired" counts the sectors mended from their
+// parity, `unreadable` the sectors the job could not read in the end; when
+// sectors had no EDC to be checked by, ", 12 without EDC" follows.
+std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds,
+                             std::uint64_t unreadable);
 
 class Commands {
  public:
@@ -108,6 +114,11 @@ class Commands {
   // unreadable sectors; on `out`.
   void PrintDamage(std::ostream& out, const DamageReport& report);
   void Fail(const std::string& message, const std::string& detail = {});
+  // Refuses, with a message, an output file that is one of the files the
+  // source is read from; true when none is. Call before opening any output.
+  bool OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
+                             const std::vector<std::string>& outputs);
+  int RescueDump(const Selected& selected, const SourceOptions& source, const DumpOptions& options);
   int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
                      const std::string& destination, const RecoverOptions& options);
 

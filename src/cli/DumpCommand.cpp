@@ -1,13 +1,18 @@
-// kestrow dump: raw 2352-byte sectors of a chosen range into an image file.
+// kestrow dump: raw 2352-byte sectors of a chosen range into an image file,
+// or with --rescue-map into a whole-disc image with a ddrescue mapfile.
 #include <unistd.h>
 
 #include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <ostream>
 
 #include "Commands.h"
+#include "Interrupt.h"
 #include "KestrowCore.h"
+#include "drive/SourceFiles.h"
 #include "rawtools/PhysicalDump.h"
+#include "rawtools/RescueFiles.h"
 #include "text/Messages.h"
 
 namespace kestrow::cli {
@@ -41,13 +46,16 @@ class TerminalDump : public DumpCallbacks {
     return true;
   }
   void ShowProgress(int done, int total) override {
-    if (m_terminal && (done % 64 == 0 || done + 1 == total)) {
+    if (m_terminal && done != m_shown && (done % 64 == 0 || done + 1 == total)) {
+      m_shown = done;
       m_err << '\r' << FormatDumpProgress(done, total) << std::flush;
     }
   }
   void ProgressFinished() override {
     if (m_terminal) m_err << "\r\x1b[K" << std::flush;
   }
+  // Ctrl-C, when an InterruptGuard is in place.
+  bool CancelRequested() override { return InterruptGuard::Interrupted(); }
   bool RangeRefused() const { return m_refused; }
 
  private:
@@ -61,13 +69,31 @@ class TerminalDump : public DumpCallbacks {
   std::ostream& m_err;
   bool m_terminal = ::isatty(STDERR_FILENO) != 0;
   bool m_refused = false;
+  int m_shown = -1;
 };
+
+// The two outputs of a rescue are two files.
+bool SamePath(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  const auto canonicalA = std::filesystem::weakly_canonical(a, ec);
+  const auto canonicalB = std::filesystem::weakly_canonical(b, ec);
+  return IsSameFile(a, b) || (!ec && canonicalA == canonicalB);
+}
+
+// "3 sector(s) of the range are still bad, 40 not yet tried".
+std::string RescueShortfall(const RescueStatistics& stats) {
+  std::string text = std::to_string(stats.bad) + " sector(s) of the range are still bad";
+  if (stats.untried > 0) text += ", " + std::to_string(stats.untried) + " not yet tried";
+  return text;
+}
 
 }  // namespace
 
 int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
   const auto selected = SelectSource(source);
   if (!selected) return kExitFailed;
+  if (!OutputsSpareTheSource(*selected, source, {options.outputFile, options.rescueMap})) return kExitUsage;
+  if (!options.rescueMap.empty()) return RescueDump(*selected, source, options);
   CKestrowCore core(selected->source, source.mapfile);
   TerminalDump face(options, m_err);
   const auto started = std::chrono::steady_clock::now();
@@ -82,8 +108,54 @@ int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
     if (stats.writeFailed) detail = "writing " + options.outputFile + " failed (is the disk full?); " + detail;
     Fail(msg::kDumpFailed, detail);
   }
-  m_out << FormatReadReport(core.GetReadStatistics(), stats.bytesWritten, elapsed.count()) << '\n';
+  const ReadStatistics reads = core.GetReadStatistics();
+  m_out << FormatReadReport(reads, stats.bytesWritten, elapsed.count(), reads.failedSingleReads) << '\n';
   return completed ? kExitOk : kExitFailed;
+}
+
+int Commands::RescueDump(const Selected& selected, const SourceOptions& source, const DumpOptions& options) {
+  if (SamePath(options.outputFile, options.rescueMap)) {
+    Fail(msg::kOutputIsSource, "the image and its --rescue-map must be two files");
+    return kExitUsage;
+  }
+  // The range is checked before a file is touched.
+  TerminalDump face(options, m_err);
+  const auto sectorCount = static_cast<std::uint32_t>(selected.sectorCount);
+  std::uint32_t start = 1;
+  std::uint32_t end = sectorCount;
+  if (!face.ChooseSectorRange(sectorCount, start, end)) return kExitUsage;
+
+  RescueMap map;
+  RescueFiles files;
+  std::string error;
+  if (!files.Open(options.outputFile, options.rescueMap, map, error)) {
+    Fail(msg::kDumpFailed, error);
+    return kExitFailed;
+  }
+  CKestrowCore core(selected.source, source.mapfile);
+  RescueSettings settings;
+  settings.retries = options.retries;
+  const auto started = std::chrono::steady_clock::now();
+  bool complete = false;
+  {
+    InterruptGuard guard;
+    complete = core.RescueSectors(map, files, face, settings);
+  }
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
+  if (face.RangeRefused()) return kExitUsage;
+  const RescueStatistics& stats = core.GetRescueStatistics();
+  if (complete) {
+    m_out << msg::kCompleted << '\n';
+  } else if (stats.rangeSectors == 0) {
+    Fail(msg::kDumpFailed, selected.source + ": " + core.DescribeLastFailure());
+  } else {
+    std::string detail = RescueShortfall(stats) + "; " + options.rescueMap + " records them for another run";
+    if (stats.cancelled) detail = "interrupted; " + detail;
+    if (stats.writeFailed) detail = stats.failure + "; " + detail;
+    Fail(msg::kDumpFailed, detail);
+  }
+  m_out << FormatReadReport(core.GetReadStatistics(), stats.bytesWritten, elapsed.count(), stats.bad) << '\n';
+  return complete ? kExitOk : kExitFailed;
 }
 
 }  // namespace kestrow::cli

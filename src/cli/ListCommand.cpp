@@ -61,6 +61,7 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
 int Commands::List(const SourceOptions& options, const ListOptions& list) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
+  if (!OutputsSpareTheSource(*selected, options, {list.outputFile})) return kExitUsage;
   const std::optional<FileTable> table = LoadFileTable(*selected, options);
   if (!table) return kExitFailed;
   const FileTable& files = *table;

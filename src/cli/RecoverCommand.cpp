@@ -76,6 +76,7 @@ bool Matches(const std::vector<std::string>& patterns, const std::string& displa
 int Commands::Recover(const SourceOptions& source, const RecoverOptions& options) {
   const auto selected = SelectSource(source);
   if (!selected) return kExitFailed;
+  if (!OutputsSpareTheSource(*selected, source, {options.reportFile})) return kExitUsage;
   const ReadPolicy policy{options.retries, options.keepGoing};
   LoadedVolume listed;
   const std::optional<FileTable> table = LoadFileTable(*selected, source, policy, &listed);
@@ -144,7 +145,8 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   RecoveryOutcome outcome = core.GetRecoveryOutcome();
   outcome.lostCatalogNodes = std::max(outcome.lostCatalogNodes, listed.lostCatalogNodes);
   const int code = ReportRecovery(outcome, chosen, destination, options);
-  m_out << FormatReadReport(core.GetReadStatistics(), outcome.bytesWritten, elapsed.count()) << '\n';
+  const ReadStatistics reads = core.GetReadStatistics();
+  m_out << FormatReadReport(reads, outcome.bytesWritten, elapsed.count(), reads.sectorsGivenUp) << '\n';
   return code;
 }
 

@@ -50,7 +50,8 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
     if (report.unreadableSectors.empty()) m_out << "No unreadable sector.\n";
     PrintDamage(m_out, report);
     m_out << scan.FilesHit() << " of " << scan.files.size() << " file(s) hit by unreadable sectors\n";
-    m_out << FormatReadReport(core.GetReadStatistics(), 0, elapsed.count()) << '\n';
+    const ReadStatistics reads = core.GetReadStatistics();
+    m_out << FormatReadReport(reads, 0, elapsed.count(), reads.sectorsGivenUp) << '\n';
   }
   // A lost catalogue node may have listed files that are now missing.
   return scan.FilesHit() == 0 && scan.lostCatalogNodes == 0 ? kExitOk : kExitFailed;

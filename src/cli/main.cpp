@@ -84,6 +84,13 @@ int main(int argc, char** argv) {
   dumpCommand->add_option("-o,--output", dump.outputFile, "the image file to write")->required();
   dumpCommand->add_option("--start", dump.start, "first sector, counted from 1 (default 1)");
   dumpCommand->add_option("--end", dump.end, "last sector, inclusive (default: the last of the disc)");
+  auto* rescueMap = dumpCommand->add_option(
+      "--rescue-map", dump.rescueMap,
+      "GNU ddrescue mapfile of FILE: read only what it does not mark finished, in ddrescue's passes, and "
+      "keep it up to date; FILE then holds the whole disc (sector L at byte L x 2352) and is never truncated");
+  dumpCommand->add_option("--retries", dump.retries, "with --rescue-map: passes over the sectors still bad (default 0)")
+      ->check(CLI::NonNegativeNumber)
+      ->needs(rescueMap);
 
   ScanOptions scan;
   auto* scanCommand = app.add_subcommand(

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "drive/CommandJudgement.h"
 #include "drive/ScsiCommands.h"
 #include "SectorBuffer.h"
 #include "drive/SourceFactory.h"
@@ -37,12 +38,25 @@ void CKestrowCore::CloseDevice() {
 
 bool CKestrowCore::IsDeviceOpen() const { return m_pTransport->IsOpen(); }
 
-std::int32_t CKestrowCore::ReadCapacity() { return scsi::ReadCapacity(*m_pTransport); }
+std::int32_t CKestrowCore::ReadCapacity() {
+  CommandResult result;
+  const std::int32_t count = scsi::ReadCapacity(*m_pTransport, &result);
+  if (count <= 0) RecordFailure(result, -1);
+  return count;
+}
 
 std::int32_t CKestrowCore::ReadRawSector(std::int32_t lba, std::uint8_t* buffer) {
-  const std::int32_t transferred =
-      scsi::ReadRawSector(*m_pTransport, lba, std::span<std::uint8_t>(buffer, format::kRawSectorSize));
-  if (lba >= 0) CountReadCd(transferred);  // a negative LBA never reaches the drive
+  CommandResult result;
+  std::int32_t transferred =
+      scsi::ReadRawSector(*m_pTransport, lba, std::span<std::uint8_t>(buffer, format::kRawSectorSize), &result);
+  if (lba < 0) return transferred;  // a negative LBA never reaches the drive
+  CountReadCd(result, transferred);
+  if (transferred <= 0) {
+    RecordFailure(result, -1);
+  } else if (!AcceptSector(lba, std::span<std::uint8_t>(buffer, static_cast<std::size_t>(transferred)))) {
+    transferred = -1;
+  }
+  if (transferred <= 0) m_failedSingleReads.fetch_add(1, std::memory_order_relaxed);
   return transferred;
 }
 
@@ -54,18 +68,76 @@ std::int32_t CKestrowCore::ReadRawSectors(std::int32_t lba, std::int32_t count, 
   // What a failed command left in the buffer is not trusted, nor a count
   // past the buffer.
   const std::size_t transferred = result.ok ? std::min<std::size_t>(result.transferred, bytes) : 0;
-  CountReadCd(transferred > 0 ? static_cast<std::int32_t>(transferred) : -1);
-  return static_cast<std::int32_t>(transferred / format::kRawSectorSize);
+  CountReadCd(result, transferred > 0 ? static_cast<std::int32_t>(transferred) : -1);
+  if (transferred == 0) RecordFailure(result, -1);
+  // The sectors delivered whole, up to the first that fails its check: the
+  // caller reads that one again on its own.
+  const auto whole = static_cast<std::int32_t>(transferred / format::kRawSectorSize);
+  for (std::int32_t i = 0; i < whole; ++i) {
+    const auto raw = std::span<std::uint8_t>(buffer + static_cast<std::size_t>(i) * format::kRawSectorSize,
+                                             format::kRawSectorSize);
+    if (!AcceptSector(lba + i, raw)) return i;
+  }
+  return whole;
 }
 
-void CKestrowCore::CountReadCd(std::int32_t transferred) {
+void CKestrowCore::CountReadCd(const CommandResult& result, std::int32_t transferred) {
   m_readCdCommands.fetch_add(1, std::memory_order_relaxed);
   if (transferred <= 0) {
     m_failedReadCds.fetch_add(1, std::memory_order_relaxed);
     return;
   }
+  if (result.recovered) m_recoveredErrors.fetch_add(1, std::memory_order_relaxed);
   m_sectorsRead.fetch_add(static_cast<std::uint64_t>(transferred) / format::kRawSectorSize,
                           std::memory_order_relaxed);
+}
+
+bool CKestrowCore::AcceptSector(std::int32_t lba, std::span<std::uint8_t> raw) {
+#if defined(KESTROW_SKIP_SECTOR_CHECK)
+  // A benchmark build that measures what the check costs (bench/run.sh).
+  static_cast<void>(lba);
+  static_cast<void>(raw);
+  return true;
+#else
+  switch (CheckRawSector(static_cast<std::uint32_t>(lba), raw, m_parityUse)) {
+    case SectorVerdict::kGood:
+    case SectorVerdict::kAsItComes:
+      return true;
+    case SectorVerdict::kRepaired:
+      m_repairedSectors.fetch_add(1, std::memory_order_relaxed);
+      return true;
+    case SectorVerdict::kNoEdc:
+      m_zeroEdcSectors.fetch_add(1, std::memory_order_relaxed);
+      return true;
+    case SectorVerdict::kBad:
+      break;
+  }
+  m_unrepairableSectors.fetch_add(1, std::memory_order_relaxed);
+  RecordFailure(CommandResult{}, lba);
+  return false;
+#endif
+}
+
+void CKestrowCore::RecordFailure(const CommandResult& result, std::int32_t badSector) {
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  m_lastFailure = result;
+  m_lastBadSector = badSector;
+}
+
+std::string CKestrowCore::DescribeLastFailure() const {
+  std::string cause;
+  {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    if (m_lastBadSector >= 0) {
+      cause = "sector " + std::to_string(m_lastBadSector) +
+              " came back damaged (its EDC does not match) and its parity cannot mend it";
+    } else {
+      cause = DescribeCommandFailure(m_lastFailure);
+    }
+  }
+  const std::string note = m_pTransport->FailureNote();
+  if (note.empty()) return cause;
+  return cause.empty() ? note : cause + "; " + note;
 }
 
 bool CKestrowCore::ReadSectorRun(std::int32_t lba, std::int32_t count, const SectorConsumer& consume) {
@@ -124,6 +196,11 @@ ReadStatistics CKestrowCore::GetReadStatistics() const {
   stats.sectorsRead = m_sectorsRead.load(std::memory_order_relaxed);
   stats.failedCommands = m_failedReadCds.load(std::memory_order_relaxed);
   stats.sectorsGivenUp = m_sectorsGivenUp.load(std::memory_order_relaxed);
+  stats.repairedSectors = m_repairedSectors.load(std::memory_order_relaxed);
+  stats.unrepairableSectors = m_unrepairableSectors.load(std::memory_order_relaxed);
+  stats.zeroEdcSectors = m_zeroEdcSectors.load(std::memory_order_relaxed);
+  stats.recoveredErrors = m_recoveredErrors.load(std::memory_order_relaxed);
+  stats.failedSingleReads = m_failedSingleReads.load(std::memory_order_relaxed);
   return stats;
 }
 
@@ -132,6 +209,11 @@ void CKestrowCore::ResetReadStatistics() {
   m_sectorsRead = 0;
   m_failedReadCds = 0;
   m_sectorsGivenUp = 0;
+  m_repairedSectors = 0;
+  m_unrepairableSectors = 0;
+  m_zeroEdcSectors = 0;
+  m_recoveredErrors = 0;
+  m_failedSingleReads = 0;
 }
 
 std::int32_t CKestrowCore::GetSectorCount() {

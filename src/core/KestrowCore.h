@@ -19,11 +19,13 @@
 
 #include "ReadPolicy.h"
 #include "Spans.h"
+#include "drive/SectorCheck.h"
 #include "drive/Transport.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/FileWriter.h"
 #include "recovery/RecoveryJob.h"
 #include "rawtools/PhysicalDump.h"
+#include "rawtools/RescueDump.h"
 #include "volume/FileEntry.h"
 #include "volume/MasterDirectoryBlock.h"
 #include "volume/VolumeImage.h"
@@ -43,6 +45,12 @@ struct ReadStatistics {
   std::uint64_t sectorsRead = 0;     // whole 2352-byte sectors that came back
   std::uint64_t failedCommands = 0;  // READ CD commands that failed or moved nothing
   std::uint64_t sectorsGivenUp = 0;  // sectors that stayed unreadable after every attempt
+  // What the check of every sector that came back found (each delivery counted):
+  std::uint64_t repairedSectors = 0;      // failed, and mended from the sector's own parity
+  std::uint64_t unrepairableSectors = 0;  // failed, could not be mended: a failed read
+  std::uint64_t zeroEdcSectors = 0;       // no EDC to check by (EDC and parity all zero), taken as they are
+  std::uint64_t recoveredErrors = 0;      // READ CDs the drive answered with RECOVERED ERROR and all the data
+  std::uint64_t failedSingleReads = 0;    // one-sector reads that failed (the command or the check)
 };
 
 
@@ -72,6 +80,7 @@ using ScanProgressCallback = std::function<bool(const ScanProgress&)>;
 struct DamageScan;
 
 class GroupCache;
+class RescueMap;
 class OutputNames;
 class OutputTree;
 struct GroupSpan;
@@ -90,7 +99,9 @@ class CKestrowCore {
   CKestrowCore(const CKestrowCore&) = delete;
   CKestrowCore& operator=(const CKestrowCore&) = delete;
 
-  // Device layer.
+  // Device layer. Every raw sector a READ CD returns is checked (sync,
+  // address, mode, EDC) and mended from its parity where it can be before
+  // any caller sees it; a sector that stays wrong is a failed read.
   bool OpenDevice();
   void CloseDevice();
   bool IsDeviceOpen() const;
@@ -185,10 +196,25 @@ class CKestrowCore {
   bool DumpSectors(const std::string& path, DumpCallbacks& callbacks);
   const DumpStatistics& GetDumpStatistics() const { return m_dumpStatistics; }
 
+  // Rescue dump of a sector range into a whole-disc raw image with a GNU
+  // ddrescue mapfile: reads, in ddrescue's passes, the sectors of the range
+  // that `map` does not mark finished, writes each at its place through
+  // `target`, and keeps `map` (extended to the whole disc) up to date and
+  // saved through `target`, also when it stops early. True only when every
+  // sector of the range is finished.
+  bool RescueSectors(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
+                     const RescueSettings& settings);
+  const RescueStatistics& GetRescueStatistics() const { return m_rescueStatistics; }
+
   std::int32_t GetErrorState() const { return m_nErrorState; }
   const std::string& GetDevicePath() const { return m_strDevicePath; }
   // Why the last open failed, for a person diagnosing a disc; may be empty.
   std::string GetOpenFailureDetail() const;
+  // Why the last READ CAPACITY or READ CD failed, in words ("not ready:
+  // medium not present (sense key 2, ASC/ASCQ 3A/00)", a system error, a
+  // sector that failed its check), with what the source adds (an image
+  // taken for something else); empty when nothing failed.
+  std::string DescribeLastFailure() const;
   Transport& GetTransport() { return *m_pTransport; }
 
   // The recovery job's status text; every access is under a lock.
@@ -241,16 +267,33 @@ class CKestrowCore {
   // One READ CD of `count` sectors into `buffer` (count x 2352 bytes): the
   // number of leading sectors delivered whole (0 when the command failed).
   std::int32_t ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer);
-  void CountReadCd(std::int32_t transferred);
+  void CountReadCd(const CommandResult& result, std::int32_t transferred);
+  // Checks a sector that came back and counts the verdict; false when it is
+  // not to be used.
+  bool AcceptSector(std::int32_t lba, std::span<std::uint8_t> raw);
+  void RecordFailure(const CommandResult& result, std::int32_t badSector);
   void UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change);
 
   RecoveryOutcome m_outcome;
   DumpStatistics m_dumpStatistics;
+  RescueStatistics m_rescueStatistics;
+  // Dumps keep whole sectors, so they also have the parity of a sector that
+  // checks rewritten from its data.
+  ParityUse m_parityUse = ParityUse::kWhenEdcFails;
+  // The last failure of a command or a sector check, for DescribeLastFailure.
+  mutable std::mutex m_failureLock;
+  CommandResult m_lastFailure;
+  std::int32_t m_lastBadSector = -1;  // a sector that failed its check, or -1
   std::atomic<bool> m_bWorkerRunning{false};
   std::atomic<std::uint64_t> m_readCdCommands{0};
   std::atomic<std::uint64_t> m_sectorsRead{0};
   std::atomic<std::uint64_t> m_failedReadCds{0};
   std::atomic<std::uint64_t> m_sectorsGivenUp{0};
+  std::atomic<std::uint64_t> m_repairedSectors{0};
+  std::atomic<std::uint64_t> m_unrepairableSectors{0};
+  std::atomic<std::uint64_t> m_zeroEdcSectors{0};
+  std::atomic<std::uint64_t> m_recoveredErrors{0};
+  std::atomic<std::uint64_t> m_failedSingleReads{0};
 };
 
 }  // namespace kestrow

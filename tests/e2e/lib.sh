@@ -390,6 +390,20 @@ patch() {
   printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
 }
 
+# reseal_at FILE OFFSET: rebuilds the sync, header, EDC and parity of the
+# raw sector that holds byte OFFSET around its user data. Bytes changed in a
+# raw image without this are damage that the sector's parity mends.
+reseal_at() {
+  "$MKDISC" --reseal "$1" --sector $(($2 / RAW_SECTOR)) > /dev/null || fail "mkdisc --reseal $1 failed"
+}
+
+# patch_sealed FILE OFFSET TEXT: patch, then reseal_at: the new bytes are
+# the disc's own content.
+patch_sealed() {
+  patch "$1" "$2" "$3"
+  reseal_at "$1" "$2"
+}
+
 # bytes_at FILE OFFSET COUNT
 bytes_at() {
   dd if="$1" iflag=skip_bytes,count_bytes skip="$2" count="$3" status=none

@@ -20,7 +20,7 @@ sectors=$(( $(stat -c %s "$disc") / 2352 ))
 [ "$(head -n 1 "$work/out")" = "Completed!" ] || fail "whole dump said: $(cat "$work/out")"
 # Then one last line with the figures: every sector read once, in 27-sector commands.
 [ "$(wc -l < "$work/out")" = 2 ] || fail "whole dump printed: $(cat "$work/out")"
-grep -qx "read $sectors sectors in $(( (sectors + 26) / 27 )) READ CD commands, wrote [0-9.]* [kMG]*B in [0-9.]* s ([0-9.]* [kMG]*B/s)" "$work/out" ||
+grep -qx "read $sectors sectors in $(( (sectors + 26) / 27 )) READ CD commands, wrote [0-9.]* [kMG]*B in [0-9.]* s ([0-9.]* [kMG]*B/s), 0 repaired, 0 unreadable" "$work/out" ||
   fail "whole dump's last line: $(tail -n 1 "$work/out")"
 cmp -s "$disc" "$work/all.bin" || fail "whole dump differs from the image"
 

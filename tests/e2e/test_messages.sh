@@ -32,7 +32,7 @@ printf '%s:Letter\t9\n' "$label" | cmp -s - "$work/out" || fail "list on a Kestr
 # nothing after it matters to the check.
 signature_case() {  # bytes expected-check-text
   cp "$disc" "$work/sig.bin"
-  patch "$work/sig.bin" "$last_user" "$1"
+  patch_sealed "$work/sig.bin" "$last_user" "$1"
   run "$KESTROW" check "$work/sig.bin"
   if [ "$2" = "$BURNED" ]; then
     expect_success_text "$BURNED" "check with '$1' in the last sector"
@@ -48,6 +48,7 @@ signature_case "Trka" "$NOT_BURNED"
 signature_case "Trkbxxxxxxxxxxxxxxxxxxxx" "$BURNED"  # user bytes 4..23 are not read
 cp "$disc" "$work/sig.bin"
 printf 'T\0rkb' | dd of="$work/sig.bin" bs=1 seek="$last_user" conv=notrunc status=none
+reseal_at "$work/sig.bin" "$last_user"
 run "$KESTROW" check "$work/sig.bin"
 expect_failure_text "$NOT_BURNED" "check with T NUL r k b in the last sector"
 
@@ -80,7 +81,7 @@ mdb_raw=$(user_to_raw_offset $((volume_start * 512 + 0x4000)))
 [ "$(bytes_at "$disc" "$mdb_raw" 2)" = "BD" ] ||
   fail "no BD at the trailer's volume start + 0x4000 (raw byte $mdb_raw): mkdisc and the trailer disagree"
 cp "$disc" "$work/nomdb.bin"
-patch "$work/nomdb.bin" "$mdb_raw" "XD"
+patch_sealed "$work/nomdb.bin" "$mdb_raw" "XD"
 run "$KESTROW" list "$work/nomdb.bin"
 expect_failure_text "$UNKNOWN_FORMAT" "list with a damaged master directory block"
 run "$KESTROW" list "$work/nomdb.bin" -o "$work/nomdb.txt"
@@ -93,6 +94,7 @@ cp "$disc" "$work/long.bin"
 end=$((sectors * 4 + 40))
 printf "\\$(printf %03o $((end >> 16 & 255)))\\$(printf %03o $((end >> 8 & 255)))\\$(printf %03o $((end & 255)))" |
   dd of="$work/long.bin" bs=1 seek=$((last_user + 33)) conv=notrunc status=none
+reseal_at "$work/long.bin" "$last_user"
 run "$KESTROW" list "$work/long.bin"
 expect_failure_text "$NOT_BURNED" "list with a volume area past the end of the disc"
 

@@ -6,7 +6,8 @@
 //   each other (touching ones are joined) and no more than the blocks listed;
 // - IsFinished agrees with the ranges: each range is finished as a whole,
 //   the byte after it and the byte before it are not, a range reaching one
-//   byte past a range's end is not, and an empty range always is.
+//   byte past a range's end is not, and an empty range always is;
+// - a rescue map made from it writes a mapfile with the same finished ranges.
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -14,6 +15,7 @@
 
 #include "FuzzSupport.h"
 #include "drive/DdrescueMap.h"
+#include "rawtools/RescueMap.h"
 
 namespace {
 
@@ -53,5 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto first = map.FinishedRanges();
   Require(map.Parse(text, reason), "parsing is deterministic");
   Require(map.FinishedRanges().size() == first.size(), "a second parse gives the same ranges");
+  DdrescueMap written;
+  Require(written.Parse(RescueMap(map).Format(RescuePhase{}), reason), "a rescue map's mapfile parses");
+  const auto& again = written.FinishedRanges();
+  Require(again.size() == first.size(), "a rescue map keeps the finished ranges");
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    Require(again[i].begin == first[i].begin && again[i].end == first[i].end, "a rescue map keeps each finished range");
+  }
   return 0;
 }

@@ -149,5 +149,19 @@ printf '# Mapfile. Created by GNU ddrescue version 1.27\n# current_pos  current_
 printf '0 +\n0 100 +\n100 100 +\n300 0x10 /\n316 20 +\n200 100 *\n' >"$map/decimal-unsorted.map"
 printf '0x0 F\n0x0 0x7FFFFFFFFFFFFFFF +\n' >"$map/largest.map"
 
+# Raw sectors for the sector check: the LBA (4 bytes, little endian), then
+# the sector, whole, damaged or cut short; mkdisc --reseal makes them whole.
+sector="$corpus/SectorCheckFuzzer"
+mkdir -p "$sector"
+head -c $((1001 * 2352)) /dev/zero >"$work/sectors.bin"
+head -c 2048 "$work/text" | dd of="$work/sectors.bin" bs=1 seek=$((1000 * 2352 + 16)) conv=notrunc status=none
+"$mkdisc" --reseal "$work/sectors.bin" --sector 1000 >/dev/null
+one() { dd if="$work/sectors.bin" bs=2352 skip=1000 count=1 status=none; }
+{ printf '\xE8\x03\x00\x00'; one; } >"$sector/mode1"
+{ printf '\xE8\x03\x00\x00'; one | head -c 700; } >"$sector/short"
+{ printf '\xE9\x03\x00\x00'; one; } >"$sector/another-address"
+{ printf '\xE8\x03\x00\x00'; one | head -c 100; printf 'damage'; one | tail -c +107; } >"$sector/damaged"
+{ printf '\x00\x00\x00\x00'; head -c 2352 /dev/zero; } >"$sector/zeros"
+
 echo "seeds written to $corpus"
 du -sh "$corpus"/*

@@ -1,8 +1,10 @@
 #include "FaultInjectingTransport.h"
 
 #include <algorithm>
+#include <array>
 #include <utility>
 
+#include "drive/CommandJudgement.h"
 #include "drive/ScsiCommands.h"
 #include "text/ByteReader.h"
 #include "drive/RawSector.h"
@@ -11,7 +13,27 @@ namespace kestrow {
 namespace {
 
 constexpr SenseData kMediumError{0x03, 0x11, 0x00};  // unrecovered read error
+constexpr SenseData kRecoveredWithEcc{0x01, 0x18, 0x00};  // recovered data with error correction applied
+constexpr std::uint32_t kShortRecoveredBytes = 1000;     // of the sector with a short RECOVERED ERROR
 constexpr const char* kInjectedOpenFailure = "injected open failure";
+
+CommandResult CheckCondition(SenseData sense) {
+  CommandResult result;
+  result.sense = sense;
+  result.scsiStatus = kScsiStatusCheckCondition;
+  return result;
+}
+
+// Fixed-format sense data as a drive returns it.
+std::array<std::uint8_t, 18> SenseBytes(SenseData sense) {
+  std::array<std::uint8_t, 18> bytes{};
+  bytes[0] = 0x70;
+  bytes[2] = sense.key;
+  bytes[7] = 10;  // additional sense length
+  bytes[12] = sense.asc;
+  bytes[13] = sense.ascq;
+  return bytes;
+}
 
 }  // namespace
 
@@ -26,6 +48,9 @@ void FaultInjectingTransport::ClearFaults() {
   m_failingLbas.clear();
   m_shortLbas.clear();
   m_flakyLbas.clear();
+  m_recoveredLbas.clear();
+  m_capacitySense.reset();
+  m_capacityError = 0;
 }
 
 bool FaultInjectingTransport::Open() {
@@ -59,8 +84,18 @@ CommandResult FaultInjectingTransport::Execute(std::span<const std::uint8_t> cdb
 CommandResult FaultInjectingTransport::ReadCapacity(std::span<const std::uint8_t> cdb,
                                                     std::span<std::uint8_t> dataIn,
                                                     unsigned timeoutSeconds) {
-  if (m_failCapacity) return CommandResult{false, 0, kMediumError};
-  if (m_capacityEmpty) return CommandResult{true, 0, {}};
+  if (m_failCapacity) return CheckCondition(kMediumError);
+  if (m_capacitySense) return CheckCondition(*m_capacitySense);
+  if (m_capacityError != 0) {
+    CommandResult result;
+    result.systemError = m_capacityError;
+    return result;
+  }
+  if (m_capacityEmpty) {
+    CommandResult result;
+    result.ok = true;
+    return result;
+  }
   CommandResult result = m_inner->Execute(cdb, dataIn, timeoutSeconds);
   if (result.ok && m_lastLba && dataIn.size() >= 4) PutBe32(dataIn.data(), *m_lastLba);
   return result;
@@ -76,7 +111,7 @@ CommandResult FaultInjectingTransport::ReadCd(std::span<const std::uint8_t> cdb,
   m_counters.sectorsRequested += count;
   const auto failing = m_failingLbas.lower_bound(static_cast<std::uint32_t>(first));
   if (failing != m_failingLbas.end() && *failing < first + count) {
-    return CommandResult{false, 0, kMediumError};
+    return CheckCondition(kMediumError);
   }
   const auto flaky = m_flakyLbas.lower_bound(static_cast<std::uint32_t>(first));
   if (flaky != m_flakyLbas.end() && flaky->first < first + count && flaky->second > 0) {
@@ -84,6 +119,23 @@ CommandResult FaultInjectingTransport::ReadCd(std::span<const std::uint8_t> cdb,
     return CommandResult{false, 0, kMediumError};
   }
   CommandResult result = m_inner->Execute(cdb, dataIn, timeoutSeconds);
+  const auto recovered = m_recoveredLbas.lower_bound(static_cast<std::uint32_t>(first));
+  if (result.ok && recovered != m_recoveredLbas.end() && recovered->first < first + count) {
+    const auto sense = SenseBytes(kRecoveredWithEcc);
+    PassThroughReport report;
+    report.delivered = true;
+    report.scsiStatus = kScsiStatusCheckCondition;
+    report.sense = sense;
+    report.requested = static_cast<std::uint32_t>(std::min<std::uint64_t>(dataIn.size(), count * format::kRawSectorSize));
+    report.transferred = recovered->second ? result.transferred
+                                           : static_cast<std::uint32_t>((recovered->first - first) * format::kRawSectorSize +
+                                                                        kShortRecoveredBytes);
+    if (report.transferred < result.transferred) {
+      std::fill(dataIn.begin() + static_cast<std::ptrdiff_t>(report.transferred),
+                dataIn.begin() + static_cast<std::ptrdiff_t>(result.transferred), kUndeliveredByte);
+    }
+    return JudgeCommand(report);
+  }
   const auto shortened = m_shortLbas.lower_bound(static_cast<std::uint32_t>(first));
   if (!result.ok || shortened == m_shortLbas.end() || shortened->first >= first + count) return result;
   const std::uint64_t delivered =

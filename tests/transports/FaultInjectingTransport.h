@@ -5,6 +5,7 @@
 //   auto faults = std::make_unique<FaultInjectingTransport>(std::move(disc));
 //   faults->FailReadAt(17);              // READ CD touching LBA 17 fails
 //   faults->ShortTransferAt(18, 100);    // READ CD of LBA 18 moves 100 bytes
+//   faults->RecoveredErrorAt(19, true);  // READ CD touching LBA 19: RECOVERED ERROR, all data
 //   CKestrowCore core(std::move(faults));
 //
 // Faults stay until ClearFaults(); counters until ResetCounters().
@@ -41,6 +42,10 @@ class FaultInjectingTransport : public Transport {
   void FailOpen(bool fail = true) { m_failOpen = fail; }
   // READ CAPACITY fails (ok == false).
   void FailReadCapacity(bool fail = true) { m_failCapacity = fail; }
+  // READ CAPACITY ends in CHECK CONDITION with this sense data.
+  void FailReadCapacityWith(SenseData sense) { m_capacitySense = sense; }
+  // READ CAPACITY fails on the way to the drive with this system error (errno).
+  void FailReadCapacityWithSystemError(int error) { m_capacityError = error; }
   // READ CAPACITY succeeds but transfers 0 bytes.
   void ReadCapacityTransfersNothing(bool on = true) { m_capacityEmpty = on; }
   // READ CAPACITY reports `lastLba` (the sector count is lastLba + 1).
@@ -54,6 +59,11 @@ class FaultInjectingTransport : public Transport {
   // A flaky sector: a READ CD of several sectors that includes `lba` fails,
   // and one of `lba` alone fails `failures` times before it reads.
   void FlakyAt(std::uint32_t lba, unsigned failures) { m_flakyLbas[lba] = failures; }
+  // A READ CD whose range includes `lba` ends in CHECK CONDITION with a
+  // RECOVERED ERROR: with every byte delivered when `fullTransfer`,
+  // otherwise with only the sectors before it and 1000 bytes of it (the
+  // rest of the buffer holds kUndeliveredByte). Judged as a drive's answer is (JudgeCommand).
+  void RecoveredErrorAt(std::uint32_t lba, bool fullTransfer) { m_recoveredLbas[lba] = fullTransfer; }
   void ClearFaults();
 
   const Counters& counters() const { return m_counters; }
@@ -67,6 +77,7 @@ class FaultInjectingTransport : public Transport {
                         unsigned timeoutSeconds) override;
   std::string Path() const override { return m_inner->Path(); }
   std::vector<std::string> SourceFiles() const override { return m_inner->SourceFiles(); }
+  std::string FailureNote() const override { return m_inner->FailureNote(); }
   std::string OpenFailureDetail() const override;
 
  private:
@@ -85,6 +96,9 @@ class FaultInjectingTransport : public Transport {
   std::set<std::uint32_t> m_failingLbas;
   std::map<std::uint32_t, std::uint32_t> m_shortLbas;
   std::map<std::uint32_t, unsigned> m_flakyLbas;  // single reads still to fail
+  std::map<std::uint32_t, bool> m_recoveredLbas;
+  std::optional<SenseData> m_capacitySense;
+  int m_capacityError = 0;
 };
 
 }  // namespace kestrow

@@ -64,6 +64,7 @@ class SimulatedDriveTransport : public Transport {
   CommandResult Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
                         unsigned timeoutSeconds) override;
   std::string Path() const override { return m_inner->Path(); }
+  std::string FailureNote() const override { return m_inner->FailureNote(); }
   std::string OpenFailureDetail() const override { return m_inner->OpenFailureDetail(); }
 
  private:

@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "DiscBuilder.h"
+#include "drive/Mode1Sector.h"
 
 namespace {
 
@@ -63,6 +64,37 @@ bool WriteDiscFile(const DiscPlan& plan, const std::string& path, std::string& e
   return false;
 }
 
+// Rebuilds the listed sectors (every sector when none is listed) of a raw
+// image as Mode 1 sectors around their own user data: the tests change user
+// bytes of an image and reseal them, so that the change reads as the disc's
+// content rather than as damage the parity would mend.
+bool ResealSectors(const std::string& path, std::vector<std::uint32_t> sectors, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "r+b");
+  if (file == nullptr) {
+    error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (sectors.empty()) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    for (std::uint32_t lba = 0; !ec && std::uint64_t{lba} * 2352 + 2352 <= size; ++lba) sectors.push_back(lba);
+  }
+  std::vector<std::uint8_t> raw(2352);
+  bool ok = true;
+  for (const std::uint32_t lba : sectors) {
+    const long long offset = static_cast<long long>(lba) * 2352;
+    ok = fseeko(file, offset, SEEK_SET) == 0 && std::fread(raw.data(), 1, raw.size(), file) == raw.size();
+    if (!ok) break;
+    const std::vector<std::uint8_t> user(raw.begin() + 16, raw.begin() + 16 + 2048);
+    kestrow::SynthesizeMode1Sector(lba, user, raw);
+    ok = fseeko(file, offset, SEEK_SET) == 0 && std::fwrite(raw.data(), 1, raw.size(), file) == raw.size();
+    if (!ok) break;
+  }
+  if (std::fclose(file) != 0) ok = false;
+  if (!ok) error = "cannot reseal the sectors of " + path;
+  return ok;
+}
+
 void PrintSummary(const std::string& path, const DiscLayout& layout) {
   std::cout << path << ": " << layout.sectorCount << " sectors; " << layout.blockCount << " blocks ("
             << layout.compressedBlocks << " LZS) in " << layout.groupCount << " groups from LBA "
@@ -76,9 +108,16 @@ int main(int argc, char** argv) {
   CLI::App app{"mkdisc: pack an HFS volume image into a raw Kestrow PRO disc image (2352-byte Mode 1 sectors)"};
   std::string volumePath;
   std::string discPath;
+  std::string resealPath;
+  std::vector<std::uint32_t> resealSectors;
   DiscOptions options;
-  app.add_option("VOLUME", volumePath, "HFS volume image (allocation block 0 at byte 9728)")->required();
-  app.add_option("DISC", discPath, "raw disc image to write (.bin)")->required();
+  app.add_option("VOLUME", volumePath, "HFS volume image (allocation block 0 at byte 9728)");
+  app.add_option("DISC", discPath, "raw disc image to write (.bin)");
+  auto* reseal = app.add_option("--reseal", resealPath,
+                                "instead: rebuild the sync, header, EDC and parity of sectors of this raw image "
+                                "around their user data, in place");
+  app.add_option("--sector", resealSectors, "with --reseal: a sector (LBA) to rebuild; default every sector")
+      ->needs(reseal);
   app.add_option("--blocks-per-group", options.blocksPerGroup,
                  "at most N 8 KiB blocks per 248-sector group (default: as many as fit)")
       ->check(CLI::PositiveNumber);
@@ -94,8 +133,17 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }
 
-  std::vector<std::uint8_t> volume;
   std::string error;
+  if (!resealPath.empty()) {
+    if (ResealSectors(resealPath, resealSectors, error)) return 0;
+    std::cerr << "mkdisc: " << error << '\n';
+    return kExitFailure;
+  }
+  if (volumePath.empty() || discPath.empty()) {
+    std::cerr << "mkdisc: VOLUME and DISC are required\n" << app.help();
+    return kExitUsage;
+  }
+  std::vector<std::uint8_t> volume;
   DiscPlan plan;
   if (!ReadWholeFile(volumePath, volume, error) || !kestrow::mkdisc::PlanDisc(volume, options, plan, error) ||
       !WriteDiscFile(plan, discPath, error)) {

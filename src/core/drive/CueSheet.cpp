@@ -235,20 +235,25 @@ bool ParseCueSheet(std::string_view text, CueSheet& sheet, std::string& reason) 
   return parser.Parse(text, sheet, reason);
 }
 
-bool LooksLikeCueSheet(std::string_view text) {
-  if (text.size() > kMaxCueSheetSize) return false;
+bool LooksLikeCueSheet(std::string_view text, std::string* why) {
+  const auto refuse = [why](std::string reason) {
+    if (why) *why = std::move(reason);
+    return false;
+  };
+  if (text.size() > kMaxCueSheetSize) return refuse("larger than 64 KiB");
   LineReader lines(WithoutBom(text));
   std::string_view line;
   bool sawFile = false;
   while (lines.Next(line)) {
-    if (std::any_of(line.begin(), line.end(), IsControl)) return false;
+    const std::string where = "line " + std::to_string(lines.Number()) + ": ";
+    if (std::any_of(line.begin(), line.end(), IsControl)) return refuse(where + "control character");
     std::string_view rest = line;
     const std::string_view keyword = TakeWord(rest);
     if (keyword.empty()) continue;
-    if (!IsKeyword(keyword)) return false;
+    if (!IsKeyword(keyword)) return refuse(where + "unknown keyword " + Upper(keyword));
     sawFile = sawFile || EqualsNoCase(keyword, "FILE");
   }
-  return sawFile;
+  return sawFile || refuse("no FILE line");
 }
 
 }  // namespace kestrow

@@ -29,7 +29,8 @@ bool ParseCueSheet(std::string_view text, CueSheet& sheet, std::string& reason);
 // True when `text` reads as a cue sheet at all: text without NUL or other
 // control bytes, every non-blank line opening with a cue sheet keyword, and
 // a FILE line among them. Such a sheet may still describe a disc that
-// ParseCueSheet rejects.
-bool LooksLikeCueSheet(std::string_view text);
+// ParseCueSheet rejects. When it is not, `why` (if given) says so
+// ("line 3: unknown keyword FOO").
+bool LooksLikeCueSheet(std::string_view text, std::string* why = nullptr);
 
 }  // namespace kestrow

@@ -14,7 +14,7 @@ constexpr std::string_view kBlockStatuses = "?*/-+";
 constexpr std::string_view kCurrentStatuses = "?*/-FG+";  // also filling and generating
 constexpr std::size_t kMaxTokens = 3;
 
-struct Block {
+struct ParsedBlock {
   std::uint64_t begin = 0;
   std::uint64_t end = 0;
   char status = '?';
@@ -81,7 +81,7 @@ class MapParser {
  public:
   bool Parse(std::string_view text);
   const std::string& Reason() const { return m_reason; }
-  std::vector<Block>& Blocks() { return m_blocks; }
+  std::vector<ParsedBlock>& Blocks() { return m_blocks; }
 
  private:
   bool ParseLine(std::string_view line);
@@ -96,7 +96,7 @@ class MapParser {
 
   std::size_t m_line = 0;
   bool m_sawStatusLine = false;
-  std::vector<Block> m_blocks;
+  std::vector<ParsedBlock> m_blocks;
   std::string m_reason;
 };
 
@@ -145,16 +145,16 @@ bool MapParser::ParseBlockLine(const Tokens& tokens) {
   const auto status = ParseStatus(tokens.words[2], kBlockStatuses);
   if (!status) return Fail("status is not one of " + std::string(kBlockStatuses));
   if (*size > kMaxPosition - *pos) return Fail("block ends past the largest position");
-  if (*size != 0) m_blocks.push_back(Block{*pos, *pos + *size, *status, m_line});
+  if (*size != 0) m_blocks.push_back(ParsedBlock{*pos, *pos + *size, *status, m_line});
   return true;
 }
 
 bool MapParser::SortAndCheckOverlaps() {
   std::sort(m_blocks.begin(), m_blocks.end(),
-            [](const Block& a, const Block& b) { return a.begin < b.begin; });
+            [](const ParsedBlock& a, const ParsedBlock& b) { return a.begin < b.begin; });
   for (std::size_t i = 1; i < m_blocks.size(); ++i) {
-    const Block& a = m_blocks[i - 1];
-    const Block& b = m_blocks[i];
+    const ParsedBlock& a = m_blocks[i - 1];
+    const ParsedBlock& b = m_blocks[i];
     if (b.begin < a.end) {
       return FailAtLine(std::max(a.line, b.line),
                         "block overlaps the block on line " + std::to_string(std::min(a.line, b.line)));
@@ -166,14 +166,14 @@ bool MapParser::SortAndCheckOverlaps() {
 }  // namespace
 
 bool DdrescueMap::Parse(std::string_view text, std::string& reason) {
-  m_blockCount = 0;
+  m_blocks.clear();
   m_finished.clear();
   MapParser parser;
   if (!parser.Parse(text)) {
     reason = parser.Reason();
     return false;
   }
-  for (const Block& block : parser.Blocks()) {
+  for (const ParsedBlock& block : parser.Blocks()) {
     if (block.status != '+') continue;
     if (!m_finished.empty() && m_finished.back().end == block.begin) {
       m_finished.back().end = block.end;
@@ -181,7 +181,10 @@ bool DdrescueMap::Parse(std::string_view text, std::string& reason) {
       m_finished.push_back(Range{block.begin, block.end});
     }
   }
-  m_blockCount = parser.Blocks().size();
+  m_blocks.reserve(parser.Blocks().size());
+  for (const ParsedBlock& block : parser.Blocks()) {
+    m_blocks.push_back(DdrescueMap::Block{block.begin, block.end, block.status});
+  }
   return true;
 }
 

@@ -26,6 +26,11 @@ class DdrescueMap {
     std::uint64_t begin = 0;
     std::uint64_t end = 0;  // one past the last byte
   };
+  struct Block {
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;  // one past the last byte
+    char status = '?';      // one of ?*/-+
+  };
 
   // Replaces the map with the one in `text`. On failure returns false,
   // leaves the map empty and sets `reason` ("line 7: status 'x' is not one
@@ -37,12 +42,14 @@ class DdrescueMap {
   bool IsFinished(std::uint64_t pos, std::uint64_t size) const;
 
   // The blocks the map listed, of any status (empty ones are not kept).
-  std::size_t BlockCount() const { return m_blockCount; }
+  std::size_t BlockCount() const { return m_blocks.size(); }
+  // Those blocks, sorted by position, not overlapping (gaps are possible).
+  const std::vector<Block>& Blocks() const { return m_blocks; }
   // The finished areas, sorted, adjacent '+' blocks joined into one range.
   const std::vector<Range>& FinishedRanges() const { return m_finished; }
 
  private:
-  std::size_t m_blockCount = 0;
+  std::vector<Block> m_blocks;
   std::vector<Range> m_finished;
 };
 

@@ -41,6 +41,7 @@ DiscImageTransport::DiscImageTransport(std::string imagePath, std::string mapfil
 bool DiscImageTransport::Open() {
   Close();
   m_openFailure.clear();
+  m_note.clear();
   if (OpenImage() && (m_mapfilePath.empty() || LoadMapfile())) return true;
   Close();
   return false;
@@ -81,7 +82,23 @@ bool DiscImageTransport::OpenImage() {
   m_dataPath = m_imagePath;
   m_sectorSize = SectorSizeOf(m_kind);
   m_sectorCount = WholeSectors(m_data.Size(), m_sectorSize);
+  NoteWhatTheImageIs(head);
   return true;
+}
+
+void DiscImageTransport::NoteWhatTheImageIs(std::span<const std::uint8_t> head) {
+  std::vector<std::string> notes;
+  if (m_sectorCount == 0) {
+    notes.push_back("read as " + std::string(ImageKindName(m_kind)) + ", the image holds no whole sector (" +
+                    std::to_string(m_data.Size()) + " bytes)");
+  }
+  std::string extension = std::filesystem::path(m_imagePath).extension().string();
+  for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  std::string why = "larger than 64 KiB";
+  if (extension == ".cue" && (m_data.Size() > kMaxCueSheetSize || !LooksLikeCueSheet(AsText(head), &why))) {
+    notes.push_back("not read as a cue sheet: " + why);
+  }
+  for (const std::string& note : notes) m_note += (m_note.empty() ? "" : "; ") + note;
 }
 
 bool DiscImageTransport::OpenCueSheetData(const std::string& sheetText) {

@@ -37,6 +37,10 @@ class DiscImageTransport : public EmulatedDrive {
   std::string Path() const override { return m_imagePath; }
   std::string OpenFailureDetail() const override { return m_openFailure; }
   std::vector<std::string> SourceFiles() const override;
+  // What the last open found that explains a failure: an image without a
+  // whole sector, a file named .cue that is not read as a cue sheet and why.
+  // Kept after Close.
+  std::string FailureNote() const override { return m_note; }
 
   // For diagnosis, valid while open.
   // What the image path holds: raw sectors, user data, or a cue sheet.
@@ -60,10 +64,12 @@ class DiscImageTransport : public EmulatedDrive {
   bool OpenCueSheetData(const std::string& sheetText);
   bool LoadMapfile();
   bool Fail(std::string detail);
+  void NoteWhatTheImageIs(std::span<const std::uint8_t> head);
 
   std::string m_imagePath;
   std::string m_mapfilePath;
   std::string m_openFailure;
+  std::string m_note;
   std::string m_dataPath;
   ReadOnlyFile m_data;
   ImageKind m_kind = ImageKind::kUserData2048;

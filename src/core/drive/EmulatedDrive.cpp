@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "drive/CommandJudgement.h"
 #include "drive/ScsiCommands.h"
 #include "text/ByteReader.h"
 #include "drive/RawSector.h"
@@ -15,7 +16,20 @@ constexpr SenseData kInvalidField{0x05, 0x24, 0x00};      // invalid field in CD
 constexpr SenseData kLbaOutOfRange{0x05, 0x21, 0x00};     // logical block address out of range
 constexpr SenseData kUnrecoveredRead{0x03, 0x11, 0x05};   // L-EC uncorrectable error
 
-CommandResult Fail(SenseData sense) { return CommandResult{false, 0, sense}; }
+// A drive answers a command it cannot carry out with CHECK CONDITION and sense data.
+CommandResult Fail(SenseData sense) {
+  CommandResult result;
+  result.sense = sense;
+  result.scsiStatus = kScsiStatusCheckCondition;
+  return result;
+}
+
+CommandResult Succeed(std::uint32_t transferred) {
+  CommandResult result;
+  result.ok = true;
+  result.transferred = transferred;
+  return result;
+}
 
 }  // namespace
 
@@ -35,7 +49,7 @@ CommandResult EmulatedDrive::ReadCapacity(std::span<std::uint8_t> dataIn) const 
   std::fill(dataIn.begin(), dataIn.begin() + scsi::kCapacityResultSize, std::uint8_t{0});
   PutBe32(&dataIn[0], count - 1);
   PutBe32(&dataIn[4], static_cast<std::uint32_t>(format::kUserDataSize));
-  return CommandResult{true, static_cast<std::uint32_t>(scsi::kCapacityResultSize), {}};
+  return Succeed(static_cast<std::uint32_t>(scsi::kCapacityResultSize));
 }
 
 CommandResult EmulatedDrive::ReadCd(std::span<const std::uint8_t> cdb,
@@ -52,7 +66,7 @@ CommandResult EmulatedDrive::ReadCd(std::span<const std::uint8_t> cdb,
   if (!ReadSectors(lba, count, dataIn.first(static_cast<std::size_t>(count) * format::kRawSectorSize))) {
     return Fail(kUnrecoveredRead);
   }
-  return CommandResult{true, static_cast<std::uint32_t>(count * format::kRawSectorSize), {}};
+  return Succeed(static_cast<std::uint32_t>(count * format::kRawSectorSize));
 }
 
 bool EmulatedDrive::ReadSectors(std::uint32_t lba, std::uint32_t count, std::span<std::uint8_t> raw) {

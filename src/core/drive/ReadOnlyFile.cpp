@@ -45,7 +45,9 @@ long long ReadSome(int fd, std::uint64_t offset, std::uint8_t* out, std::size_t 
   return ::_read(fd, out, chunk);
 }
 #else
-int OpenForReading(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+// Non-blocking, so that a FIFO cannot hold the open; it is refused as not a
+// regular file. Reads of a regular file are not affected.
+int OpenForReading(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK); }
 int CloseFile(int fd) { return ::close(fd); }
 
 struct FileStatus {

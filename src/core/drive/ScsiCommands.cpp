@@ -25,10 +25,11 @@ std::array<std::uint8_t, 12> BuildReadCd12(std::uint32_t lba, std::uint32_t sect
   return cdb;
 }
 
-std::int32_t ReadCapacity(Transport& transport) {
+std::int32_t ReadCapacity(Transport& transport, CommandResult* outcome) {
   std::array<std::uint8_t, kCapacityResultSize> result{};
   const auto cdb = BuildReadCapacity10();
   const CommandResult r = transport.Execute(cdb, result, kTimeoutSeconds);
+  if (outcome) *outcome = r;
   if (!r.ok || r.transferred == 0) return -1;
   const std::uint32_t lastLba = *ByteReader(result).be32(0);
   // A last LBA of 0x7FFFFFFF or more cannot be counted in 32 signed bits.
@@ -36,11 +37,13 @@ std::int32_t ReadCapacity(Transport& transport) {
   return static_cast<std::int32_t>(lastLba) + 1;
 }
 
-std::int32_t ReadRawSector(Transport& transport, std::int32_t lba, std::span<std::uint8_t> sector) {
+std::int32_t ReadRawSector(Transport& transport, std::int32_t lba, std::span<std::uint8_t> sector,
+                           CommandResult* outcome) {
   if (lba < 0 || sector.size() < format::kRawSectorSize) return -1;
   const auto cdb = BuildReadCd12(static_cast<std::uint32_t>(lba), 1);
   const CommandResult r =
       transport.Execute(cdb, sector.first(format::kRawSectorSize), kTimeoutSeconds);
+  if (outcome) *outcome = r;
   if (!r.ok || r.transferred == 0) return -1;
   return static_cast<std::int32_t>(std::min<std::uint32_t>(r.transferred, format::kRawSectorSize));
 }

@@ -19,11 +19,13 @@ std::array<std::uint8_t, 10> BuildReadCapacity10();
 std::array<std::uint8_t, 12> BuildReadCd12(std::uint32_t lba, std::uint32_t sectorCount);
 
 // READ CAPACITY: the sector count (last LBA + 1), or -1 when the command
-// failed or transferred nothing.
-std::int32_t ReadCapacity(Transport& transport);
+// failed or transferred nothing. `outcome`, when given, receives how the
+// command ended.
+std::int32_t ReadCapacity(Transport& transport, CommandResult* outcome = nullptr);
 
 // READ CD of one whole raw sector into `sector` (at least 2352 bytes): the
 // number of bytes transferred, or -1 when the command failed or moved nothing.
-std::int32_t ReadRawSector(Transport& transport, std::int32_t lba, std::span<std::uint8_t> sector);
+std::int32_t ReadRawSector(Transport& transport, std::int32_t lba, std::span<std::uint8_t> sector,
+                           CommandResult* outcome = nullptr);
 
 }  // namespace kestrow::scsi

@@ -11,7 +11,17 @@
 #include <cstring>
 #include <utility>
 
+#include "drive/CommandJudgement.h"
+
 namespace kestrow {
+namespace {
+
+// SG_IO's host and driver bytes (the kernel's DID_TIME_OUT, DRIVER_TIMEOUT, DRIVER_SENSE).
+constexpr unsigned kHostTimedOut = 0x03;
+constexpr unsigned kDriverTimedOut = 0x06;
+constexpr unsigned kDriverSense = 0x08;
+
+}  // namespace
 
 SgioTransport::SgioTransport(std::string devicePath) : m_devicePath(std::move(devicePath)) {}
 
@@ -39,8 +49,7 @@ void SgioTransport::Close() {
 
 CommandResult SgioTransport::Execute(std::span<const std::uint8_t> cdb,
                                      std::span<std::uint8_t> dataIn, unsigned timeoutSeconds) {
-  CommandResult result;
-  if (m_fd < 0 || cdb.empty() || cdb.size() > 16) return result;
+  if (m_fd < 0 || cdb.empty() || cdb.size() > 16) return CommandResult{};
 
   std::array<std::uint8_t, 32> sense{};
   std::array<std::uint8_t, 16> command{};
@@ -57,21 +66,22 @@ CommandResult SgioTransport::Execute(std::span<const std::uint8_t> cdb,
   io.sbp = sense.data();
   io.timeout = timeoutSeconds * 1000u;
 
-  if (::ioctl(m_fd, SG_IO, &io) < 0) return result;
-
-  if (io.sb_len_wr >= 14) {
-    result.sense.key = sense[2] & 0x0F;
-    result.sense.asc = sense[12];
-    result.sense.ascq = sense[13];
+  PassThroughReport report;
+  report.requested = static_cast<std::uint32_t>(dataIn.size());
+  if (::ioctl(m_fd, SG_IO, &io) < 0) {
+    report.systemError = errno;
+    return JudgeCommand(report);
   }
-  const bool failed = (io.info & SG_INFO_OK_MASK) != SG_INFO_OK;
+  // The host adapter and the driver must have carried the command; the
+  // driver's "sense data follows" is no failure of theirs.
+  const unsigned driverByte = io.driver_status & 0x0Fu;
+  report.timedOut = io.host_status == kHostTimedOut || driverByte == kDriverTimedOut;
+  report.delivered = io.host_status == 0 && (driverByte == 0 || driverByte == kDriverSense);
+  report.scsiStatus = static_cast<std::uint8_t>(io.status & 0xFEu);
+  report.sense = std::span<const std::uint8_t>(sense.data(), std::min<std::size_t>(io.sb_len_wr, sense.size()));
   const int moved = static_cast<int>(io.dxfer_len) - io.resid;
-  // The transfer count is the drive's word; never trust it past the buffer.
-  result.transferred = moved > 0 ? std::min<std::uint32_t>(static_cast<std::uint32_t>(moved),
-                                                           static_cast<std::uint32_t>(dataIn.size()))
-                                 : 0;
-  result.ok = !failed && result.transferred > 0;
-  return result;
+  report.transferred = moved > 0 ? static_cast<std::uint32_t>(moved) : 0;
+  return JudgeCommand(report);
 }
 
 }  // namespace kestrow

@@ -23,6 +23,11 @@ struct CommandResult {
   bool ok = false;                 // the command was carried out
   std::uint32_t transferred = 0;   // bytes that came back, never more than the buffer
   SenseData sense;
+  // For counting and diagnosis:
+  bool recovered = false;          // ok, with a RECOVERED ERROR: the drive corrected the data itself
+  std::uint8_t scsiStatus = 0;     // the drive's status byte (0x02: CHECK CONDITION)
+  int systemError = 0;             // errno (GetLastError on Windows) when the request failed on the way
+  bool timedOut = false;           // the drive did not answer within the time-out
 };
 
 class Transport {
@@ -50,6 +55,10 @@ class Transport {
   // Why the last Open failed, in words for a person diagnosing a disc
   // ("No such file or directory", "cue sheet names no data file").
   virtual std::string OpenFailureDetail() const { return {}; }
+
+  // What the source itself adds to the cause of a failed command, for a
+  // person diagnosing it (an image: "the image holds no whole sector").
+  virtual std::string FailureNote() const { return {}; }
 };
 
 }  // namespace kestrow

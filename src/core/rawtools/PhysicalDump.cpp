@@ -1,6 +1,7 @@
 #include "rawtools/PhysicalDump.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "KestrowCore.h"
 #include "text/Messages.h"
@@ -63,7 +64,11 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
     ++done;
     return true;
   };
+  // The dump keeps whole sectors: a sector that checks also gets the parity
+  // its data was written with.
+  const ParityUse previous = std::exchange(m_parityUse, ParityUse::kAlsoRewrite);
   bool ok = ReadSectorRun(static_cast<std::int32_t>(start - 1), total, writeSector);
+  m_parityUse = previous;
   if (!ok && !m_dumpStatistics.cancelled && !m_dumpStatistics.writeFailed) {
     // The read of sector `done` failed; its progress text comes first.
     startSector();

@@ -31,5 +31,7 @@ inline constexpr char kIntegerBetweenFormat[] = "Please enter an integer between
 inline constexpr char kDifferentDisc[] =
     "Error: the disc is not the one the file list was read from. Nothing was written.";
 inline constexpr char kJobFailed[] = "Error: the recovery could not go on.";
+// Our own text: an output file (-o, --rescue-map) names a file the source is read from.
+inline constexpr char kOutputIsSource[] = "Error: the output would overwrite the disc's own files.";
 
 }  // namespace kestrow::msg

@@ -1,0 +1,96 @@
+#include "drive/SourceFiles.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "drive/CueSheet.h"
+#include "drive/ImageKind.h"
+#include "drive/ReadOnlyFile.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace kestrow {
+namespace {
+
+// The data file a cue sheet at `path` names, or nothing.
+std::optional<std::string> CueDataFile(const std::string& path) {
+  ReadOnlyFile file;
+  std::string error;
+  if (!file.Open(path, error)) return std::nullopt;
+  std::vector<std::uint8_t> head(static_cast<std::size_t>(std::min<std::uint64_t>(file.Size(), kImageProbeSize)));
+  if (!file.ReadAt(0, head) || RecogniseImage(head, file.Size()) != ImageKind::kCueSheet) return std::nullopt;
+  CueSheet sheet;
+  std::string reason;
+  const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+  if (!ParseCueSheet(text, sheet, reason)) return std::nullopt;
+  namespace fs = std::filesystem;
+  return (fs::path(path).parent_path() / fs::path(sheet.dataFile)).string();
+}
+
+#if defined(_WIN32)
+struct FileIdentity {
+  DWORD volume = 0;
+  DWORD indexHigh = 0;
+  DWORD indexLow = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  // No access asked for: only the file's identity is read. Links are followed.
+  const HANDLE handle = CreateFileW(std::filesystem::path(path).c_str(), 0,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const BOOL ok = GetFileInformationByHandle(handle, &info);
+  CloseHandle(handle);
+  if (!ok) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+}
+#else
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;  // stat follows links
+  return FileIdentity{st.st_dev, st.st_ino};
+}
+#endif
+
+}  // namespace
+
+std::vector<std::string> SourceFiles(const std::string& source, const std::string& mapfile) {
+  std::vector<std::string> files;
+  if (!source.empty()) files.push_back(source);
+  if (const auto data = CueDataFile(source)) files.push_back(*data);
+  if (!mapfile.empty()) files.push_back(mapfile);
+  return files;
+}
+
+bool IsSameFile(const std::string& first, const std::string& second) {
+  const auto a = IdentityOf(first);
+  const auto b = IdentityOf(second);
+  return a && b && *a == *b;
+}
+
+std::string SourceFileNamedBy(const std::string& output, const std::vector<std::string>& sourceFiles) {
+  const auto target = IdentityOf(output);
+  if (!target) return {};
+  for (const std::string& file : sourceFiles) {
+    if (IdentityOf(file) == target) return file;
+  }
+  return {};
+}
+
+}  // namespace kestrow

@@ -1,0 +1,47 @@
+// The rescue dump: a whole-disc raw image (sector L at byte L x 2352, holes
+// where nothing was read) and its ddrescue mapfile, read in ddrescue's
+// passes and resumable from the map.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kestrow {
+
+// Where a rescue writes. The image takes sectors in any order; the map is
+// replaced only after the image's data is safe on the disk, so a map never
+// marks finished a sector that is not in the image.
+class RescueTarget {
+ public:
+  virtual ~RescueTarget() = default;
+  // Writes one whole raw sector at byte lba x 2352 of the image.
+  virtual bool WriteSector(std::uint32_t lba, std::span<const std::uint8_t> raw) = 0;
+  // Makes the image at least `bytes` long, the new part a hole.
+  virtual bool ReachSize(std::uint64_t bytes) = 0;
+  // Flushes the image to the disk, then replaces the mapfile with `text`.
+  virtual bool SaveMap(const std::string& text) = 0;
+  // Why the last of the operations above failed.
+  virtual std::string Failure() const = 0;
+};
+
+struct RescueSettings {
+  int retries = 0;  // passes over the sectors still bad after the others
+  std::chrono::milliseconds saveInterval{5000};  // the map is replaced at least this often
+};
+
+// The figures of the last rescue, for its report.
+struct RescueStatistics {
+  std::uint32_t rangeSectors = 0;  // sectors of the chosen range
+  std::uint32_t finished = 0;      // of them finished at the end
+  std::uint32_t bad = 0;           // of them bad at the end ('-')
+  std::uint32_t untried = 0;       // of them not yet read to the end (an interrupted run)
+  std::uint32_t readThisRun = 0;   // sectors this run read and wrote
+  std::uint64_t bytesWritten = 0;
+  bool cancelled = false;          // the face asked to stop (Ctrl-C)
+  bool writeFailed = false;        // a write to the image, or the map's replacement, failed
+  std::string failure;             // what failed with the files
+};
+
+}  // namespace kestrow

@@ -1,0 +1,278 @@
+// The rescue dump: ddrescue's passes over a disc with bad sectors, the map
+// they leave, retries, and runs cut short (Ctrl-C, a failed write) in each
+// pass that resume to the same image.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "FaultInjectingTransport.h"
+#include "KestrowCore.h"
+#include "MemoryTransport.h"
+#include "drive/DdrescueMap.h"
+#include "drive/Mode1Sector.h"
+#include "drive/ScsiCommands.h"
+#include "rawtools/RescueMap.h"
+#include "text/ByteReader.h"
+
+namespace kestrow {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+constexpr std::uint32_t kSectors = 400;
+constexpr std::size_t kRaw = 2352;
+
+Bytes UserData() {
+  Bytes user(std::size_t{kSectors} * 2048);
+  for (std::size_t i = 0; i < user.size(); ++i) user[i] = static_cast<std::uint8_t>(i / 2048 * 13 + i % 251);
+  return user;
+}
+
+// The disc as a raw image, every sector whole.
+Bytes WholeImage() {
+  const Bytes user = UserData();
+  Bytes image(std::size_t{kSectors} * kRaw);
+  for (std::uint32_t lba = 0; lba < kSectors; ++lba) {
+    SynthesizeMode1Sector(lba, std::span<const std::uint8_t>(user).subspan(std::size_t{lba} * 2048, 2048),
+                          std::span<std::uint8_t>(image).subspan(std::size_t{lba} * kRaw, kRaw));
+  }
+  return image;
+}
+
+// A sector that fails the first `failures` READ CDs that touch it.
+class FlakySector : public Transport {
+ public:
+  FlakySector(std::unique_ptr<Transport> inner, std::uint32_t lba, int failures)
+      : m_inner(std::move(inner)), m_lba(lba), m_failures(failures) {}
+  bool Open() override { return m_inner->Open(); }
+  void Close() override { m_inner->Close(); }
+  bool IsOpen() const override { return m_inner->IsOpen(); }
+  std::string Path() const override { return m_inner->Path(); }
+  CommandResult Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn, unsigned t) override {
+    const ByteReader cd(cdb);
+    const bool touches = cdb[0] == scsi::kOpReadCd12 && *cd.be32(2) <= m_lba && m_lba < *cd.be32(2) + *cd.be24(6);
+    if (touches && m_failures-- > 0) return CommandResult{};
+    return m_inner->Execute(cdb, dataIn, t);
+  }
+
+ private:
+  std::unique_ptr<Transport> m_inner;
+  std::uint32_t m_lba;
+  int m_failures;
+};
+
+// The image and map in memory; a write can be made to fail.
+class MemoryTarget : public RescueTarget {
+ public:
+  bool WriteSector(std::uint32_t lba, std::span<const std::uint8_t> raw) override {
+    if (writes++ == failWriteAt) return false;
+    if (image.size() < (std::size_t{lba} + 1) * kRaw) image.resize((std::size_t{lba} + 1) * kRaw, 0);
+    std::copy(raw.begin(), raw.end(), image.begin() + static_cast<std::ptrdiff_t>(std::size_t{lba} * kRaw));
+    return true;
+  }
+  bool ReachSize(std::uint64_t bytes) override {
+    if (image.size() < bytes) image.resize(static_cast<std::size_t>(bytes), 0);
+    return true;
+  }
+  bool SaveMap(const std::string& text) override {
+    map = text;
+    return true;
+  }
+  std::string Failure() const override { return "injected write failure"; }
+
+  Bytes image;
+  std::string map;
+  int writes = 0;
+  int failWriteAt = -1;
+};
+
+class Face : public DumpCallbacks {
+ public:
+  Face(std::uint32_t start, std::uint32_t end, int cancelAt) : m_start(start), m_end(end), m_cancelAt(cancelAt) {}
+  bool ChooseSectorRange(std::uint32_t, std::uint32_t& start, std::uint32_t& end) override {
+    start = m_start;
+    end = m_end;
+    return true;
+  }
+  void ShowProgress(int, int) override { ++m_steps; }
+  bool CancelRequested() override { return m_steps == m_cancelAt; }
+
+ private:
+  std::uint32_t m_start;
+  std::uint32_t m_end;
+  int m_cancelAt;
+  int m_steps = 0;
+};
+
+struct Outcome {
+  bool complete = false;
+  RescueStatistics stats;
+  ReadStatistics reads;
+};
+
+Outcome Rescue(std::unique_ptr<Transport> drive, RescueMap& map, MemoryTarget& target, std::uint32_t start,
+           std::uint32_t end, int retries = 0, int cancelAt = -1) {
+  CKestrowCore core(std::move(drive));
+  Face face(start, end, cancelAt);
+  RescueSettings settings;
+  settings.retries = retries;
+  settings.saveInterval = std::chrono::milliseconds(0);  // after every step
+  Outcome run;
+  run.complete = core.RescueSectors(map, target, face, settings);
+  run.stats = core.GetRescueStatistics();
+  run.reads = core.GetReadStatistics();
+  return run;
+}
+
+std::unique_ptr<Transport> Disc(const std::set<std::uint32_t>& bad) {
+  auto faults = std::make_unique<FaultInjectingTransport>(std::make_unique<MemoryTransport>(UserData()));
+  for (const std::uint32_t lba : bad) faults->FailReadAt(lba);
+  return faults;
+}
+
+// What the saved map says, per sector.
+std::map<std::uint32_t, char> SavedStatuses(const std::string& text) {
+  DdrescueMap parsed;
+  std::string reason;
+  EXPECT_TRUE(parsed.Parse(text, reason)) << reason;
+  std::map<std::uint32_t, char> statuses;
+  for (const DdrescueMap::Block& block : parsed.Blocks()) {
+    EXPECT_EQ(block.begin % kRaw, 0u);
+    EXPECT_EQ(block.end % kRaw, 0u);
+    for (std::uint64_t lba = block.begin / kRaw; lba < block.end / kRaw; ++lba) {
+      statuses[static_cast<std::uint32_t>(lba)] = block.status;
+    }
+  }
+  return statuses;
+}
+
+bool SectorEquals(const Bytes& a, const Bytes& b, std::uint32_t lba) {
+  const std::size_t at = std::size_t{lba} * kRaw;
+  return a.size() >= at + kRaw && b.size() >= at + kRaw &&
+         std::equal(a.begin() + static_cast<std::ptrdiff_t>(at), a.begin() + static_cast<std::ptrdiff_t>(at + kRaw),
+                    b.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+std::set<std::uint32_t> Sectors(std::uint32_t first, std::uint32_t count) {
+  std::set<std::uint32_t> sectors;
+  for (std::uint32_t i = 0; i < count; ++i) sectors.insert(first + i);
+  return sectors;
+}
+
+struct PassCase {
+  const char* name;
+  std::set<std::uint32_t> bad;
+  std::uint32_t start;  // 1-based, as the user gives them
+  std::uint32_t end;
+};
+
+class RescuePasses : public ::testing::TestWithParam<PassCase> {};
+
+TEST_P(RescuePasses, BadAreasAreTheBadSectorsAndFinishedOnesTheSources) {
+  const PassCase& c = GetParam();
+  const Bytes whole = WholeImage();
+  RescueMap map;
+  MemoryTarget target;
+  const Outcome first = Rescue(Disc(c.bad), map, target, c.start, c.end);
+
+  std::set<std::uint32_t> badInRange;
+  for (const std::uint32_t lba : c.bad) {
+    if (lba + 1 >= c.start && lba + 1 <= c.end) badInRange.insert(lba);
+  }
+  EXPECT_EQ(first.complete, badInRange.empty());
+  EXPECT_EQ(first.stats.bad, badInRange.size());
+  EXPECT_EQ(first.stats.untried, 0u);
+  EXPECT_EQ(target.image.size(), whole.size()) << "the image ends where the disc does";
+  const auto statuses = SavedStatuses(target.map);
+  for (std::uint32_t lba = 0; lba < kSectors; ++lba) {
+    const bool inRange = lba + 1 >= c.start && lba + 1 <= c.end;
+    const char want = !inRange ? '?' : badInRange.count(lba) ? '-' : '+';
+    ASSERT_EQ(statuses.at(lba), want) << "sector " << lba;
+    if (want == '+') {
+      ASSERT_TRUE(SectorEquals(target.image, whole, lba)) << "sector " << lba;
+    }
+  }
+
+  // (A second source that completes the image: tests/e2e/test_rescue.sh.)
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Damage, RescuePasses,
+    ::testing::Values(PassCase{"NoDamage", {}, 1, kSectors},
+                      PassCase{"OneBadSector", {100}, 1, kSectors},
+                      PassCase{"BadFirstAndLast", {0, kSectors - 1}, 1, kSectors},
+                      PassCase{"ScratchOfFortySectors", Sectors(120, 40), 1, kSectors},
+                      PassCase{"ScatteredAndARun", {5, 6, 7, 60, 61, 200, 201, 202, 203, 204, 205, 206, 399}, 1, kSectors},
+                      PassCase{"PartOfTheDisc", {30, 150, 151}, 40, 160}),
+    [](const auto& p) { return p.param.name; });
+
+TEST(RescuePasses, RetriesReadASectorThatFailsTwice) {
+  for (const int retries : {1, 2}) {
+    RescueMap map;
+    MemoryTarget target;
+    // The copying pass and the trimming pass fail once each; the first
+    // retry fails, the second reads.
+    const Outcome run = Rescue(std::make_unique<FlakySector>(Disc({}), 50, 3), map, target, 1, kSectors, retries);
+    EXPECT_EQ(run.complete, retries == 2) << retries;
+    EXPECT_EQ(SavedStatuses(target.map).at(50), retries == 2 ? '+' : '-') << retries;
+  }
+}
+
+// With sectors 70-72 and 250 bad, steps 1-13 copy, 14-66 trim and 67-121
+// scrape; sectors 0-291 are written while copying, 342-395 while scraping.
+struct InterruptCase {
+  const char* name;
+  int cancelAt;     // progress step at which Ctrl-C comes; -1 never
+  int failWriteAt;  // write that fails; -1 none
+};
+
+class RescueInterrupted : public ::testing::TestWithParam<InterruptCase> {};
+
+TEST_P(RescueInterrupted, ResumesToTheImageOfAnUninterruptedRun) {
+  const std::set<std::uint32_t> bad = {70, 71, 72, 250};
+  RescueMap straightMap;
+  MemoryTarget straight;
+  Rescue(Disc(bad), straightMap, straight, 1, kSectors);
+
+  RescueMap map;
+  MemoryTarget target;
+  target.failWriteAt = GetParam().failWriteAt;
+  const Outcome cut = Rescue(Disc(bad), map, target, 1, kSectors, 0, GetParam().cancelAt);
+  EXPECT_FALSE(cut.complete);
+  EXPECT_TRUE(cut.stats.cancelled || cut.stats.writeFailed);
+  // What the saved map marks finished is in the image.
+  const auto saved = SavedStatuses(target.map);
+  const Bytes whole = WholeImage();
+  for (const auto& [lba, status] : saved) {
+    if (status == '+') {
+      ASSERT_TRUE(SectorEquals(target.image, whole, lba)) << "sector " << lba;
+    }
+  }
+
+  // Resume from the saved map, as a new program run would.
+  DdrescueMap parsed;
+  std::string reason;
+  ASSERT_TRUE(parsed.Parse(target.map, reason));
+  RescueMap resumed(parsed);
+  target.failWriteAt = -1;
+  const Outcome rest = Rescue(Disc(bad), resumed, target, 1, kSectors);
+  EXPECT_FALSE(rest.complete);
+  EXPECT_EQ(rest.stats.bad, bad.size());
+  EXPECT_EQ(target.image, straight.image);
+  EXPECT_EQ(SavedStatuses(target.map), SavedStatuses(straight.map));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, RescueInterrupted,
+                         ::testing::Values(InterruptCase{"CtrlCWhileCopying", 5, -1},
+                                           InterruptCase{"CtrlCWhileTrimming", 30, -1},
+                                           InterruptCase{"CtrlCWhileScraping", 80, -1},
+                                           InterruptCase{"WriteFailsWhileCopying", -1, 100},
+                                           InterruptCase{"WriteFailsWhileScraping", -1, 360}),
+                         [](const auto& p) { return p.param.name; });
+
+}  // namespace
+}  // namespace kestrow
