@@ -1,11 +1,10 @@
 // kestrow dump: raw 2352-byte sectors of a chosen range into an image file.
-#include <unistd.h>
-
 #include <charconv>
 #include <chrono>
 #include <ostream>
 
 #include "Commands.h"
+#include "Console.h"
 #include "KestrowCore.h"
 #include "rawtools/PhysicalDump.h"
 #include "text/Messages.h"
@@ -59,7 +58,7 @@ class TerminalDump : public DumpCallbacks {
 
   const DumpOptions& m_options;
   std::ostream& m_err;
-  bool m_terminal = ::isatty(STDERR_FILENO) != 0;
+  bool m_terminal = StderrIsTerminal();
   bool m_refused = false;
 };
 

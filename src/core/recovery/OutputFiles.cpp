@@ -5,14 +5,16 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(_WIN32)
-#include <direct.h>
-#include <windows.h>
-#else
+#if !defined(_WIN32)
 #include <sys/stat.h>
 #endif
 
+#include "platform/FileSystem.h"
 #include "text/ByteReader.h"
+#if defined(_WIN32)
+#include "recovery/WindowsNames.h"
+#include "text/CodePage.h"
+#endif
 
 namespace kestrow {
 namespace {
@@ -21,18 +23,22 @@ void MakeDirectory(const std::string& path) {
   // The folder often exists already; a failure shows when the files in it
   // cannot be created.
 #if defined(_WIN32)
-  CreateDirectoryA(path.c_str(), nullptr);
+  CreateFolder(path);
 #else
   ::mkdir(path.c_str(), 0777);
 #endif
 }
 
-void MarkHidden(const std::string& path) {
+// The name a disc name gets in the destination folder. On Windows the
+// disc's bytes become the characters they are (not through the ANSI code
+// page) and then a name Windows creates as it is.
+std::string OutputName(const std::string& discName) {
 #if defined(_WIN32)
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES) SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_HIDDEN);
+  return WindowsSafeName(Windows1252ToUtf8(discName));
 #else
-  (void)path;  // the "._" prefix already hides the file here
+  std::string name = discName;
+  SanitizeName(name);
+  return name;
 #endif
 }
 
@@ -48,14 +54,14 @@ bool WriteWholeFile(const std::string& path, const std::uint8_t* bytes, std::siz
     return false;
   };
   errno = 0;
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = OpenFile(path, "wb");
   if (!file) return fail(errno);
   const bool written = size == 0 || std::fwrite(bytes, 1, size, file) == size;
   const int writeError = errno;
   const bool closed = std::fclose(file) == 0;
   const int closeError = errno;
   if (written && closed) return true;
-  std::remove(path.c_str());
+  RemoveFile(path);
   return fail(!written ? writeError : closeError);
 }
 
@@ -82,9 +88,7 @@ void CreateFolderPath(std::string& base, const std::string& folderPath) {
   std::size_t begin = 0;
   for (std::size_t colon = folderPath.find(':'); colon != std::string::npos;
        colon = folderPath.find(':', begin)) {
-    std::string folder = folderPath.substr(begin, colon - begin);
-    SanitizeName(folder);
-    base += folder;
+    base += OutputName(folderPath.substr(begin, colon - begin));
     base += PathSeparator();
     MakeDirectory(base);
     begin = colon + 1;
@@ -113,9 +117,8 @@ OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8
   std::string companionPath = destFolder;
   CreateFolderPath(dataPath, entry.path);
   CreateFolderPath(companionPath, entry.path);
-  std::string fileName = entry.name;
-  SanitizeName(fileName);
-    // A catalogue file is known by its parent folder and file number.
+  std::string fileName = OutputName(entry.name);
+  // A catalogue file is known by its parent folder and file number.
   const std::uint64_t owner = std::uint64_t{entry.parentId} << 32 | entry.fileId;
   if (names != nullptr) fileName = names->Claim(dataPath, fileName, owner);
   dataPath += fileName;
@@ -126,8 +129,12 @@ OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8
   result.dataWritten = WriteWholeFile(dataPath, data.data(), data.size(), &result.error);
 
   const auto header = MakeAppleDoubleHeader(entry);
+  // Windows refuses to replace a hidden file: a companion left by an
+  // earlier recovery is shown again first. (The "._" prefix hides the file
+  // elsewhere.)
+  SetHidden(companionPath, false);
   result.companionWritten = WriteWholeFile(companionPath, header.data(), header.size());
-  if (result.companionWritten) MarkHidden(companionPath);
+  if (result.companionWritten) SetHidden(companionPath, true);
   return result;
 }
 

@@ -1,5 +1,7 @@
 #include "recovery/OutputNames.h"
 
+#include "platform/FileSystem.h"
+
 namespace kestrow {
 
 std::string NumberedName(const std::string& name, unsigned n) {
@@ -12,7 +14,8 @@ std::string NumberedName(const std::string& name, unsigned n) {
 std::string OutputNames::Claim(const std::string& folder, const std::string& name, std::uint64_t owner) {
   for (unsigned n = 1;; ++n) {
     std::string candidate = n == 1 ? name : NumberedName(name, n);
-    const auto [claim, fresh] = m_claimed.try_emplace(folder + candidate, owner);
+    // "A" and "a" are one file where the file system ignores case.
+    const auto [claim, fresh] = m_claimed.try_emplace(FileNameKey(folder + candidate), owner);
     if (fresh || claim->second == owner) return candidate;
   }
 }
