@@ -4,6 +4,7 @@
 #include <cstring>
 #include <utility>
 
+#include "drive/DriveLetter.h"
 #include "drive/SptdRequest.h"
 #include "platform/FileSystem.h"
 #include "platform/Utf16.h"
@@ -89,6 +90,15 @@ std::vector<std::string> SptdTransport::ListCdRomDrives() {
 
 bool SptdTransport::Open() {
   Close();
+  // Commands go to optical drives only, never to a hard disk named by its letter.
+  if (const auto letter = DriveLetterOfSource(m_devicePath)) {
+    const wchar_t root[] = {static_cast<wchar_t>(*letter), L':', L'\\', L'\0'};
+    const UINT type = GetDriveTypeW(root);
+    if (type != DRIVE_CDROM) {
+      m_openFailure = type == DRIVE_NO_ROOT_DIR ? "there is no such drive" : "not a CD-ROM drive";
+      return false;
+    }
+  }
   const std::u16string path = Utf8ToUtf16(m_devicePath);
   // Pass-through needs read and write access to the device.
   m_hDevice = CreateFileW(std::wstring(path.begin(), path.end()).c_str(), GENERIC_READ | GENERIC_WRITE,
