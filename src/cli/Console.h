@@ -15,9 +15,10 @@ class ConsoleSession {
   ConsoleSession& operator=(const ConsoleSession&) = delete;
 
  private:
-  unsigned m_outputCodePage = 0;
-  unsigned long m_errorMode = 0;
-  bool m_errorModeChanged = false;
+  // What the console had before (Windows only).
+  [[maybe_unused]] unsigned m_outputCodePage = 0;
+  [[maybe_unused]] unsigned long m_errorMode = 0;
+  [[maybe_unused]] bool m_errorModeChanged = false;
 };
 
 // Whether standard error is a terminal that can show a progress line
