@@ -38,6 +38,9 @@ struct OutputResult {
 
 // Writes the data file, then the companion file (also when the data file
 // failed). A data file that cannot be written in full is removed again.
+// On Windows, folder and file names are the characters of the disc's
+// Windows-1252 bytes made safe by WindowsSafeName instead of SanitizeName,
+// and the companion is hidden.
 // `destFolder` ends with a path separator. With `names`, a name another file
 // of the same job has already used gets a number (see OutputNames).
 OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8_t> data,
