@@ -8,27 +8,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 demo="$root/build/demo"
 rm -rf "$demo"
-mkdir -p "$demo/home"
-export HOME="$demo/home"   # hfsutils keeps its current volume here
-sample="$root/sample"
-volume="$demo/demo.hfs"
-
-"$root/scripts/make-hfs-volume.sh" "$volume" "Family Archive"
-hmount "$volume" >/dev/null
-put() {  # put LOCAL-FILE MAC-PATH TYPE CREATOR
-  hcopy -r "$1" "$2"
-  hattrib -t "$3" -c "$4" "$2"
-}
-hmkdir ":Letters" ":Recipes" ":Recipes:Baking" ":Accounts"
-put "$sample/Read Me.txt" ":Read Me" TEXT ttxt
-put "$sample/Letters/To Grandma.txt" ":Letters:To Grandma" TEXT ttxt
-put "$sample/Letters/From Uncle Peter.txt" ":Letters:From Uncle Peter" TEXT ttxt
-put "$sample/Recipes/Baking/Apple Pie.txt" ":Recipes:Baking:Apple Pie" TEXT ttxt
-put "$sample/Recipes/Baking/Shortbread.txt" ":Recipes:Baking:Shortbread" TEXT ttxt
-put "$sample/Accounts/Budget 1995-96.csv" ":Accounts:Budget 1995/96" TEXT XCEL
-humount >/dev/null
-
-"$root/build/tools/mkdisc/mkdisc" "$volume" "$demo/demo.bin"
+mkdir -p "$demo"
+"$root/scripts/make-demo-disc.sh" "$root/build/tools/mkdisc/mkdisc" "$demo/demo.bin"
 kestrow="$root/build/src/cli/kestrow"
 
 echo

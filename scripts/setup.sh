@@ -3,6 +3,9 @@
 # dependencies this machine does not have yet. Installs nothing that is present.
 #   scripts/setup.sh            everything needed to build and test
 #   KESTROW_GUI=OFF scripts/setup.sh   without Qt and Xvfb
+#   KESTROW_FUZZ=ON scripts/setup.sh   also clang, for fuzzing and sanitizers
+#   KESTROW_WINDOWS=ON scripts/setup.sh  also mingw-w64 and Wine, for the
+#                                        Windows build and its tests
 set -euo pipefail
 
 packages=(
@@ -20,6 +23,12 @@ if [ "${KESTROW_GUI:-ON}" != "OFF" ]; then
 fi
 if [ "${KESTROW_FUZZ:-OFF}" = "ON" ]; then
   packages+=(clang libclang-rt-14-dev) # libFuzzer and the sanitizers' runtimes
+fi
+if [ "${KESTROW_WINDOWS:-OFF}" = "ON" ]; then
+  packages+=(mingw-w64 g++-mingw-w64-x86-64-posix  # the Windows cross-build
+             googletest                            # GoogleTest's sources, built for Windows
+             wine wine64                           # running the Windows build's tests
+             zip)                                  # the Windows package
 fi
 
 missing=()

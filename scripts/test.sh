@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite:
-#   1. the normal build: unit, end-to-end and desktop application tests;
-#   2. every unit and end-to-end test again under AddressSanitizer and
+#   1. the Windows build (mingw-w64): kestrow.exe, mkdisc.exe and the unit
+#      tests, the unit tests run under Wine;
+#   2. the normal build: unit, end-to-end and desktop application tests, and
+#      kestrow.exe under Wine against the Linux build (tests/e2e/test_windows.sh);
+#   3. every unit and end-to-end test again under AddressSanitizer and
 #      UndefinedBehaviorSanitizer;
-#   3. the recovery job's tests under ThreadSanitizer;
-#   4. every fuzzer for FUZZ_SECONDS (default 60) from its saved corpus, then
+#   4. the recovery job's tests under ThreadSanitizer;
+#   5. every fuzzer for FUZZ_SECONDS (default 60) from its saved corpus, then
 #      the saved corpora and crash inputs as regression tests.
-#   scripts/test.sh --quick   only step 1
+#   scripts/test.sh --quick   only step 2 (test_windows is skipped when there
+#                             is no Windows build)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 quick=0
@@ -17,7 +21,14 @@ stage() { printf '\n=== %s ===\n' "$*"; }
 if [ "$quick" = 1 ]; then
   "$root/scripts/setup.sh"
 else
-  KESTROW_FUZZ=ON "$root/scripts/setup.sh"
+  KESTROW_FUZZ=ON KESTROW_WINDOWS=ON "$root/scripts/setup.sh"
+fi
+
+if [ "$quick" = 0 ]; then
+  stage "Windows: cross-build, unit tests under Wine"
+  "$root/scripts/build-windows.sh"
+  "$root/scripts/test-windows.sh"
+  export KESTROW_WINDOWS_REQUIRED=1
 fi
 
 stage "build and test"

@@ -9,6 +9,7 @@
 
 #include "Commands.h"
 #include "Interrupt.h"
+#include "Console.h"
 #include "KestrowCore.h"
 #include "drive/SourceFiles.h"
 #include "rawtools/PhysicalDump.h"
@@ -55,7 +56,7 @@ class TerminalDump : public DumpCallbacks {
     if (m_terminal) m_err << "\r\x1b[K" << std::flush;
   }
   // Ctrl-C, when an InterruptGuard is in place.
-  bool CancelRequested() override { return InterruptGuard::Interrupted(); }
+  bool CancelRequested() override { return InterruptRequested(); }
   bool RangeRefused() const { return m_refused; }
 
  private:
@@ -67,7 +68,7 @@ class TerminalDump : public DumpCallbacks {
 
   const DumpOptions& m_options;
   std::ostream& m_err;
-  bool m_terminal = ::isatty(STDERR_FILENO) != 0;
+  bool m_terminal = StderrIsTerminal();
   bool m_refused = false;
   int m_shown = -1;
 };

@@ -1,31 +1,22 @@
-// Ctrl-C as a request: while an InterruptGuard lives, SIGINT sets a flag
-// that a long operation polls, instead of ending the program.
+// Ctrl-C during a long job: the job is asked to stop after the file in
+// hand instead of the program being killed in the middle of a write.
 #pragma once
-
-#include <csignal>
 
 namespace kestrow::cli {
 
+// While one lives, Ctrl-C (and on Windows Ctrl-Break) only sets the flag
+// that InterruptRequested() reads.
 class InterruptGuard {
  public:
-  InterruptGuard() {
-    Flag() = 0;
-    m_previous = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptGuard() { std::signal(SIGINT, m_previous); }
+  InterruptGuard();
+  ~InterruptGuard();
   InterruptGuard(const InterruptGuard&) = delete;
   InterruptGuard& operator=(const InterruptGuard&) = delete;
 
-  static bool Interrupted() { return Flag() != 0; }
-
  private:
-  static volatile std::sig_atomic_t& Flag() {
-    static volatile std::sig_atomic_t flag = 0;
-    return flag;
-  }
-  static void OnInterrupt(int) { Flag() = 1; }
-
-  void (*m_previous)(int);
+  void (*m_previous)(int) = nullptr;
 };
+
+bool InterruptRequested();
 
 }  // namespace kestrow::cli

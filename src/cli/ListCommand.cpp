@@ -1,11 +1,12 @@
 // kestrow list: the file table of a Kestrow PRO disc.
-#include <fstream>
+#include <cstdio>
 #include <ostream>
 
 #include "Commands.h"
 #include "FileTableJson.h"
 #include "KestrowCore.h"
 #include "filelist/FileListExport.h"
+#include "platform/FileSystem.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
@@ -14,11 +15,10 @@ namespace kestrow::cli {
 namespace {
 
 bool WriteText(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::FILE* file = OpenFile(path, "wb");
   if (!file) return false;
-  file.write(text.data(), static_cast<std::streamsize>(text.size()));
-  file.close();
-  return !file.fail();
+  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  return std::fclose(file) == 0 && written;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 #include "ProgressLine.h"
 
-#include <unistd.h>
-#if defined(__unix__) || defined(__APPLE__)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/ioctl.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -40,7 +42,12 @@ std::string Amount(double value, bool bytes) {
 }
 
 std::size_t TerminalWidth() {
-#if defined(TIOCGWINSZ)
+#if defined(_WIN32)
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info) && info.dwSize.X > 0) {
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+  }
+#elif defined(TIOCGWINSZ)
   winsize size{};
   if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
 #endif
@@ -96,6 +103,5 @@ void ProgressLine::Clear() {
   m_shown = false;
 }
 
-bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) != 0; }
 
 }  // namespace kestrow::cli

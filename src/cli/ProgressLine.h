@@ -42,7 +42,4 @@ class ProgressLine {
   bool m_totalShown = false;
 };
 
-// True when standard error is a terminal.
-bool StandardErrorIsTerminal();
-
 }  // namespace kestrow::cli

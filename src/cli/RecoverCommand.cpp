@@ -1,47 +1,25 @@
 // kestrow recover: copies files out of a Kestrow PRO disc through the same
 // recovery job and worker as the desktop application.
-#include <fnmatch.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <thread>
 
 #include "Commands.h"
+#include "Console.h"
+#include "Interrupt.h"
 #include "KestrowCore.h"
 #include "ProgressLine.h"
+#include "platform/FileSystem.h"
 #include "recovery/DamageReport.h"
 #include "recovery/OutputFiles.h"
 #include "text/CodePage.h"
+#include "text/Glob.h"
 #include "text/Messages.h"
 
 namespace kestrow::cli {
 namespace {
-
-volatile std::sig_atomic_t g_interrupted = 0;
-
-void OnInterrupt(int) { g_interrupted = 1; }
-
-// Ctrl-C asks the worker to stop between two files instead of killing us.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    g_interrupted = 0;
-    m_previous = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptGuard() { std::signal(SIGINT, m_previous); }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  void (*m_previous)(int);
-};
 
 std::string Shown(const FileEntry& entry, CodePage codePage) { return Commands::ShownPath(entry, codePage); }
 
@@ -57,7 +35,7 @@ std::string Printable(std::string text) {
 std::string Printable(const FileEntry& entry, CodePage codePage) { return Printable(Shown(entry, codePage)); }
 
 bool WriteText(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  std::ofstream file(PathFromUtf8(path), std::ios::binary | std::ios::trunc);
   if (!file) return false;
   file.write(text.data(), static_cast<std::streamsize>(text.size()));
   file.close();
@@ -66,7 +44,7 @@ bool WriteText(const std::string& path, const std::string& text) {
 
 bool Matches(const std::vector<std::string>& patterns, const std::string& displayPath) {
   for (const std::string& pattern : patterns) {
-    if (::fnmatch(pattern.c_str(), displayPath.c_str(), 0) == 0) return true;
+    if (GlobMatches(pattern, displayPath)) return true;
   }
   return false;
 }
@@ -98,17 +76,17 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   }
 
   std::error_code ec;
-  std::filesystem::create_directories(options.destination, ec);
+  std::filesystem::create_directories(PathFromUtf8(options.destination), ec);
   std::string problem = ec ? ec.message() : std::string();
-  const std::filesystem::path folder = std::filesystem::absolute(options.destination, ec);
+  const std::filesystem::path folder = std::filesystem::absolute(PathFromUtf8(options.destination), ec);
   if (problem.empty() && (ec || !std::filesystem::is_directory(folder))) problem = "not a folder";
+  std::string destination = Utf8FromPath(folder);
   // A folder that cannot take files is refused before the disc is read.
-  if (problem.empty() && ::access(folder.c_str(), W_OK | X_OK) != 0) problem = std::strerror(errno);
+  if (problem.empty()) CanCreateFilesIn(destination, problem);
   if (!problem.empty()) {
     Fail("Error: the destination folder cannot be used.", options.destination + ": " + problem);
     return kExitFailed;
   }
-  std::string destination = folder.string();
   if (destination.empty() || destination.back() != PathSeparator()) destination += PathSeparator();
 
   RecoveryOptions job;
@@ -119,13 +97,13 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   job.macRoman = options.macRoman;
   CKestrowCore core(selected->source, source.mapfile);
   const auto started = std::chrono::steady_clock::now();
-  ProgressLine progress(m_err, StandardErrorIsTerminal());
+  ProgressLine progress(m_err, StderrIsTerminal());
   {
     InterruptGuard guard;
     bool stopAsked = false;
     core.StartRecovery(chosen, destination, job);
     for (;;) {
-      if (g_interrupted && !stopAsked) {
+      if (InterruptRequested() && !stopAsked) {
         stopAsked = true;
         progress.Clear();
         m_err << "kestrow: stopping after the file in hand...\n";

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "Commands.h"
+#include "Console.h"
 #include "KestrowCore.h"
 #include "ProgressLine.h"
 #include "recovery/DamageReport.h"
@@ -17,7 +18,7 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
   if (!selected) return kExitFailed;
   CKestrowCore core(selected->source, source.mapfile);
   DamageScan scan;
-  ProgressLine progress(m_err, StandardErrorIsTerminal());
+  ProgressLine progress(m_err, StderrIsTerminal());
   const auto started = std::chrono::steady_clock::now();
   const bool scanned = core.ScanDamage(scan, ReadPolicy{options.retries, true}, [&](const ScanProgress& p) {
     progress.Update(ProgressFigures{p.sectorsDone, p.sectorsTotal, false, p.unreadable, {}});

@@ -1,9 +1,13 @@
 // kestrow: examine and rescue Kestrow PRO discs from a terminal.
+#include <filesystem>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
 
 #include "Commands.h"
+#include "Console.h"
+#include "platform/CommandLine.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -15,18 +19,37 @@ using kestrow::cli::RecoverOptions;
 using kestrow::cli::ScanOptions;
 using kestrow::cli::SourceOptions;
 
+#if defined(_WIN32)
+constexpr const char* kDriveExample = "E:";
+#else
+constexpr const char* kDriveExample = "/dev/sr0";
+#endif
+
+// CLI::ExistingFile for a UTF-8 path on every platform (CLI11's own takes
+// the text in the ANSI code page on Windows).
+const CLI::Validator kExistingFile(
+    [](std::string& path) {
+      std::error_code ec;
+      const auto status = std::filesystem::status(kestrow::PathFromUtf8(path), ec);
+      if (!std::filesystem::exists(status)) return "File does not exist: " + path;
+      if (std::filesystem::is_directory(status)) return "File is actually a directory: " + path;
+      return std::string();
+    },
+    "FILE");
+
 void AddSource(CLI::App& command, SourceOptions& source) {
   command.add_option("SOURCE", source.source,
-                     "optical drive (/dev/sr0) or disc image (.bin, .iso, .cue); "
-                     "default: the first optical drive");
+                     std::string("optical drive (") + kDriveExample + ") or disc image (.bin, .iso, .cue); " +
+                         "default: the first optical drive");
   command.add_option("--mapfile", source.mapfile,
                      "GNU ddrescue mapfile of an image: sectors not marked finished read as bad")
-      ->check(CLI::ExistingFile);
+      ->check(kExistingFile);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const kestrow::cli::ConsoleSession console;
   CLI::App app{"kestrow: examine Kestrow PRO CD-R discs and disc images"};
   app.set_version_flag("--version", std::string("kestrow ") + KESTROW_VERSION);
   app.require_subcommand(1);
@@ -36,7 +59,8 @@ int main(int argc, char** argv) {
   InfoOptions infoOptions;
   RecoverOptions recover;
   DumpOptions dump;
-  auto* drives = app.add_subcommand("drives", "list the optical drives, one device path per line");
+  auto* drives = app.add_subcommand("drives", std::string("list the optical drives, one per line (") +
+                                                  kDriveExample + ")");
   auto* check = app.add_subcommand("check", "say whether a disc was burned by Kestrow PRO");
   auto* size = app.add_subcommand("size", "show a disc's sector count and size");
   auto* info = app.add_subcommand("info", "show the trailer, volume and packed-data facts of a disc");
@@ -104,7 +128,10 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(0, 1000));
 
   try {
-    app.parse(argc, argv);
+    const std::vector<std::string> arguments = kestrow::Utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     const int code = app.exit(e);
     return code == 0 ? 0 : kestrow::cli::kExitUsage;

@@ -64,6 +64,7 @@ FileEntry MacFile() {
 class FullCompanionTest : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FullCompanionTest, HoldsFinderInfoDatesMacNameAndTheResourceForkLast) {
+  SKIP_WITHOUT_POSIX_ZONES();
   const test::ZoneScope zone("EST5EDT,M4.1.0,M10.5.0");
   const std::string& fork = GetParam();
   const FileEntry entry = MacFile();

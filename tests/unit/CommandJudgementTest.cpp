@@ -140,6 +140,14 @@ TEST_P(Diagnosis, TheLastFailureInWords) {
   EXPECT_EQ(core.DescribeLastFailure(), GetParam().expected);
 }
 
+// The system's error for a drive without a disc (Linux's errno; on Windows
+// GetLastError's ERROR_NOT_READY).
+#if defined(ENOMEDIUM)
+constexpr int kNoMediumError = ENOMEDIUM;
+#else
+constexpr int kNoMediumError = 21;
+#endif
+
 INSTANTIATE_TEST_SUITE_P(
     Causes, Diagnosis,
     ::testing::Values(
@@ -149,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "not ready: becoming ready (sense key 2, ASC/ASCQ 04/01)"},
         DiagnosisCase{"DiscChanged", [](auto& drive) { drive.FailReadCapacityWith({0x06, 0x28, 0x00}); },
                       "unit attention: medium may have changed (sense key 6, ASC/ASCQ 28/00)"},
-        DiagnosisCase{"SystemError", [](auto& drive) { drive.FailReadCapacityWithSystemError(ENOMEDIUM); },
-                      std::system_category().message(ENOMEDIUM)},
+        DiagnosisCase{"SystemError", [](auto& drive) { drive.FailReadCapacityWithSystemError(kNoMediumError); },
+                      std::system_category().message(kNoMediumError)},
         DiagnosisCase{"UnreadableSector", [](auto& drive) { drive.FailReadAt(3); },
                       "medium error: unrecovered read error (sense key 3, ASC/ASCQ 11/00)"},
         DiagnosisCase{"UnknownCode", [](auto& drive) { drive.FailReadCapacityWith({0x04, 0x77, 0x01}); },

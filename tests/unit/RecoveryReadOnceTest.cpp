@@ -106,7 +106,7 @@ std::map<std::string, std::string> Tree(const fs::path& root) {
   std::map<std::string, std::string> tree;
   if (!fs::exists(root)) return tree;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    if (item.is_regular_file()) tree[fs::relative(item.path(), root).string()] = test::ReadFile(item.path());
+    if (item.is_regular_file()) tree[fs::relative(item.path(), root).generic_string()] = test::ReadFile(item.path());
   }
   return tree;
 }

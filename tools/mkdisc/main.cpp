@@ -11,6 +11,8 @@
 
 #include "DiscBuilder.h"
 #include "drive/Mode1Sector.h"
+#include "platform/CommandLine.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
 bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
+  std::FILE* file = kestrow::OpenFile(path, "rb");
   if (file == nullptr) {
     error = "cannot open " + path + ": " + std::strerror(errno);
     return false;
@@ -39,7 +41,7 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes, st
 
 // Writes the disc sector by sector; on any failure removes the partial file.
 bool WriteDiscFile(const DiscPlan& plan, const std::string& path, std::string& error) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = kestrow::OpenFile(path, "wb");
   if (file == nullptr) {
     error = "cannot create " + path + ": " + std::strerror(errno);
     return false;
@@ -60,7 +62,8 @@ bool WriteDiscFile(const DiscPlan& plan, const std::string& path, std::string& e
   }
   // Only a partial regular file is removed: never a device or a pipe.
   std::error_code ignored;
-  if (std::filesystem::is_regular_file(path, ignored)) std::filesystem::remove(path, ignored);
+  const std::filesystem::path partial = kestrow::PathFromUtf8(path);
+  if (std::filesystem::is_regular_file(partial, ignored)) std::filesystem::remove(partial, ignored);
   return false;
 }
 
@@ -128,7 +131,10 @@ int main(int argc, char** argv) {
   app.add_option("--leading-sectors", options.leadingSectors, "zero sectors before the first group (default 16)")
       ->check(CLI::Range(0, 1000000));
   try {
-    app.parse(argc, argv);
+    const std::vector<std::string> arguments = kestrow::Utf8Arguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    app.parse(static_cast<int>(pointers.size()), pointers.data());
   } catch (const CLI::ParseError& e) {
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }

@@ -11,6 +11,7 @@
 #include "drive/CueSheet.h"
 #include "drive/Mode1Sector.h"
 #include "drive/RawSector.h"
+#include "platform/FileSystem.h"
 
 namespace kestrow {
 namespace {
@@ -105,8 +106,7 @@ bool DiscImageTransport::OpenCueSheetData(const std::string& sheetText) {
   CueSheet sheet;
   std::string reason;
   if (!ParseCueSheet(sheetText, sheet, reason)) return Fail(Compose("cue sheet", reason));
-  namespace fs = std::filesystem;
-  m_dataPath = (fs::path(m_imagePath).parent_path() / fs::path(sheet.dataFile)).string();
+  m_dataPath = Utf8FromPath(PathFromUtf8(m_imagePath).parent_path() / PathFromUtf8(sheet.dataFile));
   std::string error;
   if (!m_data.Open(m_dataPath, error)) return Fail("cue sheet data file " + m_dataPath + ": " + error);
   m_sectorSize = sheet.sectorSize;

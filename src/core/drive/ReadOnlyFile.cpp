@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
+
+#include "platform/FileSystem.h"
 #else
 #include <unistd.h>
 #endif
@@ -21,7 +24,22 @@ namespace {
 std::string SystemMessage(int error) { return std::generic_category().message(error); }
 
 #if defined(_WIN32)
-int OpenForReading(const std::string& path) { return ::_open(path.c_str(), _O_RDONLY | _O_BINARY); }
+int OpenForReading(const std::string& path) {
+  const std::wstring wide = WindowsPath(path);
+  // Others may still write, rename or delete the file, as on POSIX.
+  const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const bool folder = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    errno = folder ? EISDIR : ErrnoOfWindowsError(error);
+    return -1;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) CloseHandle(handle);
+  return fd;
+}
 int CloseFile(int fd) { return ::_close(fd); }
 
 struct FileStatus {

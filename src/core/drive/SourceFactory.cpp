@@ -6,7 +6,9 @@
 #include <utility>
 
 #include "drive/DiscImageTransport.h"
+#include "platform/FileSystem.h"
 #if defined(_WIN32)
+#include "drive/DriveLetter.h"
 #include "drive/SptdTransport.h"
 #elif defined(__linux__)
 #include "drive/SgioTransport.h"
@@ -17,7 +19,7 @@ namespace fs = std::filesystem;
 
 bool IsImageSource(const std::string& path) {
   std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
+  const fs::file_status status = fs::status(PathFromUtf8(path), ec);
   if (!ec && fs::exists(status)) return fs::is_regular_file(status);
 #if defined(_WIN32)
   return path.rfind("\\\\.\\", 0) != 0;
@@ -28,6 +30,10 @@ bool IsImageSource(const std::string& path) {
 
 std::unique_ptr<Transport> MakeSourceTransport(std::string sourcePath, std::string mapfilePath) {
 #if defined(_WIN32)
+  // "E:" and "E:\" name the drive, not its current or root folder.
+  if (const auto letter = DriveLetterOfSource(sourcePath)) {
+    return std::make_unique<SptdTransport>(SptdTransport::DevicePathForLetter(*letter));
+  }
   if (!IsImageSource(sourcePath)) return std::make_unique<SptdTransport>(std::move(sourcePath));
 #elif defined(__linux__)
   if (!IsImageSource(sourcePath)) return std::make_unique<SgioTransport>(std::move(sourcePath));
@@ -50,6 +56,8 @@ std::vector<std::string> ListOpticalDrives() {
   std::sort(drives.begin(), drives.end(), [](const std::string& a, const std::string& b) {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
   });
+#elif defined(_WIN32)
+  drives = SptdTransport::ListCdRomDrives();
 #endif
   return drives;
 }

@@ -18,7 +18,8 @@ std::unique_ptr<Transport> MakeSourceTransport(std::string sourcePath, std::stri
 // outside the device folder).
 bool IsImageSource(const std::string& path);
 
-// The optical drives of this machine, sorted (Linux: /dev/sr*).
+// The optical drives of this machine, sorted (Linux: /dev/sr*; Windows:
+// the CD-ROM drive letters, "E:").
 std::vector<std::string> ListOpticalDrives();
 
 }  // namespace kestrow

@@ -1,45 +1,110 @@
 #include "drive/SptdTransport.h"
 
-#include <windows.h>
-#include <ntddscsi.h>
-
 #include <algorithm>
-#include <array>
-#include <cstddef>
 #include <cstring>
 #include <utility>
+
+#include "drive/DriveLetter.h"
+#include "drive/SptdRequest.h"
+#include "platform/FileSystem.h"
+#include "platform/Utf16.h"
 
 namespace kestrow {
 namespace {
 
-// The request block: the pass-through structure, padding, and a sense area
-// at offset 48 of which the driver fills up to 14 bytes.
-struct PassThroughRequest {
-  SCSI_PASS_THROUGH_DIRECT sptd;
-  std::uint8_t unused[4];
-  std::uint8_t sense[32];
-};
-
-constexpr unsigned char kSenseLength = 14;
+// Fixed-format sense (response codes 0x70, 0x71) keeps the key at byte 2
+// and ASC, ASCQ at 12, 13; descriptor format (0x72, 0x73) at 1, 2 and 3.
+SenseData ParseSense(const UCHAR* sense, std::size_t length) {
+  SenseData out;
+  if (length == 0) return out;
+  const unsigned code = sense[0] & 0x7F;
+  if ((code == 0x70 || code == 0x71) && length >= 14) {
+    out.key = sense[2] & 0x0F;
+    out.asc = sense[12];
+    out.ascq = sense[13];
+  } else if ((code == 0x72 || code == 0x73) && length >= 4) {
+    out.key = sense[1] & 0x0F;
+    out.asc = sense[2];
+    out.ascq = sense[3];
+  }
+  return out;
+}
 
 }  // namespace
+
+SptdRequest BuildSptdRequest(std::span<const std::uint8_t> cdb, void* data, std::uint32_t dataLength,
+                             unsigned timeoutSeconds) {
+  SptdRequest request;
+  std::memset(&request, 0, sizeof request);
+  SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
+  sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
+  sptd.CdbLength = static_cast<UCHAR>(std::min<std::size_t>(cdb.size(), sizeof sptd.Cdb));
+  sptd.SenseInfoLength = kSptdSenseLength;
+  sptd.DataIn = dataLength > 0 ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_UNSPECIFIED;
+  sptd.DataTransferLength = dataLength;
+  sptd.TimeOutValue = timeoutSeconds;
+  sptd.DataBuffer = dataLength > 0 ? data : nullptr;
+  sptd.SenseInfoOffset = offsetof(SptdRequest, sense);
+  std::copy_n(cdb.begin(), sptd.CdbLength, sptd.Cdb);
+  return request;
+}
+
+CommandResult JudgeSptdRequest(const SptdRequest& request, bool ioctlSucceeded, std::uint32_t requested) {
+  CommandResult result;
+  if (!ioctlSucceeded) return result;
+  const SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
+  const bool checkCondition = sptd.ScsiStatus == kScsiStatusCheckCondition;
+  if (checkCondition) {
+    result.sense = ParseSense(request.sense, std::min<std::size_t>(sptd.SenseInfoLength, sizeof request.sense));
+  }
+  // The driver's count is never trusted past what was asked for.
+  result.transferred = std::min<std::uint32_t>(sptd.DataTransferLength, requested);
+  const bool statusGood = sptd.ScsiStatus == kScsiStatusGood ||
+                          (checkCondition && result.sense.key == kSenseKeyRecoveredError);
+  result.ok = statusGood && result.transferred == requested;
+  return result;
+}
 
 SptdTransport::SptdTransport(std::string devicePath)
     : m_devicePath(std::move(devicePath)), m_hDevice(INVALID_HANDLE_VALUE) {}
 
-SptdTransport::~SptdTransport() { Close(); }
+SptdTransport::~SptdTransport() {
+  Close();
+  if (m_buffer != nullptr) VirtualFree(m_buffer, 0, MEM_RELEASE);
+}
 
 std::string SptdTransport::DevicePathForLetter(char letter) {
   return std::string("\\\\.\\") + letter + ":";
 }
 
+std::vector<std::string> SptdTransport::ListCdRomDrives() {
+  std::vector<std::string> drives;
+  const DWORD present = GetLogicalDrives();
+  for (int i = 0; i < 26; ++i) {
+    if ((present & (DWORD{1} << i)) == 0) continue;
+    const wchar_t root[] = {static_cast<wchar_t>(L'A' + i), L':', L'\\', L'\0'};
+    if (GetDriveTypeW(root) == DRIVE_CDROM) drives.push_back(std::string(1, static_cast<char>('A' + i)) + ":");
+  }
+  return drives;
+}
+
 bool SptdTransport::Open() {
   Close();
-  std::wstring wide(m_devicePath.begin(), m_devicePath.end());
-  m_hDevice = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
+  // Commands go to optical drives only, never to a hard disk named by its letter.
+  if (const auto letter = DriveLetterOfSource(m_devicePath)) {
+    const wchar_t root[] = {static_cast<wchar_t>(*letter), L':', L'\\', L'\0'};
+    const UINT type = GetDriveTypeW(root);
+    if (type != DRIVE_CDROM) {
+      m_openFailure = type == DRIVE_NO_ROOT_DIR ? "there is no such drive" : "not a CD-ROM drive";
+      return false;
+    }
+  }
+  const std::u16string path = Utf8ToUtf16(m_devicePath);
+  // Pass-through needs read and write access to the device.
+  m_hDevice = CreateFileW(std::wstring(path.begin(), path.end()).c_str(), GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (m_hDevice == INVALID_HANDLE_VALUE) {
-    m_openFailure = "cannot open the drive (error " + std::to_string(GetLastError()) + ")";
+    m_openFailure = WindowsErrorText(GetLastError());
     return false;
   }
   m_openFailure.clear();
@@ -55,32 +120,32 @@ void SptdTransport::Close() {
 
 bool SptdTransport::IsOpen() const { return m_hDevice != INVALID_HANDLE_VALUE; }
 
-CommandResult SptdTransport::Execute(std::span<const std::uint8_t> cdb,
-                                     std::span<std::uint8_t> dataIn, unsigned timeoutSeconds) {
-  CommandResult result;
-  if (!IsOpen() || cdb.empty() || cdb.size() > 16) return result;
+std::uint8_t* SptdTransport::DataBuffer(std::size_t size) {
+  if (size > m_bufferSize) {
+    if (m_buffer != nullptr) VirtualFree(m_buffer, 0, MEM_RELEASE);
+    m_buffer = static_cast<std::uint8_t*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    m_bufferSize = m_buffer != nullptr ? size : 0;
+  }
+  return m_buffer;
+}
 
-  PassThroughRequest request;
-  std::memset(&request, 0, sizeof request);
-  request.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
-  request.sptd.CdbLength = static_cast<UCHAR>(cdb.size());
-  request.sptd.SenseInfoLength = kSenseLength;
-  request.sptd.DataIn = SCSI_IOCTL_DATA_IN;
-  request.sptd.DataTransferLength = static_cast<ULONG>(dataIn.size());
-  request.sptd.TimeOutValue = timeoutSeconds;
-  request.sptd.DataBuffer = dataIn.data();
-  request.sptd.SenseInfoOffset = offsetof(PassThroughRequest, sense);
-  std::copy(cdb.begin(), cdb.end(), request.sptd.Cdb);
-
+CommandResult SptdTransport::Execute(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> dataIn,
+                                     unsigned timeoutSeconds) {
+  if (!IsOpen() || cdb.empty() || cdb.size() > 16 || dataIn.size() > 0xFFFFFFFFu) return {};
+  const auto requested = static_cast<std::uint32_t>(dataIn.size());
+  std::uint8_t* buffer = nullptr;
+  if (requested > 0) {
+    buffer = DataBuffer(requested);
+    if (buffer == nullptr) return {};
+    // Bytes of an earlier command must never pass for this one's.
+    std::memset(buffer, 0, requested);
+  }
+  SptdRequest request = BuildSptdRequest(cdb, buffer, requested, timeoutSeconds);
   DWORD returned = 0;
-  const BOOL ok = DeviceIoControl(m_hDevice, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request,
-                                  sizeof request, &request, sizeof request, &returned, nullptr);
-  result.sense.key = request.sense[2] & 0x0F;
-  result.sense.asc = request.sense[12];
-  result.sense.ascq = request.sense[13];
-  result.transferred = std::min<std::uint32_t>(request.sptd.DataTransferLength,
-                                               static_cast<std::uint32_t>(dataIn.size()));
-  result.ok = ok == TRUE && result.transferred > 0;
+  const BOOL ok = DeviceIoControl(m_hDevice, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
+                                  sizeof request, &returned, nullptr);
+  const CommandResult result = JudgeSptdRequest(request, ok != FALSE, requested);
+  if (result.ok && result.transferred > 0) std::copy_n(buffer, result.transferred, dataIn.begin());
   return result;
 }
 

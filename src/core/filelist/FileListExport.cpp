@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/FileSystem.h"
+
 namespace kestrow {
 
 std::string FileListPathText(const FileEntry& entry) { return entry.DisplayPath(); }
@@ -20,7 +22,7 @@ std::string FormatFileListExport(const FileTable& files) {
 }
 
 ExportResult WriteFileListExport(const FileTable& files, const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = OpenFile(path, "wb");
   if (!file) return ExportResult::kOpenFailed;
   const std::string text = FormatFileListExport(files);
   const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "KestrowCore.h"
+#include "platform/FileSystem.h"
 #include "text/Messages.h"
 
 namespace kestrow {
@@ -35,7 +36,7 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
     m_nErrorState = kErrorReadOrFormat;
     return false;
   }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
+  std::FILE* file = OpenFile(path, "wb");
   if (!file) {
     CloseDevice();
     m_nErrorState = kErrorReadOrFormat;

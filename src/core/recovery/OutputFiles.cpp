@@ -3,7 +3,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/FileSystem.h"
 #include "text/HfsDate.h"
+#if defined(_WIN32)
+#include "recovery/WindowsNames.h"
+#endif
 
 namespace kestrow {
 
@@ -28,8 +32,13 @@ std::string OutputName(std::string_view discName, CodePage codePage) {
   // Every byte of a UTF-8 sequence is 0x80 or more, so the replacement of
   // ASCII characters cannot cut one.
   std::string name = DiscTextToUtf8(discName, codePage);
+#if defined(_WIN32)
+  // Windows refuses more names than the replacement table covers.
+  return WindowsSafeName(name);
+#else
   SanitizeName(name);
   return name;
+#endif
 }
 
 std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage) {
@@ -45,7 +54,9 @@ std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePa
 OutputTree::OutputTree(std::string destFolder, OutputOptions options, std::vector<FileIdentity> keep,
                        OutputNames* names)
     : m_destFolder(std::move(destFolder)), m_options(options), m_keep(std::move(keep)), m_names(names) {
-  if (m_destFolder.empty() || m_destFolder.back() != PathSeparator()) m_destFolder += PathSeparator();
+  // Windows takes '/' as a separator too.
+  const bool separated = !m_destFolder.empty() && (m_destFolder.back() == PathSeparator() || m_destFolder.back() == '/');
+  if (!separated) m_destFolder += PathSeparator();
 }
 
 OutputTree::~OutputTree() = default;

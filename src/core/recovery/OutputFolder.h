@@ -3,8 +3,8 @@
 // already open and never through a symbolic link. Nothing that is neither a
 // regular file nor a folder is ever opened.
 //
-// Each platform implements this in a file of its own (OutputFolderPosix.cpp
-// here); everything above it is portable.
+// Each platform implements this in a file of its own (OutputFolderPosix.cpp,
+// OutputFolderWindows.cpp); everything above it is portable.
 #pragma once
 
 #include <cstdint>

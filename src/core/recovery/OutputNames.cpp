@@ -1,5 +1,7 @@
 #include "recovery/OutputNames.h"
 
+#include "platform/FileSystem.h"
+
 namespace kestrow {
 
 std::string NumberedName(const std::string& name, unsigned n) {
@@ -16,8 +18,8 @@ std::string OutputNames::Claim(const std::string& folder, const std::string& nam
   };
   for (unsigned n = 1;; ++n) {
     std::string candidate = n == 1 ? name : NumberedName(name, n);
-    std::string data = folder + candidate;
-    std::string companion = folder + "._" + candidate;
+    std::string data = FileNameKey(folder + candidate);
+    std::string companion = FileNameKey(folder + "._" + candidate);
     if (!available(data) || !available(companion)) continue;
     m_claimed.emplace(std::move(data), owner);
     m_claimed.emplace(std::move(companion), owner);

@@ -8,7 +8,8 @@
 // " (2)", " (3)", ... before its extension, so no file of the job replaces
 // another. A file left
 // in the folder by an earlier job is still replaced, as a second recovery
-// into the same folder should.
+// into the same folder should. Where the file system ignores case
+// (Windows), "README" after "Readme" is such a collision too.
 #pragma once
 
 #include <string>

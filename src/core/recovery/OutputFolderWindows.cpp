@@ -1,0 +1,213 @@
+// OutputFolder on Windows: every path reaches the wide functions in the
+// extended-length form (no ANSI code page, no 260-character limit). A folder
+// is held open without FILE_SHARE_DELETE, so that nobody can rename it or put
+// a junction in its place while files are made in it. Nothing is opened
+// through a reparse point (a symbolic link or a junction): it is found with
+// FILE_FLAG_OPEN_REPARSE_POINT and left alone. A new file is always made with
+// CREATE_NEW, so an existing entry is never written through: a regular file
+// in the way is deleted first, anything else makes the call fail.
+#include "recovery/OutputFolder.h"
+
+#include <windows.h>
+// The member function OutputFolder::CreateFile, not the ANSI/wide macro.
+#undef CreateFile
+
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+#include "platform/FileSystem.h"
+
+namespace kestrow {
+namespace {
+
+std::string SystemMessage(int code) { return std::generic_category().message(code); }
+
+// The system's last error in the words the other platforms use.
+std::string LastErrorMessage() { return SystemMessage(ErrnoOfWindowsError(GetLastError())); }
+
+HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+std::intptr_t Stored(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) return folder + name;
+  return folder + "\\" + name;
+}
+
+// An entry opened for its attributes only: the entry itself, a reparse
+// point not followed, a folder as well as a file.
+HANDLE OpenEntry(const std::string& path, DWORD share) {
+  return CreateFileW(WindowsPath(path).c_str(), FILE_READ_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (std::uint64_t{info.nFileIndexHigh} << 32) | std::uint64_t{info.nFileIndexLow}};
+}
+
+// Why an entry that is not what was asked for is left alone.
+std::string InTheWay(DWORD attributes, int fallback) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "a symbolic link is in its place";
+  return SystemMessage(fallback);
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+}  // namespace
+
+std::optional<FileIdentity> IdentifyFile(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  // Links followed, as the file being read is reached through them.
+  const HANDLE file = CreateFileW(WindowsPath(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(file, &info) != 0;
+  CloseHandle(file);
+  if (!known) return std::nullopt;
+  return IdentityOf(info);
+}
+
+OutputFile::~OutputFile() {
+  if (m_handle != Stored(INVALID_HANDLE_VALUE)) CloseHandle(Handle(m_handle));
+}
+
+bool OutputFile::Write(std::span<const std::uint8_t> bytes, std::string& error) {
+  const std::uint8_t* next = bytes.data();
+  std::size_t left = bytes.size();
+  while (left > 0) {
+    const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(left, std::size_t{1} << 30));
+    DWORD written = 0;
+    if (!WriteFile(Handle(m_handle), next, chunk, &written, nullptr) || written == 0) {
+      error = written == 0 && GetLastError() == ERROR_SUCCESS ? "the file could not be written in full"
+                                                              : LastErrorMessage();
+      return false;
+    }
+    next += written;
+    left -= written;
+  }
+  return true;
+}
+
+void OutputFile::SetModificationTime(std::int64_t unixSeconds) {
+  // FILETIME counts 100-nanosecond steps from 1601-01-01 UTC.
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+  const std::int64_t ticks = (unixSeconds + kSecondsFrom1601To1970) * 10000000;
+  if (ticks < 0) return;
+  FILETIME time{};
+  time.dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+  time.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  SetFileTime(Handle(m_handle), nullptr, nullptr, &time);
+}
+
+bool OutputFile::Close(std::string& error) {
+  const HANDLE file = Handle(m_handle);
+  m_handle = Stored(INVALID_HANDLE_VALUE);
+  if (CloseHandle(file)) return true;
+  error = LastErrorMessage();
+  return false;
+}
+
+std::unique_ptr<OutputFolder> OutputFolder::Open(const std::string& path, std::string& error) {
+  // The folder the user chose: a link in its path is the user's own and is followed.
+  const HANDLE folder = CreateFileW(WindowsPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) {
+    error = LastErrorMessage();
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(folder, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(folder);
+    error = SystemMessage(ENOTDIR);
+    return nullptr;
+  }
+  std::string name = path;
+  while (name.size() > 3 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+  return std::make_unique<OutputFolder>(std::move(name), Stored(folder));
+}
+
+OutputFolder::~OutputFolder() {
+  if (m_handle != Stored(INVALID_HANDLE_VALUE)) CloseHandle(Handle(m_handle));
+}
+
+std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& name, std::string& error) {
+  std::string path = Join(m_path, name);
+  HANDLE folder = OpenEntry(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (folder == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
+    if (!CreateDirectoryW(WindowsPath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+      error = LastErrorMessage();
+      return nullptr;
+    }
+    folder = OpenEntry(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  }
+  if (folder == INVALID_HANDLE_VALUE) {
+    error = LastErrorMessage();
+    return nullptr;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(folder, &info) != 0;
+  const DWORD attributes = known ? info.dwFileAttributes : 0;
+  if (!known || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    CloseHandle(folder);
+    error = known ? InTheWay(attributes, ENOTDIR) : LastErrorMessage();
+    return nullptr;
+  }
+  return std::make_unique<OutputFolder>(std::move(path), Stored(folder));
+}
+
+std::unique_ptr<OutputFile> OutputFolder::CreateFile(const std::string& name, bool hidden,
+                                                     std::span<const FileIdentity> keep, std::string& error) {
+  const std::string path = Join(m_path, name);
+  const std::wstring wide = WindowsPath(path);
+  const DWORD attributes = hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
+  // Something may take the name between the tries; a few rounds settle it.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr, CREATE_NEW,
+                                    attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return std::make_unique<OutputFile>(Stored(file));
+    const DWORD code = GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+      error = SystemMessage(ErrnoOfWindowsError(code));
+      return nullptr;
+    }
+    const HANDLE existing = OpenEntry(path, kShareAll);
+    if (existing == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_NOT_FOUND) continue;
+      error = LastErrorMessage();
+      return nullptr;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = GetFileInformationByHandle(existing, &info) != 0;
+    CloseHandle(existing);
+    if (!known) {
+      error = LastErrorMessage();
+      return nullptr;
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+      error = InTheWay(info.dwFileAttributes, EISDIR);
+      return nullptr;
+    }
+    if (std::find(keep.begin(), keep.end(), IdentityOf(info)) != keep.end()) {
+      error = "the disc image being read is in its place";
+      return nullptr;
+    }
+    // A read-only file stays, as a file we may not write does elsewhere.
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      error = SystemMessage(EACCES);
+      return nullptr;
+    }
+    if (!DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+      error = LastErrorMessage();
+      return nullptr;
+    }
+  }
+  error = SystemMessage(EEXIST);
+  return nullptr;
+}
+
+void OutputFolder::RemoveFile(const std::string& name) { DeleteFileW(WindowsPath(Join(m_path, name)).c_str()); }
+
+}  // namespace kestrow
