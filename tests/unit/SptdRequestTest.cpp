@@ -70,16 +70,16 @@ TEST(SptdRequest, OutcomeFromStatusSenseAndTransferCount) {
   const std::vector<UCHAR> descriptor = {0x72, 0x06, 0x28, 0x00};
   const std::vector<OutcomeCase> cases = {
       {"good, full", true, 0x00, {}, 2352, true, 2352, 0, 0, 0},
-      {"good, short", true, 0x00, {}, 2000, false, 2000, 0, 0, 0},
+      {"good, short", true, 0x00, {}, 2000, true, 2000, 0, 0, 0},
       {"good, nothing", true, 0x00, {}, 0, false, 0, 0, 0, 0},
       {"good, more than asked", true, 0x00, {}, 9999, true, 2352, 0, 0, 0},
       {"DeviceIoControl failed", false, 0x00, {}, 2352, false, 0, 0, 0, 0},
       {"no medium", true, 0x02, noMedium, 0, false, 0, 0x02, 0x3A, 0x00},
       {"recovered error, full", true, 0x02, recovered, 2352, true, 2352, 0x01, 0x18, 0x01},
-      {"recovered error, short", true, 0x02, recovered, 2048, false, 2048, 0x01, 0x18, 0x01},
-      {"medium error, full count", true, 0x02, mediumError, 2352, false, 2352, 0x03, 0x11, 0x05},
+      {"recovered error, short", true, 0x02, recovered, 2048, false, 0, 0x01, 0x18, 0x01},
+      {"medium error, full count", true, 0x02, mediumError, 2352, false, 0, 0x03, 0x11, 0x05},
       {"descriptor sense", true, 0x02, descriptor, 0, false, 0, 0x06, 0x28, 0x00},
-      {"busy", true, 0x08, {}, 2352, false, 2352, 0, 0, 0},
+      {"busy", true, 0x08, {}, 2352, false, 0, 0, 0, 0},
   };
   for (const OutcomeCase& c : cases) {
     SCOPED_TRACE(c.name);

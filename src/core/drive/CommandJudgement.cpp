@@ -96,7 +96,8 @@ CommandResult JudgeCommand(const PassThroughReport& report) {
   if (report.scsiStatus == kScsiStatusCheckCondition) result.sense = ParseSense(report.sense);
   // The count is the system's word; never past what was asked for.
   const std::uint32_t moved = std::min(report.transferred, report.requested);
-  if (!report.delivered || report.timedOut || moved == 0) return result;
+  // A command without data (TEST UNIT READY) moves nothing and may succeed.
+  if (!report.delivered || report.timedOut || (moved == 0 && report.requested > 0)) return result;
   if (report.scsiStatus == kScsiStatusGood) {
     result.ok = true;
   } else if (report.scsiStatus == kScsiStatusCheckCondition && result.sense.key == kSenseKeyRecoveredError &&

@@ -27,7 +27,7 @@ struct PassThroughReport {
 };
 
 // The one judgement of a command: it succeeded when it was delivered, moved
-// at least one byte, and the drive said GOOD, or said CHECK CONDITION with
+// at least one byte (when it asked for any), and the drive said GOOD, or said CHECK CONDITION with
 // a RECOVERED ERROR (it corrected the data itself) and delivered every byte
 // asked for (counted through `recovered`). Any other CHECK CONDITION or
 // status, and a RECOVERED ERROR with a short transfer, is a failure that

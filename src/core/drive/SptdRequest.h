@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 
+#include "drive/CommandJudgement.h"
 #include "drive/Transport.h"
 
 namespace kestrow {
@@ -28,20 +29,19 @@ struct SptdRequest {
 };
 
 inline constexpr unsigned char kSptdSenseLength = 14;  // through the ASC and ASCQ
-inline constexpr unsigned char kScsiStatusGood = 0x00;
-inline constexpr unsigned char kScsiStatusCheckCondition = 0x02;
-inline constexpr unsigned char kSenseKeyRecoveredError = 0x01;
 
 // A zero-filled request for one command: data in to `data` (`dataLength`
 // bytes), or no data at all when `dataLength` is 0 (TEST UNIT READY).
 SptdRequest BuildSptdRequest(std::span<const std::uint8_t> cdb, void* data, std::uint32_t dataLength,
                              unsigned timeoutSeconds);
 
-// The outcome of a request the driver handed back: carried out only when
-// DeviceIoControl succeeded, the status is GOOD (or CHECK CONDITION with a
-// RECOVERED ERROR: the drive corrected the data) and every requested byte
-// came; a short transfer is a failure, so no caller reads bytes the drive
-// never sent. Sense key, ASC and ASCQ are kept for diagnosis.
-CommandResult JudgeSptdRequest(const SptdRequest& request, bool ioctlSucceeded, std::uint32_t requested);
+// The outcome of a request the driver handed back, judged as every
+// platform's commands are (JudgeCommand): carried out only when
+// DeviceIoControl succeeded (`systemError` is GetLastError's code when it
+// did not) and the status is GOOD, or CHECK CONDITION with a RECOVERED ERROR
+// and every requested byte; a failed command hands over no bytes. Sense key,
+// ASC and ASCQ are kept for diagnosis.
+CommandResult JudgeSptdRequest(const SptdRequest& request, bool ioctlSucceeded, std::uint32_t requested,
+                               unsigned long systemError = 0);
 
 }  // namespace kestrow

@@ -10,27 +10,6 @@
 #include "platform/Utf16.h"
 
 namespace kestrow {
-namespace {
-
-// Fixed-format sense (response codes 0x70, 0x71) keeps the key at byte 2
-// and ASC, ASCQ at 12, 13; descriptor format (0x72, 0x73) at 1, 2 and 3.
-SenseData ParseSense(const UCHAR* sense, std::size_t length) {
-  SenseData out;
-  if (length == 0) return out;
-  const unsigned code = sense[0] & 0x7F;
-  if ((code == 0x70 || code == 0x71) && length >= 14) {
-    out.key = sense[2] & 0x0F;
-    out.asc = sense[12];
-    out.ascq = sense[13];
-  } else if ((code == 0x72 || code == 0x73) && length >= 4) {
-    out.key = sense[1] & 0x0F;
-    out.asc = sense[2];
-    out.ascq = sense[3];
-  }
-  return out;
-}
-
-}  // namespace
 
 SptdRequest BuildSptdRequest(std::span<const std::uint8_t> cdb, void* data, std::uint32_t dataLength,
                              unsigned timeoutSeconds) {
@@ -49,20 +28,17 @@ SptdRequest BuildSptdRequest(std::span<const std::uint8_t> cdb, void* data, std:
   return request;
 }
 
-CommandResult JudgeSptdRequest(const SptdRequest& request, bool ioctlSucceeded, std::uint32_t requested) {
-  CommandResult result;
-  if (!ioctlSucceeded) return result;
+CommandResult JudgeSptdRequest(const SptdRequest& request, bool ioctlSucceeded, std::uint32_t requested,
+                               unsigned long systemError) {
   const SCSI_PASS_THROUGH_DIRECT& sptd = request.sptd;
-  const bool checkCondition = sptd.ScsiStatus == kScsiStatusCheckCondition;
-  if (checkCondition) {
-    result.sense = ParseSense(request.sense, std::min<std::size_t>(sptd.SenseInfoLength, sizeof request.sense));
-  }
-  // The driver's count is never trusted past what was asked for.
-  result.transferred = std::min<std::uint32_t>(sptd.DataTransferLength, requested);
-  const bool statusGood = sptd.ScsiStatus == kScsiStatusGood ||
-                          (checkCondition && result.sense.key == kSenseKeyRecoveredError);
-  result.ok = statusGood && result.transferred == requested;
-  return result;
+  PassThroughReport report;
+  report.delivered = ioctlSucceeded;
+  report.systemError = static_cast<int>(systemError);
+  report.scsiStatus = sptd.ScsiStatus;
+  report.sense = std::span<const std::uint8_t>(request.sense, std::min<std::size_t>(sptd.SenseInfoLength, sizeof request.sense));
+  report.requested = requested;
+  report.transferred = sptd.DataTransferLength;
+  return JudgeCommand(report);
 }
 
 SptdTransport::SptdTransport(std::string devicePath)
@@ -144,7 +120,7 @@ CommandResult SptdTransport::Execute(std::span<const std::uint8_t> cdb, std::spa
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(m_hDevice, IOCTL_SCSI_PASS_THROUGH_DIRECT, &request, sizeof request, &request,
                                   sizeof request, &returned, nullptr);
-  const CommandResult result = JudgeSptdRequest(request, ok != FALSE, requested);
+  const CommandResult result = JudgeSptdRequest(request, ok != FALSE, requested, ok != FALSE ? 0 : GetLastError());
   if (result.ok && result.transferred > 0) std::copy_n(buffer, result.transferred, dataIn.begin());
   return result;
 }
