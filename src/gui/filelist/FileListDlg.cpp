@@ -113,15 +113,15 @@ void CFileListDlg::CreateControls() {
   m_closeButton = new QPushButton(QStringLiteral("Close"), this);
   m_closeButton->setGeometry(du.Rect(382, 216, 50, 14));
   m_macRomanCheck = new QCheckBox(QString::fromLatin1(text::kMacRomanNames), this);
-  m_macRomanCheck->setGeometry(du.Rect(7, 236, 70, 10));
+  m_macRomanCheck->setGeometry(du.Rect(7, 236, 78, 10));
   m_resourceForksCheck = new QCheckBox(QString::fromLatin1(text::kResourceForksAndDates), this);
-  m_resourceForksCheck->setGeometry(du.Rect(82, 236, 100, 10));
+  m_resourceForksCheck->setGeometry(du.Rect(87, 236, 103, 10));
   // The bottom row: options of a job and the damage scan. Its left part
   // holds the output options.
   m_keepGoingBox = new QCheckBox(QString::fromLatin1(text::kKeepGoingCheckBox), this);
-  m_keepGoingBox->setGeometry(du.Rect(187, 236, 110, 10));
+  m_keepGoingBox->setGeometry(du.Rect(192, 236, 110, 10));
   m_findDamageButton = new QPushButton(QString::fromLatin1(text::kFindDamageButton), this);
-  m_findDamageButton->setGeometry(du.Rect(382, 234, 50, 14));
+  m_findDamageButton->setGeometry(du.Rect(367, 234, 65, 14));
   // Under the status text, as wide as it, while a job or a scan runs.
   m_progressBar = new QProgressBar(this);
   m_progressBar->setGeometry(du.Rect(7, 228, 194, 5));
