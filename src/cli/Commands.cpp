@@ -13,9 +13,6 @@
 
 namespace kestrow::cli {
 
-namespace {
-
-// "1959 bytes", "48.2 kB", "3.0 MB", "1.25 GB" (powers of ten).
 std::string FormatBytes(double bytes) {
   char text[48];
   if (bytes < 1e3) {
@@ -29,8 +26,6 @@ std::string FormatBytes(double bytes) {
   }
   return text;
 }
-
-}  // namespace
 
 std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWritten, double seconds,
                              std::uint64_t unreadable) {

@@ -65,6 +65,9 @@ struct DumpOptions {
   int retries = 0;         // --retries N, with --rescue-map
 };
 
+// "1959 bytes", "48.2 kB", "3.0 MB", "1.25 GB" (powers of ten).
+std::string FormatBytes(double bytes);
+
 // The last line of recover and dump: "read 1234 sectors in 56 READ CD
 // commands, wrote 2.9 MB in 0.41 s (7.1 MB/s), 2 repaired, 1 unreadable",
 // with MB = 1,000,000 bytes; "repaired" counts the sectors mended from their

@@ -1,5 +1,7 @@
 #include "ProgressLine.h"
 
+#include "Commands.h"
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
@@ -27,17 +29,11 @@ std::string Clock(double seconds) {
   return text;
 }
 
+// "48.2 kB" (as the end line counts bytes), or a count of sectors.
 std::string Amount(double value, bool bytes) {
+  if (bytes) return FormatBytes(value);
   char text[32];
-  if (!bytes) {
-    std::snprintf(text, sizeof text, "%.0f", value);
-  } else if (value < 1e6) {
-    std::snprintf(text, sizeof text, "%.1f kB", value / 1e3);
-  } else if (value < 1e9) {
-    std::snprintf(text, sizeof text, "%.1f MB", value / 1e6);
-  } else {
-    std::snprintf(text, sizeof text, "%.2f GB", value / 1e9);
-  }
+  std::snprintf(text, sizeof text, "%.0f", value);
   return text;
 }
 

@@ -22,6 +22,9 @@ std::string Windows1252ToUtf8(std::string_view bytes);
 // is U+F8FF in the private use area, as Apple maps it).
 std::string MacRomanToUtf8(std::string_view bytes);
 
+// Appends the code point `cp` (at most U+10FFFF) to `out` in UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // Disc text in the chosen code page, in UTF-8.
 std::string DiscTextToUtf8(std::string_view bytes, CodePage codePage);
 
