@@ -2,14 +2,17 @@
 // or with --rescue-map into a whole-disc image with a ddrescue mapfile.
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <functional>
 #include <filesystem>
 #include <ostream>
 
 #include "Commands.h"
 #include "Interrupt.h"
 #include "Console.h"
+#include "ProgressLine.h"
 #include "KestrowCore.h"
 #include "drive/SourceFiles.h"
 #include "rawtools/PhysicalDump.h"
@@ -29,11 +32,15 @@ std::optional<std::uint32_t> ParseSectorNumber(const std::string& text) {
   return value;
 }
 
-// The face of the dump on a terminal: the range from the options, progress on
-// standard error when it is a terminal.
+// The face of the dump on a terminal: the range from the options, a progress
+// line on standard error when it is a terminal.
 class TerminalDump : public DumpCallbacks {
  public:
-  TerminalDump(const DumpOptions& options, std::ostream& err) : m_options(options), m_err(err) {}
+  TerminalDump(const DumpOptions& options, std::ostream& err)
+      : m_options(options), m_err(err), m_progress(err, StderrIsTerminal()) {}
+
+  // Where the progress line reads the sectors that could not be read so far.
+  void CountUnreadableWith(std::function<std::uint64_t()> unreadable) { m_unreadable = std::move(unreadable); }
 
   bool ChooseSectorRange(std::uint32_t sectorCount, std::uint32_t& start, std::uint32_t& end) override {
     for (const auto& [text, value] : {std::pair{&m_options.start, &start}, std::pair{&m_options.end, &end}}) {
@@ -47,14 +54,10 @@ class TerminalDump : public DumpCallbacks {
     return true;
   }
   void ShowProgress(int done, int total) override {
-    if (m_terminal && done != m_shown && (done % 64 == 0 || done + 1 == total)) {
-      m_shown = done;
-      m_err << '\r' << FormatDumpProgress(done, total) << std::flush;
-    }
+    const auto count = [](int n) { return static_cast<std::uint64_t>(std::max(n, 0)); };
+    m_progress.Update(ProgressFigures{count(done), count(total), false, m_unreadable ? m_unreadable() : 0, {}});
   }
-  void ProgressFinished() override {
-    if (m_terminal) m_err << "\r\x1b[K" << std::flush;
-  }
+  void ProgressFinished() override { m_progress.Clear(); }
   // Ctrl-C, when an InterruptGuard is in place.
   bool CancelRequested() override { return InterruptRequested(); }
   bool RangeRefused() const { return m_refused; }
@@ -68,9 +71,9 @@ class TerminalDump : public DumpCallbacks {
 
   const DumpOptions& m_options;
   std::ostream& m_err;
-  bool m_terminal = StderrIsTerminal();
+  ProgressLine m_progress;
+  std::function<std::uint64_t()> m_unreadable;
   bool m_refused = false;
-  int m_shown = -1;
 };
 
 // The two outputs of a rescue are two files.
@@ -97,6 +100,7 @@ int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
   if (!options.rescueMap.empty()) return RescueDump(*selected, source, options);
   CKestrowCore core(selected->source, source.mapfile);
   TerminalDump face(options, m_err);
+  face.CountUnreadableWith([&core] { return core.GetReadStatistics().failedSingleReads; });
   const auto started = std::chrono::steady_clock::now();
   const bool completed = core.DumpSectors(options.outputFile, face);
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
@@ -134,6 +138,7 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
     return kExitFailed;
   }
   CKestrowCore core(selected.source, source.mapfile);
+  face.CountUnreadableWith([&core] { return core.GetRescueStatistics().bad; });
   RescueSettings settings;
   settings.retries = options.retries;
   const auto started = std::chrono::steady_clock::now();
