@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) into build-fuzz/,
-# runs each for FUZZ_SECONDS (default 60) starting from its committed seed
+# runs each for FUZZ_SECONDS (default 40) starting from its committed seed
 # corpus, then runs every committed seed and saved crash input once as the
 # regression tests (ctest -R fuzz.regress). Exits non-zero on any crash.
 #
@@ -12,7 +12,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 dir="$root/build-fuzz"
-seconds=${FUZZ_SECONDS:-60}
+seconds=${FUZZ_SECONDS:-40}
 fuzzers=("$@")
 if [ ${#fuzzers[@]} -eq 0 ]; then
   fuzzers=(DiscFuzzer CatalogFuzzer PackTableFuzzer LzsFuzzer CueSheetFuzzer MapfileFuzzer ImageKindFuzzer)

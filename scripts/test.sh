@@ -7,7 +7,7 @@
 #   3. every unit and end-to-end test again under AddressSanitizer and
 #      UndefinedBehaviorSanitizer;
 #   4. the recovery job's tests under ThreadSanitizer;
-#   5. every fuzzer for FUZZ_SECONDS (default 60) from its saved corpus, then
+#   5. every fuzzer for FUZZ_SECONDS (default 40) from its saved corpus, then
 #      the saved corpora and crash inputs as regression tests.
 #   scripts/test.sh --quick   only step 2 (test_windows is skipped when there
 #                             is no Windows build)
