@@ -164,9 +164,12 @@ class CKestrowCore {
   // Catalogue: appends one row per file record, then fills every path.
   bool ScanCatalog(const VolumeImage& image, FileTable& files);
   // The same over an image whose `unreadable` bytes were read as zeros: the
-  // nodes they touch are passed over and counted in `lostNodes`.
+  // nodes they touch are passed over and counted in `lostNodes`. With
+  // `includeDeleted`, the files of catalogue nodes the node map marks free
+  // follow the live ones, marked deleted. Every fork gets the extents the
+  // extents overflow file holds for it.
   bool ScanCatalog(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
-                   std::size_t& lostNodes);
+                   std::size_t& lostNodes, bool includeDeleted = false);
 
   // Reads every sector of the volume area and of the groups the catalogue's
   // files use (for an image read through a ddrescue mapfile, the sectors the
@@ -253,7 +256,7 @@ class CKestrowCore {
   bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
                    JobDamage& damage);
   // Reads the groups of a file for RecoverFile, from the cache where kept.
-  bool ReadFileGroups(const GroupSpan& span, const JobLayout& layout, GroupCache& cache,
+  bool ReadFileGroups(const std::vector<int>& groupSet, const JobLayout& layout, GroupCache& cache,
                       std::vector<GroupBuffer>& groups, JobDamage& damage);
   // Reads the resource fork of `file` into its rsrcData, the way the data
   // fork is read; false when a sector of its groups could not be read (never

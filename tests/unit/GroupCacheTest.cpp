@@ -82,14 +82,14 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& param) { return param.param.name; });
 
 TEST(GroupCache, AGroupLargerThanTheBudgetIsNeverKept) {
-  GroupCache cache({{0, 0}, {0, 0}}, 10);
+  GroupCache cache(std::vector<GroupSpan>{{0, 0}, {0, 0}}, 10);
   cache.Return(0, GroupBuffer(11, 1), 0);
   EXPECT_EQ(cache.KeptGroups(), 0u);
   EXPECT_FALSE(cache.Take(0).has_value());
 }
 
 TEST(GroupCache, AGroupNoLaterFileNeedsIsDropped) {
-  GroupCache cache({{0, 2}, {1, 1}}, 1000);
+  GroupCache cache(std::vector<GroupSpan>{{0, 2}, {1, 1}}, 1000);
   for (int g = 0; g <= 2; ++g) cache.Return(g, GroupBuffer(kGroup, 7), 0);
   EXPECT_EQ(cache.KeptGroups(), 1u);
   EXPECT_TRUE(cache.Take(1).has_value());
@@ -100,7 +100,7 @@ TEST(GroupCache, AGroupNoLaterFileNeedsIsDropped) {
 // A dropped group's memory is handed out again for the next read, a few
 // buffers at most, and never as a kept group.
 TEST(GroupCache, DroppedGroupsLendTheirMemoryToLaterReads) {
-  GroupCache cache({{0, 5}, {6, 6}}, 1000);
+  GroupCache cache(std::vector<GroupSpan>{{0, 5}, {6, 6}}, 1000);
   std::vector<const std::uint8_t*> dropped;
   for (int g = 0; g <= 5; ++g) {
     GroupBuffer buffer(kGroup, static_cast<std::uint8_t>(g));

@@ -36,17 +36,22 @@ std::size_t TableSectors(std::uint32_t count) {
 }
 
 FileResult FileDamage(const FileEntry& entry, const JobLayout& layout, const std::map<int, GroupBlocks>& tables) {
-  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
-  if (!span) {
+  const std::optional<ForkPlacement> placement = PlaceFork(entry, layout);
+  if (!placement) {
     return FileResult{FileStatus::kLost, {{0, entry.dataLogicalLength}},
                       "the catalogue places its data outside the volume or the packed data", {}};
   }
-  if (span->Empty()) return FileResult{FileStatus::kWhole, {}, {}, {}};
-  std::vector<GroupBlocks> groups;
-  for (int g = span->first; g <= span->last; ++g) groups.push_back(tables.at(g));
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
-  std::vector<ByteSpan> lost = WalkUsableBlocks(groups, static_cast<std::uint32_t>(range.start),
-                                                static_cast<std::uint32_t>(range.end), entry.dataLogicalLength, {});
+  std::vector<ByteSpan> lost = placement->unplaced;
+  for (const PlacedPiece& placed : placement->pieces) {
+    std::vector<GroupBlocks> groups;
+    for (int g = placed.span.first; g <= placed.span.last; ++g) groups.push_back(tables.at(g));
+    const auto start = static_cast<std::uint32_t>(placed.piece.start);
+    const auto end = static_cast<std::uint32_t>(placed.piece.start + placed.piece.length);
+    for (const ByteSpan& gap : WalkUsableBlocks(groups, start, end, placed.piece.length, {})) {
+      lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
+    }
+  }
+  lost = MergeSpans(std::move(lost));
   if (lost.empty()) return FileResult{FileStatus::kWhole, {}, {}, {}};
   const bool all = lost.size() == 1 && lost[0].begin == 0 && lost[0].end == entry.dataLogicalLength;
   return FileResult{all ? FileStatus::kLost : FileStatus::kDamaged, std::move(lost), {}, {}};
@@ -104,9 +109,7 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
   image = VolumeImage();
 
   std::set<int> used;
-  for (const GroupSpan& span : JobGroupSpans(scan.files, layout)) {
-    for (int g = span.first; g <= span.last; ++g) used.insert(g);
-  }
+  for (const std::vector<int>& groups : JobGroupSets(scan.files, layout)) used.insert(groups.begin(), groups.end());
   done.sectorsTotal = done.sectorsDone + used.size() * kDataSectors;
   if (!report()) return fail(ScanFailure::kStopped, {});
 

@@ -52,6 +52,43 @@ ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize, For
   return ByteRange{ClampToInt32(start), ClampToInt32(end)};
 }
 
+std::vector<ExtentDescriptor> ForkExtents(const FileEntry& entry, Fork fork) {
+  const auto& first = fork == Fork::kData ? entry.dataExtents : entry.rsrcExtents;
+  const auto& overflow = fork == Fork::kData ? entry.dataOverflowExtents : entry.rsrcOverflowExtents;
+  std::vector<ExtentDescriptor> extents;
+  for (const ExtentDescriptor& extent : first) {
+    if (extent.blockCount == 0) break;
+    extents.push_back(extent);
+  }
+  // The overflow file continues only a record whose three extents are full.
+  if (extents.size() == first.size()) extents.insert(extents.end(), overflow.begin(), overflow.end());
+  return extents;
+}
+
+std::vector<ForkPiece> ForkPieces(const FileEntry& entry, std::int32_t allocBlockSize, Fork fork) {
+  const std::uint32_t length = ForkLength(entry, fork);
+  std::vector<ForkPiece> pieces;
+  if (length == 0) return pieces;
+  const std::vector<ExtentDescriptor> extents = ForkExtents(entry, fork);
+  if (extents.empty()) {
+    const ByteRange range = ForkByteRange(entry, allocBlockSize, fork);
+    pieces.push_back(ForkPiece{0, range.start, length});
+    return pieces;
+  }
+  std::uint64_t at = 0;
+  for (const ExtentDescriptor& extent : extents) {
+    if (at >= length) break;
+    const std::uint64_t bytes = std::uint64_t{extent.blockCount} * static_cast<std::uint64_t>(std::max(allocBlockSize, 0));
+    const auto take = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, length - at));
+    if (take == 0) continue;
+    const std::int64_t start = std::int64_t{extent.startBlock} * allocBlockSize +
+                               static_cast<std::int64_t>(format::kAllocationBlock0);
+    pieces.push_back(ForkPiece{static_cast<std::uint32_t>(at), start, take});
+    at += take;
+  }
+  return pieces;
+}
+
 int FindGroupIndex(const std::vector<std::int32_t>& boundaries, std::int32_t offset) {
   const int n = static_cast<int>(boundaries.size());
   int result = n - 1;

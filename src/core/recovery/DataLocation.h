@@ -31,6 +31,25 @@ std::uint32_t ForkLength(const FileEntry& entry, Fork fork);
 // on for the fork's logical length.
 ByteRange ForkByteRange(const FileEntry& entry, std::int32_t allocBlockSize, Fork fork = Fork::kData);
 
+// One run of a fork's bytes: `length` bytes at fork offset `at`, lying from
+// volume byte `start` on.
+struct ForkPiece {
+  std::uint32_t at = 0;
+  std::int64_t start = 0;
+  std::uint32_t length = 0;
+  bool operator==(const ForkPiece&) const = default;
+};
+
+// A fork's extents in fork order: its catalogue record's three (up to the
+// first empty one), then those of the extents overflow file.
+std::vector<ExtentDescriptor> ForkExtents(const FileEntry& entry, Fork fork);
+
+// The runs of a fork's bytes, in fork order, one per extent, up to the fork's
+// logical length; bytes past what the extents hold lie in no run. A fork
+// whose extents hold no block at all is read as one run from its first
+// extent's start block, as ForkByteRange places it.
+std::vector<ForkPiece> ForkPieces(const FileEntry& entry, std::int32_t allocBlockSize, Fork fork = Fork::kData);
+
 // The group whose span holds `offset`; n − 1 when none does, −1 for no list.
 int FindGroupIndex(const std::vector<std::int32_t>& boundaries, std::int32_t offset);
 

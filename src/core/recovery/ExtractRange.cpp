@@ -83,6 +83,11 @@ bool TouchesUnreadable(const GroupSectorMask& unreadable, std::uint64_t begin, s
 
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
                   std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied) {
+  return ExtractRange(std::span<const GroupBuffer>(groups), start, end, out, unsupplied);
+}
+
+bool ExtractRange(std::span<const GroupBuffer> groups, std::uint32_t start, std::uint32_t end,
+                  std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied) {
   const std::int64_t first = start;
   const std::int64_t last = end;
   const std::int64_t outSize = static_cast<std::int64_t>(out.size());
@@ -166,8 +171,8 @@ std::vector<ByteSpan> WalkUsableBlocks(const std::vector<GroupBlocks>& groups, s
   return Uncovered(std::move(covered), outSize);
 }
 
-std::vector<ByteSpan> ExtractReadableRange(const std::vector<GroupBuffer>& groups,
-                                           const std::vector<GroupSectorMask>& masks, std::uint32_t start,
+std::vector<ByteSpan> ExtractReadableRange(std::span<const GroupBuffer> groups,
+                                           std::span<const GroupSectorMask> masks, std::uint32_t start,
                                            std::uint32_t end, std::span<std::uint8_t> out) {
   std::vector<GroupBlocks> tables;
   tables.reserve(groups.size());

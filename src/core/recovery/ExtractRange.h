@@ -26,6 +26,8 @@ using GroupSectorMask = std::bitset<format::kGroupDataSectors>;
 // A table entry that points outside its group buffer yields nothing.
 // `unsupplied`, when given, receives the ranges of `out` (offsets into it)
 // that no block supplied.
+bool ExtractRange(std::span<const GroupBuffer> groups, std::uint32_t start, std::uint32_t end,
+                  std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied = nullptr);
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
                   std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied = nullptr);
 
@@ -63,8 +65,8 @@ std::vector<ByteSpan> WalkUsableBlocks(const std::vector<GroupBlocks>& groups, s
 // Fills `out` from the groups with every block that could be read, at its
 // own position; the rest of `out` is zeros. `masks` holds one mask per
 // group. Returns the ranges of `out` that were lost.
-std::vector<ByteSpan> ExtractReadableRange(const std::vector<GroupBuffer>& groups,
-                                           const std::vector<GroupSectorMask>& masks, std::uint32_t start,
+std::vector<ByteSpan> ExtractReadableRange(std::span<const GroupBuffer> groups,
+                                           std::span<const GroupSectorMask> masks, std::uint32_t start,
                                            std::uint32_t end, std::span<std::uint8_t> out);
 
 }  // namespace kestrow

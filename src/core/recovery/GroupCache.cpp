@@ -1,18 +1,35 @@
 #include "recovery/GroupCache.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kestrow {
 
+namespace {
+
+std::vector<std::vector<int>> SetsOf(const std::vector<GroupSpan>& spans) {
+  std::vector<std::vector<int>> sets(spans.size());
+  for (std::size_t i = 0; i < spans.size(); ++i) {
+    for (int group = spans[i].first; group <= spans[i].last; ++group) sets[i].push_back(group);
+  }
+  return sets;
+}
+
+}  // namespace
+
 GroupCache::GroupCache(const std::vector<GroupSpan>& spans, std::size_t budgetBytes)
-    : m_spans(spans), m_budget(budgetBytes) {
-  for (std::size_t file = 0; file < m_spans.size(); ++file) {
-    const GroupSpan& span = m_spans[file];
-    if (span.Empty() || span.first < 0) continue;
-    if (m_lastUse.size() <= static_cast<std::size_t>(span.last)) {
-      m_lastUse.resize(static_cast<std::size_t>(span.last) + 1, kNever);
+    : GroupCache(SetsOf(spans), budgetBytes) {}
+
+GroupCache::GroupCache(std::vector<std::vector<int>> sets, std::size_t budgetBytes)
+    : m_sets(std::move(sets)), m_budget(budgetBytes) {
+  for (std::size_t file = 0; file < m_sets.size(); ++file) {
+    for (const int group : m_sets[file]) {
+      if (group < 0) continue;
+      if (m_lastUse.size() <= static_cast<std::size_t>(group)) {
+        m_lastUse.resize(static_cast<std::size_t>(group) + 1, kNever);
+      }
+      m_lastUse[static_cast<std::size_t>(group)] = file;
     }
-    for (int group = span.first; group <= span.last; ++group) m_lastUse[static_cast<std::size_t>(group)] = file;
   }
 }
 
@@ -31,7 +48,7 @@ std::size_t GroupCache::NextUse(int group, std::size_t fileIndex) const {
   if (last == kNever || last <= fileIndex) return kNever;
   // Some file up to `last` needs it; the scan stops at the first one.
   for (std::size_t file = fileIndex + 1; file < last; ++file) {
-    if (m_spans[file].first <= group && group <= m_spans[file].last) return file;
+    if (std::binary_search(m_sets[file].begin(), m_sets[file].end(), group)) return file;
   }
   return last;
 }

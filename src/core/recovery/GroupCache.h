@@ -27,7 +27,10 @@ struct GroupSpan {
 
 class GroupCache {
  public:
-  // `spans` holds one entry per file of the job, in job order.
+  // `sets` holds one entry per use (a file, or a fork of it) in job order:
+  // the groups it needs, ascending, each once.
+  GroupCache(std::vector<std::vector<int>> sets, std::size_t budgetBytes);
+  // The same, for uses that each need one run of groups.
   GroupCache(const std::vector<GroupSpan>& spans, std::size_t budgetBytes);
 
   // The buffer of `group` when it is kept, handed over and no longer kept.
@@ -58,7 +61,7 @@ class GroupCache {
   // The first file after `fileIndex` that needs `group`, or kNever.
   std::size_t NextUse(int group, std::size_t fileIndex) const;
 
-  std::vector<GroupSpan> m_spans;
+  std::vector<std::vector<int>> m_sets;
   std::vector<std::size_t> m_lastUse;  // by group: the last file that needs it, or kNever
   std::map<int, Kept> m_kept;
   std::vector<GroupBuffer> m_spares;  // dropped groups' memory, a few at most

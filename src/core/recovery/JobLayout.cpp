@@ -19,6 +19,21 @@ bool ForkInsideVolume(const FileEntry& entry, const JobLayout& layout, Fork fork
   return end <= layout.volumeEnd && end <= std::numeric_limits<std::int32_t>::max();
 }
 
+// The groups that hold one run of a fork, when the run lies inside the
+// volume and the packed data.
+std::optional<GroupSpan> PieceGroupSpan(const ForkPiece& piece, const JobLayout& layout) {
+  const std::int64_t end = piece.start + std::int64_t{piece.length};
+  if (piece.start < 0 || end > layout.volumeEnd || end > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  const int first = FindGroupIndex(layout.boundaries, static_cast<std::int32_t>(piece.start));
+  const int last = FindGroupIndex(layout.boundaries, static_cast<std::int32_t>(end));
+  if (layout.boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
+    return std::nullopt;
+  }
+  return GroupSpan{first, last};
+}
+
 }  // namespace
 
 JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std::vector<std::int32_t> boundaries,
@@ -52,15 +67,50 @@ std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& 
   return GroupSpan{first, last};
 }
 
-std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout,
-                                     bool resourceForks) {
-  std::vector<GroupSpan> spans;
-  spans.reserve(files.size() * (resourceForks ? 2 : 1));
-  for (const FileEntry& entry : files) {
-    spans.push_back(FileGroupSpan(entry, layout).value_or(GroupSpan{}));
-    if (resourceForks) spans.push_back(FileGroupSpan(entry, layout, Fork::kResource).value_or(GroupSpan{}));
+std::size_t ForkPlacement::FirstGroupIndex(const PlacedPiece& placed) const {
+  return static_cast<std::size_t>(std::lower_bound(groups.begin(), groups.end(), placed.span.first) - groups.begin());
+}
+
+std::optional<ForkPlacement> PlaceFork(const FileEntry& entry, const JobLayout& layout, Fork fork) {
+  ForkPlacement placement;
+  const std::uint32_t length = ForkLength(entry, fork);
+  if (length == 0) return placement;
+  // A hostile length is refused here, before anything is allocated for it:
+  // a fork of one run must end inside the volume, one of several extents
+  // cannot be longer than the volume.
+  if (ForkExtents(entry, fork).size() <= 1 ? !ForkInsideVolume(entry, layout, fork)
+                                           : (std::int64_t{length} > layout.volumeEnd - std::int64_t{format::kAllocationBlock0} ||
+                                              length > std::uint32_t{std::numeric_limits<std::int32_t>::max()})) {
+    return std::nullopt;
   }
-  return spans;
+  std::vector<ByteSpan> placed;
+  for (const ForkPiece& piece : ForkPieces(entry, layout.allocBlockSize, fork)) {
+    const std::optional<GroupSpan> span = PieceGroupSpan(piece, layout);
+    if (!span) continue;
+    placement.pieces.push_back(PlacedPiece{piece, *span});
+    placed.push_back(ByteSpan{piece.at, std::uint64_t{piece.at} + piece.length});
+    for (int g = span->first; g <= span->last; ++g) placement.groups.push_back(g);
+  }
+  if (placement.pieces.empty()) return std::nullopt;
+  std::sort(placement.groups.begin(), placement.groups.end());
+  placement.groups.erase(std::unique(placement.groups.begin(), placement.groups.end()), placement.groups.end());
+  placement.unplaced = Uncovered(std::move(placed), length);
+  return placement;
+}
+
+std::vector<std::vector<int>> JobGroupSets(const std::vector<FileEntry>& files, const JobLayout& layout,
+                                           bool resourceForks) {
+  std::vector<std::vector<int>> sets;
+  sets.reserve(files.size() * (resourceForks ? 2 : 1));
+  const auto groupsOf = [&](const FileEntry& entry, Fork fork) {
+    std::optional<ForkPlacement> placement = PlaceFork(entry, layout, fork);
+    return placement ? std::move(placement->groups) : std::vector<int>{};
+  };
+  for (const FileEntry& entry : files) {
+    sets.push_back(groupsOf(entry, Fork::kData));
+    if (resourceForks) sets.push_back(groupsOf(entry, Fork::kResource));
+  }
+  return sets;
 }
 
 }  // namespace kestrow

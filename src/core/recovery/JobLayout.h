@@ -41,9 +41,31 @@ JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std:
 // more groups than the disc has room for).
 std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData);
 
-// One span per file, an empty one for a file that cannot be placed; with
-// `resourceForks`, two per file: the data fork's, then the resource fork's.
-std::vector<GroupSpan> JobGroupSpans(const std::vector<FileEntry>& files, const JobLayout& layout,
-                                     bool resourceForks = false);
+// A run of a fork's bytes and the groups that hold it.
+struct PlacedPiece {
+  ForkPiece piece;
+  GroupSpan span;
+};
+
+// Where a fork's bytes are read from: its runs that can be placed, the fork
+// ranges that none can (extents outside the volume or the packed data,
+// bytes that no extent found holds), and every group the runs need.
+struct ForkPlacement {
+  std::vector<PlacedPiece> pieces;
+  std::vector<ByteSpan> unplaced;  // fork offsets, end exclusive
+  std::vector<int> groups;         // ascending, each once
+  // The groups of one run, as a slice of `groups`.
+  std::size_t FirstGroupIndex(const PlacedPiece& placed) const;
+};
+
+// Places a fork: an empty placement for an empty fork, nothing when the
+// fork has bytes and not one of its runs can be placed.
+std::optional<ForkPlacement> PlaceFork(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData);
+
+// The groups of every file, an empty set for a file that cannot be placed;
+// with `resourceForks`, two per file: the data fork's, then the resource
+// fork's.
+std::vector<std::vector<int>> JobGroupSets(const std::vector<FileEntry>& files, const JobLayout& layout,
+                                           bool resourceForks = false);
 
 }  // namespace kestrow

@@ -54,6 +54,42 @@ bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& 
   return true;
 }
 
+// Fills `out`, a fork's bytes, run by run from the groups read for
+// `placement` (in its order of groups), and returns the fork's ranges that
+// no block supplied; they are zeros. With keep-going, blocks that touch an
+// unreadable sector are lost too.
+std::vector<ByteSpan> ExtractFork(const ForkPlacement& placement, const std::vector<GroupBuffer>& groups,
+                                  const JobDamage& damage, bool keepGoing, std::span<std::uint8_t> out) {
+  std::vector<ByteSpan> lost = placement.unplaced;
+  for (const ByteSpan& gap : placement.unplaced) {
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(gap.begin), out.begin() + static_cast<std::ptrdiff_t>(gap.end),
+              std::uint8_t{0});
+  }
+  for (const PlacedPiece& placed : placement.pieces) {
+    const std::size_t first = placement.FirstGroupIndex(placed);
+    const auto count = static_cast<std::size_t>(placed.span.last - placed.span.first + 1);
+    const std::span<const GroupBuffer> pieceGroups(groups.data() + first, count);
+    const std::span<std::uint8_t> pieceOut = out.subspan(placed.piece.at, placed.piece.length);
+    const auto start = static_cast<std::uint32_t>(placed.piece.start);
+    const auto end = static_cast<std::uint32_t>(placed.piece.start + placed.piece.length);
+    std::vector<ByteSpan> pieceLost;
+    if (keepGoing) {
+      std::vector<GroupSectorMask> masks;
+      for (int g = placed.span.first; g <= placed.span.last; ++g) {
+        const auto damaged = damage.groupMasks.find(g);
+        masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
+      }
+      pieceLost = ExtractReadableRange(pieceGroups, masks, start, end, pieceOut);
+    } else if (!ExtractRange(pieceGroups, start, end, pieceOut)) {
+      // The bytes no block supplied must be zeros, not an earlier file's.
+      std::fill(pieceOut.begin(), pieceOut.end(), std::uint8_t{0});
+      ExtractRange(pieceGroups, start, end, pieceOut, &pieceLost);
+    }
+    for (const ByteSpan& gap : pieceLost) lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
+  }
+  return MergeSpans(std::move(lost));
+}
+
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // The group cache counts the uses of groups: one per file, or two (the data
@@ -233,7 +269,7 @@ std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
   // Every group is read once per job while the groups kept for later files
   // fit in the budget. Files are written in job order on a second thread
   // while the next one is read and decoded.
-  GroupCache cache(JobGroupSpans(g_vecRecoverFiles, layout, g_recoveryOptions.resourceForks), kGroupCacheBudget);
+  GroupCache cache(JobGroupSets(g_vecRecoverFiles, layout, g_recoveryOptions.resourceForks), kGroupCacheBudget);
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
   OutputTree tree(g_strDestFolder, OutputOptionsOf(g_recoveryOptions), SourceIdentities(*m_pTransport), &names);
   FileWriter writer([this, &tree](FileWriter::File& file) { WriteRecoveredFile(file, tree); });
@@ -287,11 +323,11 @@ void CKestrowCore::MarkUnwritten(std::size_t index, std::string reason, FileWrit
   });
 }
 
-bool CKestrowCore::ReadFileGroups(const GroupSpan& span, const JobLayout& layout, GroupCache& cache,
+bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLayout& layout, GroupCache& cache,
                                   std::vector<GroupBuffer>& groups, JobDamage& damage) {
-  groups.reserve(static_cast<std::size_t>(span.last - span.first + 1));
+  groups.reserve(groupSet.size());
   const UnreadableSink note = [&damage](std::int32_t lba) { damage.unreadable.push_back(lba); };
-  for (int g = span.first; g <= span.last; ++g) {
+  for (const int g : groupSet) {
     std::optional<GroupBuffer> kept = cache.Take(g);
     groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
     if (kept) continue;
@@ -314,9 +350,8 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
   file.entry = g_vecRecoverFiles[index];
   const FileEntry& entry = file.entry;
   const auto handled = [&] { UpdateOutcome([&](RecoveryOutcome& o) { o.bytesDone += entry.dataLogicalLength; }); };
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize);
-  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout);
-  if (!span) {
+  const std::optional<ForkPlacement> placement = PlaceFork(entry, layout);
+  if (!placement) {
     const std::string why = "the catalogue places its data outside the volume or the packed data";
     if (layout.policy.keepGoing) {
       // None of its bytes can be read: a salvage counts it as lost.
@@ -346,31 +381,12 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
   }
   // All of the file's groups are in hand before anything of it is written.
   std::vector<GroupBuffer> groups;
-  if (!ReadFileGroups(*span, layout, cache, groups, damage)) return false;
+  if (!ReadFileGroups(placement->groups, layout, cache, groups, damage)) return false;
   const std::span<std::uint8_t> bytes(file.data.data(), file.length);
-  if (layout.policy.keepGoing) {
-    std::vector<GroupSectorMask> masks;
-    for (int g = span->first; g <= span->last; ++g) {
-      const auto damaged = damage.groupMasks.find(g);
-      masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
-    }
-    file.lostRanges = ExtractReadableRange(groups, masks, static_cast<std::uint32_t>(range.start),
-                                           static_cast<std::uint32_t>(range.end), bytes);
-    file.complete = file.lostRanges.empty();
-  } else {
-    const auto extract = [&](std::vector<ByteSpan>* unsupplied) {
-      return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(range.start),
-                                   static_cast<std::uint32_t>(range.end), bytes, unsupplied);
-    };
-    file.complete = extract(nullptr);
-    if (!file.complete) {
-      // The bytes no block supplied must be zeros, not an earlier file's.
-      std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
-      extract(&file.lostRanges);
-    }
-  }
-  for (int g = span->first; g <= span->last; ++g) {
-    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]), CacheUse(index, Fork::kData));
+  file.lostRanges = ExtractFork(*placement, groups, damage, layout.policy.keepGoing, bytes);
+  file.complete = file.lostRanges.empty();
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(index, Fork::kData));
   }
   if (g_recoveryOptions.resourceForks && !GatherResourceFork(file, layout, cache, damage)) return false;
   handled();
@@ -393,40 +409,25 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
 bool CKestrowCore::GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache,
                                       JobDamage& damage) {
   const FileEntry& entry = file.entry;
-  const std::optional<GroupSpan> span = FileGroupSpan(entry, layout, Fork::kResource);
+  const std::optional<ForkPlacement> placement = PlaceFork(entry, layout, Fork::kResource);
   const ByteSpan whole{0, entry.rsrcLogicalLength};
   try {
-    if (span) file.rsrcData.assign(entry.rsrcLogicalLength, 0);
+    if (placement) file.rsrcData.assign(entry.rsrcLogicalLength, 0);
   } catch (const std::bad_alloc&) {
     file.rsrcData.clear();
   }
-  if (!span || file.rsrcData.size() != entry.rsrcLogicalLength) {
+  if (!placement || file.rsrcData.size() != entry.rsrcLogicalLength) {
     file.complete = false;
     file.rsrcLostRanges.assign(1, whole);
     return true;
   }
   if (entry.rsrcLogicalLength == 0) return true;
   std::vector<GroupBuffer> groups;
-  if (!ReadFileGroups(*span, layout, cache, groups, damage)) return false;
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, Fork::kResource);
-  const auto start = static_cast<std::uint32_t>(range.start);
-  const auto end = static_cast<std::uint32_t>(range.end);
-  if (layout.policy.keepGoing) {
-    std::vector<GroupSectorMask> masks;
-    for (int g = span->first; g <= span->last; ++g) {
-      const auto damaged = damage.groupMasks.find(g);
-      masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
-    }
-    file.rsrcLostRanges = ExtractReadableRange(groups, masks, start, end, file.rsrcData);
-  } else if (!kestrow::ExtractRange(groups, start, end, file.rsrcData, &file.rsrcLostRanges)) {
-    std::fill(file.rsrcData.begin(), file.rsrcData.end(), std::uint8_t{0});
-    file.rsrcLostRanges.clear();
-    kestrow::ExtractRange(groups, start, end, file.rsrcData, &file.rsrcLostRanges);
-  }
+  if (!ReadFileGroups(placement->groups, layout, cache, groups, damage)) return false;
+  file.rsrcLostRanges = ExtractFork(*placement, groups, damage, layout.policy.keepGoing, file.rsrcData);
   if (!file.rsrcLostRanges.empty()) file.complete = false;
-  for (int g = span->first; g <= span->last; ++g) {
-    cache.Return(g, std::move(groups[static_cast<std::size_t>(g - span->first)]),
-                 CacheUse(file.index, Fork::kResource));
+  for (std::size_t k = 0; k < groups.size(); ++k) {
+    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(file.index, Fork::kResource));
   }
   return true;
 }

@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include <set>
+
 #include "KestrowCore.h"
 #include "text/ByteReader.h"
+#include "volume/BTreeFile.h"
+#include "volume/ExtentsOverflow.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
@@ -86,18 +90,50 @@ FileEntry ReadFileRecord(const RecordView& record) {
 
 bool IsDesktopFile(const std::string& name) { return name == "Desktop DB" || name == "Desktop DF"; }
 
-void ScanRecordNode(const ByteReader& node, CatalogRecords& out) {
+void ScanRecordNode(const ByteReader& node, std::vector<DirEntry>& dirs, FileTable& files) {
   const std::size_t count = std::min<std::size_t>(*node.u8(kRecordCountOffset), kMaxRecords);
   for (std::size_t j = 0; j < count; ++j) {
     const std::optional<RecordView> record = LocateRecord(node, j);
     if (!record) continue;
     const std::uint8_t type = *record->data.u8(0);
     if (type == kDirectoryRecord && record->data.has(0, kDirectoryDataSize)) {
-      out.dirs.push_back(DirEntry{*record->data.be32(6), record->parentId, record->name});
+      dirs.push_back(DirEntry{*record->data.be32(6), record->parentId, record->name});
     } else if (type == kFileRecord && record->data.has(0, kFileDataSize)) {
-      if (!IsDesktopFile(record->name)) out.files.push_back(ReadFileRecord(*record));
+      if (!IsDesktopFile(record->name)) files.push_back(ReadFileRecord(*record));
     }
   }
+}
+
+// The catalogue B-tree, when the master directory block leads to its
+// header node: which nodes of the image are its nodes, and which are free.
+struct CatalogTree {
+  BTreeFile file;
+  BTreeHeader header;
+};
+
+std::optional<CatalogTree> FindCatalogTree(std::span<const std::uint8_t> image, const std::vector<ByteSpan>& unreadable) {
+  const ByteReader reader(image);
+  const auto bytes = reader.sub(format::kMdbOffset, format::kMdbSize);
+  if (!bytes || !bytes->matches(0, "BD") || Overlaps(unreadable, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
+    return std::nullopt;
+  }
+  MasterDirectoryBlock mdb;
+  std::copy(bytes->bytes().begin(), bytes->bytes().end(), mdb.bytes.begin());
+  BTreeFile file = BTreeFile::Catalog(image, mdb, unreadable);
+  std::optional<BTreeHeader> header = ReadBTreeHeader(file);
+  if (!header) return std::nullopt;
+  return CatalogTree{std::move(file), std::move(*header)};
+}
+
+// Keeps the first file of each ID; deleted files only when no live file has
+// their ID.
+void DropRepeatedFiles(CatalogRecords& out) {
+  std::set<std::uint32_t> seen;
+  const auto repeated = [&seen](const FileEntry& entry) { return !seen.insert(entry.fileId).second; };
+  out.files.erase(std::remove_if(out.files.begin(), out.files.end(), repeated), out.files.end());
+  out.deletedFiles.erase(std::remove_if(out.deletedFiles.begin(), out.deletedFiles.end(), repeated),
+                         out.deletedFiles.end());
+  for (FileEntry& entry : out.deletedFiles) entry.deleted = true;
 }
 
 }  // namespace
@@ -113,6 +149,8 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image, const std
   std::size_t headerNodes = 0;
   std::size_t position = format::kCatalogScanOffset;
   std::array<std::uint8_t, kNodeSize> buffer{};
+  const std::optional<CatalogTree> tree = FindCatalogTree(image, unreadable);
+  out.treeKnown = tree.has_value();
   while (position < image.size()) {
     // A last node cut short by the end of the image reads as zeros past it.
     buffer.fill(0);
@@ -130,11 +168,21 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image, const std
       position += kNodeSize;
     } else if (node.matches(0, kPadding)) {
       position += kPaddingSkip;
+    } else if (!tree) {
+      ScanRecordNode(node, out.dirs, out.files);
+      position += kNodeSize;
     } else {
-      ScanRecordNode(node, out);
+      // Only the catalogue's leaf nodes hold its records; the extents
+      // tree's nodes, index and map nodes hold other things.
+      const std::optional<std::uint32_t> number = tree->file.NodeAt(position);
+      if (number && buffer[kNodeTypeOffset] == kLeafNode) {
+        const bool free = tree->header.IsFree(*number);
+        ScanRecordNode(node, free ? out.deletedDirs : out.dirs, free ? out.deletedFiles : out.files);
+      }
       position += kNodeSize;
     }
   }
+  if (tree) DropRepeatedFiles(out);
   return out;
 }
 
@@ -144,7 +192,7 @@ bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files) {
 }
 
 bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
-                               std::size_t& lostNodes) {
+                               std::size_t& lostNodes, bool includeDeleted) {
   MasterDirectoryBlock mdb;
   if (!ReadMasterDirectoryBlock(image, mdb)) {
     m_nErrorState = kErrorReadOrFormat;
@@ -157,6 +205,15 @@ bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files, const
   CatalogRecords records = ScanCatalogRecords(image, unreadable);
   lostNodes = records.lostNodes;
   BuildFilePaths(records.files, records.dirs);
+  if (includeDeleted) {
+    // A deleted file's folder may be deleted too; live folders come first.
+    std::vector<DirEntry> dirs = records.dirs;
+    dirs.insert(dirs.end(), records.deletedDirs.begin(), records.deletedDirs.end());
+    BuildFilePaths(records.deletedFiles, dirs);
+    records.files.insert(records.files.end(), std::make_move_iterator(records.deletedFiles.begin()),
+                         std::make_move_iterator(records.deletedFiles.end()));
+  }
+  AddOverflowExtents(records.files, ReadExtentsOverflow(image, mdb, unreadable), mdb.drAlBlkSiz());
   files.insert(files.end(), std::make_move_iterator(records.files.begin()),
                std::make_move_iterator(records.files.end()));
   return true;

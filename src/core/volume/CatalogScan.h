@@ -15,6 +15,12 @@ struct CatalogRecords {
   std::vector<DirEntry> dirs;
   FileTable files;
   std::size_t lostNodes = 0;  // nodes passed over because bytes of them could not be read
+  // Records of nodes that the catalogue's node map marks free, files whose
+  // ID no live record has, each ID once; marked deleted.
+  std::vector<DirEntry> deletedDirs;
+  FileTable deletedFiles;
+  // The catalogue's header node was found: only its leaf nodes were read.
+  bool treeKnown = false;
 };
 
 // Scans `image` from image offset 0x6200 to its end or to the third header
@@ -22,6 +28,11 @@ struct CatalogRecords {
 // exactly "Desktop DB" or "Desktop DF" are left out. Paths are not built.
 // A node that shares a byte with `unreadable` (image offsets of bytes that
 // could not be read and are zeros) is passed over and counted as lost.
+// When the master directory block's catalogue extents lead to a readable
+// header node, records are taken only from the catalogue file's leaf nodes,
+// those of nodes its map marks free go to the deleted lists, and a file ID
+// met twice in nodes in use is kept once (the first). Otherwise every node
+// that is neither a header nor a padding node is read as one of records.
 CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image,
                                   const std::vector<ByteSpan>& unreadable = {});
 

@@ -36,6 +36,11 @@ struct FileEntry {
   std::uint32_t clumpSize = 0;           // filClpSize (16-bit on disc)
   std::array<ExtentDescriptor, 3> dataExtents{};  // filExtRec
   std::array<ExtentDescriptor, 3> rsrcExtents{};  // filRExtRec
+  // The forks' further extents, from the extents overflow file, in fork
+  // order; empty when the three above hold the whole fork (or the overflow
+  // file could not be read).
+  std::vector<ExtentDescriptor> dataOverflowExtents;
+  std::vector<ExtentDescriptor> rsrcOverflowExtents;
   std::string path;   // ancestor folder names, outermost first, each followed by ':'
   std::string name;   // raw name bytes, carriage returns replaced by '-'
   std::array<char, 5> fileType{};  // fdType, 4 bytes as stored and a NUL
@@ -44,6 +49,9 @@ struct FileEntry {
   // flags, location, folder) and filFndrInfo (the extended Finder info).
   std::array<std::uint8_t, 16> finderInfo{};
   std::array<std::uint8_t, 16> extendedFinderInfo{};
+  // The record lies in a catalogue node that the node map marks free: a
+  // file deleted from the volume, or a stale copy of a record.
+  bool deleted = false;
 
   // The same record: every field alike.
   bool operator==(const FileEntry&) const = default;
