@@ -34,6 +34,7 @@ struct ListOptions {
   std::string outputFile;  // the file list export, CR LF lines (the names' own bytes)
   bool json = false;
   bool macRoman = false;   // names shown as Mac OS Roman rather than Windows-1252
+  bool deleted = false;    // --deleted: the files of freed catalogue nodes too, marked
 };
 
 struct InfoOptions {
@@ -46,6 +47,7 @@ struct RecoverOptions {
   std::vector<std::string> patterns;  // shell-style globs on the display path
   bool resourceForks = false;         // --resource-forks: full AppleDouble companions and dates
   bool macRoman = false;              // --mac-roman: names read as Mac OS Roman
+  bool deleted = false;               // --deleted: deleted files may be chosen too
   bool keepGoing = false;             // --keep-going
   std::int32_t retries = 0;           // --retries N
   std::string reportFile;             // --report FILE (JSON)
@@ -109,10 +111,12 @@ class Commands {
   };
   // Loads the volume area and scans the catalogue, with the file list's
   // messages on failure (and a detail line naming the sector that failed).
+  // With `includeDeleted`, deleted files follow the live ones, marked.
   // With policy.keepGoing, unreadable sectors of the area read as zeros and
   // the catalogue nodes they touch are passed over.
   std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options,
-                                         const ReadPolicy& policy = {}, LoadedVolume* loaded = nullptr);
+                                         const ReadPolicy& policy = {}, LoadedVolume* loaded = nullptr,
+                                         bool includeDeleted = false);
   // The damaged and lost files of a report, one line each, and the
   // unreadable sectors; on `out`.
   void PrintDamage(std::ostream& out, const DamageReport& report);

@@ -12,20 +12,24 @@ std::string FourCharCode(const std::array<char, 5>& code, CodePage codePage) {
   return DiscTextToUtf8(std::string_view(code.data(), 4), codePage);
 }
 
-Json Extents(const std::array<ExtentDescriptor, 3>& extents) {
+// The catalogue record's three extents as stored, then those of the
+// extents overflow file.
+Json Extents(const std::array<ExtentDescriptor, 3>& extents, const std::vector<ExtentDescriptor>& overflow) {
   Json list = Json::array();
-  for (const ExtentDescriptor& extent : extents) {
+  const auto add = [&list](const ExtentDescriptor& extent) {
     list.push_back(Json{{"startBlock", extent.startBlock}, {"blockCount", extent.blockCount}});
-  }
+  };
+  for (const ExtentDescriptor& extent : extents) add(extent);
+  for (const ExtentDescriptor& extent : overflow) add(extent);
   return list;
 }
 
 Json Fork(std::uint32_t startBlock, std::uint32_t logical, std::uint32_t physical,
-          const std::array<ExtentDescriptor, 3>& extents) {
+          const std::array<ExtentDescriptor, 3>& extents, const std::vector<ExtentDescriptor>& overflow) {
   return Json{{"startBlock", startBlock},
               {"logicalLength", logical},
               {"physicalLength", physical},
-              {"extents", Extents(extents)}};
+              {"extents", Extents(extents, overflow)}};
 }
 
 Json Row(std::size_t index, const FileEntry& e, CodePage codePage) {
@@ -39,11 +43,14 @@ Json Row(std::size_t index, const FileEntry& e, CodePage codePage) {
               {"fileId", e.fileId},
               {"parentId", e.parentId},
               {"approxSize", e.ApproxSize()},
-              {"dataFork", Fork(e.dataStartBlock, e.dataLogicalLength, e.dataPhysicalLength, e.dataExtents)},
-              {"resourceFork", Fork(e.rsrcStartBlock, e.rsrcLogicalLength, e.rsrcPhysicalLength, e.rsrcExtents)},
+              {"dataFork", Fork(e.dataStartBlock, e.dataLogicalLength, e.dataPhysicalLength, e.dataExtents,
+                                e.dataOverflowExtents)},
+              {"resourceFork", Fork(e.rsrcStartBlock, e.rsrcLogicalLength, e.rsrcPhysicalLength, e.rsrcExtents,
+                                    e.rsrcOverflowExtents)},
               {"created", HfsDateToIso8601(e.createDate)},
               {"modified", HfsDateToIso8601(e.modifyDate)},
-              {"clumpSize", e.clumpSize}};
+              {"clumpSize", e.clumpSize},
+              {"deleted", e.deleted}};
 }
 
 }  // namespace

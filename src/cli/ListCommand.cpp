@@ -28,7 +28,8 @@ std::string Commands::ShownPath(const FileEntry& entry, CodePage codePage) {
 }
 
 std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const SourceOptions& options,
-                                                 const ReadPolicy& policy, LoadedVolume* loaded) {
+                                                 const ReadPolicy& policy, LoadedVolume* loaded,
+                                                 bool includeDeleted) {
   CKestrowCore core(selected.source, options.mapfile);
   VolumeImage image;
   VolumeAreaRead area;
@@ -46,7 +47,7 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
     Fail(msg::kUnknownFormat, "the sectors holding the volume's master directory block could not be read");
     return std::nullopt;
   }
-  if (!core.ReadMasterDirectoryBlock(image, mdb) || !core.ScanCatalog(image, files, area.unreadableBytes, lostNodes)) {
+  if (!core.ReadMasterDirectoryBlock(image, mdb) || !core.ScanCatalog(image, files, area.unreadableBytes, lostNodes, includeDeleted)) {
     Fail(msg::kUnknownFormat);
     return std::nullopt;
   }
@@ -62,7 +63,7 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
   if (!OutputsSpareTheSource(*selected, options, {list.outputFile})) return kExitUsage;
-  const std::optional<FileTable> table = LoadFileTable(*selected, options);
+  const std::optional<FileTable> table = LoadFileTable(*selected, options, {}, nullptr, list.deleted);
   if (!table) return kExitFailed;
   const FileTable& files = *table;
   const CodePage codePage = list.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
@@ -93,7 +94,8 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
   }
 
   for (const FileEntry& entry : files) {
-    m_out << ShownPath(entry, codePage) << '\t' << FileListSizeText(entry) << '\n';
+    m_out << ShownPath(entry, codePage) << (entry.deleted ? " (deleted)" : "") << '\t' << FileListSizeText(entry)
+          << '\n';
   }
   return kExitOk;
 }

@@ -57,7 +57,7 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   if (!OutputsSpareTheSource(*selected, source, {options.reportFile})) return kExitUsage;
   const ReadPolicy policy{options.retries, options.keepGoing};
   LoadedVolume listed;
-  const std::optional<FileTable> table = LoadFileTable(*selected, source, policy, &listed);
+  const std::optional<FileTable> table = LoadFileTable(*selected, source, policy, &listed, options.deleted);
   if (!table) return kExitFailed;
 
   const CodePage codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;

@@ -71,6 +71,9 @@ int main(int argc, char** argv) {
   listCommand->add_flag("--json", list.json, "every field of every file as JSON");
   constexpr const char* kMacRomanHelp = "read the disc's names as Mac OS Roman instead of Windows-1252";
   listCommand->add_flag("--mac-roman", list.macRoman, kMacRomanHelp);
+  constexpr const char* kDeletedHelp =
+      "include the files of catalogue nodes the volume has freed (deleted files), marked as deleted";
+  listCommand->add_flag("--deleted", list.deleted, kDeletedHelp);
   info->add_flag("--mac-roman", infoOptions.macRoman, kMacRomanHelp);
 
   auto* recoverCommand = app.add_subcommand(
@@ -89,6 +92,7 @@ int main(int argc, char** argv) {
   recoverCommand->add_flag("--mac-roman", recover.macRoman,
                            "read the disc's names as Mac OS Roman instead of Windows-1252 (for patterns "
                            "and for the names written)");
+  recoverCommand->add_flag("--deleted", recover.deleted, kDeletedHelp);
   recoverCommand->add_flag("--keep-going", recover.keepGoing,
                            "go on past sectors that cannot be read: write what can be read of every file, "
                            "with zeros where bytes were lost, and report the damaged and lost files");

@@ -238,7 +238,7 @@ bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
                                                      ", not the one the list was read from");
     }
     FileTable onDisc;
-    ScanCatalog(image, onDisc, area.unreadableBytes, lostNodes);
+    ScanCatalog(image, onDisc, area.unreadableBytes, lostNodes, true);  // deleted files may be chosen too
     if (!SelectionOnVolume(g_vecRecoverFiles, onDisc, lostNodes > 0)) {
       return fail(RecoveryState::kDifferentDisc,
                   "the catalogue on the disc does not hold the files of the list as they were listed");
