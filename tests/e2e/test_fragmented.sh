@@ -6,7 +6,8 @@
 #   - every recovered data fork equals `hcopy -r`, a fragmented resource
 #     fork equals the one of `hcopy -m`'s MacBinary;
 #   - with the overflow file's leaf node wiped, the files that need it are
-#     "incomplete": the bytes of their first three extents, zeros after;
+#     "incomplete" (and damaged in the report and in `scan`): the bytes of
+#     their first three extents, zeros after;
 #   - `list` equals `hls -R` (no deleted file, no extents record), also when
 #     overflow records start in allocation blocks 256-767 (whose high byte
 #     reads as a record type); `--deleted` adds the deleted files, marked.
@@ -88,6 +89,12 @@ cmp -s <(bytes_at "$companion" "$at" "$rlen") <(bytes_at "$work/both.bin" $((128
 # A wiped overflow leaf: the first three extents' bytes, then zeros, and
 # "incomplete"; with --keep-going the rest is the lost range.
 first3() { fork_extents "$work/list.json" "$1" dataFork | head -n 3 | awk '{ s += $2 * 512 } END { print s }'; }
+# expect_lost REPORT NAME START END: the report says the file is damaged,
+# with [START, END) its only lost range.
+expect_lost() {
+  tr -d ' \n' < "$1" | grep -q "\"path\":\"$label:$2\",\"status\":\"damaged\",\"size\":$4,\"lostRanges\":\[\[$3,$4\]\]" ||
+    fail "$2: not damaged with [$3, $4) lost in $(basename "$1")"
+}
 damaged="$work/damaged.hfs"
 cp "$volume" "$damaged"
 dd if=/dev/zero of="$damaged" bs=512 seek=$((xt_leaf / 512)) count=1 conv=notrunc status=none
@@ -107,12 +114,15 @@ for options in "" "--keep-going --report $work/report.json"; do
       grep -qx "Incomplete (some bytes are missing on the disc): $label:$name" "$work/err" ||
         fail "$name is not reported incomplete: $(cat "$work/err")"
     else
-      tr -d ' \n' < "$work/report.json" | grep -q "\"path\":\"$label:$name\",\"status\":\"damaged\",\"size\":$size,\"lostRanges\":\[\[$head,$size\]\]" ||
-        fail "$name: not damaged with [$head, $size) lost in the report"
+      expect_lost "$work/report.json" "$name" "$head" "$size"
     fi
   done
   cmp -s "$work/fill/s002" "$out/$label/s002" || fail "s002, which needs no overflow record, changed"
 done
+# scan names the same files and ranges, and reads every extent's groups.
+run "$KESTROW" scan --json "$disc"
+expect_status 1 "scan with a wiped overflow file"
+for name in big1 big2; do expect_lost "$work/out" "$name" "$(first3 "$name")" "$(stat -c %s "$work/$name")"; done
 
 # The list: as hls -R has it, with the overflow records as they are and with
 # their first extents moved to blocks 512-767; --deleted adds the files
