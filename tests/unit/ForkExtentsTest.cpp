@@ -9,6 +9,7 @@
 #include "recovery/JobLayout.h"
 #include "text/ByteReader.h"
 #include "volume/BTreeFile.h"
+#include "volume/CatalogScan.h"
 #include "volume/ExtentsOverflow.h"
 
 namespace kestrow {
@@ -53,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
                    {{1, 1}, {0, 0}, {5, 1}}, {{9, 2}}, 1536, {{0, kBlock0 + 512, 512}}},
         PiecesCase{"extents short of the length: the rest lies in no run",
                    {{4, 1}, {8, 1}}, {}, 4000, {{0, kBlock0 + 4 * 512, 512}, {512, kBlock0 + 8 * 512, 512}}}),
-    [](const auto& info) {
-      std::string name = info.param.what;
+    [](const auto& test) {
+      std::string name = test.param.what;
       for (char& ch : name) ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
       return name;
     });
@@ -172,7 +173,7 @@ INSTANTIATE_TEST_SUITE_P(
                     OverflowCase{"loop", 1, kLeafNode, false, {{100, 2}, {90, 1}, {80, 1}, {200, 5}}},
                     OverflowCase{"index", 0, kIndexNode, false, {{100, 2}, {90, 1}, {80, 1}}},
                     OverflowCase{"outside", 99, kLeafNode, false, {{100, 2}, {90, 1}, {80, 1}, {200, 5}}}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& test) { return std::string(test.param.what); });
 
 struct MapCase {
   const char* what;
@@ -208,7 +209,50 @@ INSTANTIATE_TEST_SUITE_P(
                     // A map that cannot be read whole marks no node free.
                     MapCase{"unlinked", 0, kMapNode, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
                     MapCase{"notAMapNode", 2, kMapNode, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& test) { return std::string(test.param.what); });
+
+// A file record named "f" in folder 2 with file ID `id`.
+Bytes FileRecord(std::uint32_t id) {
+  Bytes record(8 + 102, 0);
+  record[0] = 7;  // key length: odd, so the data follows the key at once
+  PutBe32(&record[2], 2);
+  record[6] = 1;
+  record[7] = 'f';
+  record[8] = 2;  // a file record
+  PutBe32(&record[8 + 20], id);
+  return record;
+}
+
+std::vector<std::uint32_t> Ids(const FileTable& files, bool deleted) {
+  std::vector<std::uint32_t> ids;
+  for (const FileEntry& f : files) {
+    EXPECT_EQ(f.deleted, deleted);
+    ids.push_back(f.fileId);
+  }
+  return ids;
+}
+
+TEST(CatalogScan, ReadsOnlyTheCatalogsLeafNodesAndKeepsFreedNodesApart) {
+  Volume v;
+  // Extents tree: its header and a node whose record reads as a file.
+  v.Put(0, HeaderNode(0, 8, Bytes(1, 0x80)));
+  v.Put(1, MakeNode(kLeafNode, 0, {FileRecord(40)}));
+  // Catalogue: nodes 0-2 and 4 in use, node 3 free (0xE8).
+  v.Put(8, HeaderNode(1, 8, {0xE8}));
+  v.Put(9, MakeNode(kLeafNode, 2, {FileRecord(30)}));
+  v.Put(10, MakeNode(kLeafNode, 0, {FileRecord(30), FileRecord(31)}));   // 30 again
+  v.Put(11, MakeNode(kLeafNode, 0, {FileRecord(32), FileRecord(31)}));   // freed: 31 is stale
+  v.Put(12, MakeNode(kIndexNode, 0, {FileRecord(33)}));
+  const CatalogRecords records = ScanCatalogRecords(v.image);
+  EXPECT_TRUE(records.treeKnown);
+  EXPECT_EQ(Ids(records.files, false), (std::vector<std::uint32_t>{30, 31}));
+  EXPECT_EQ(Ids(records.deletedFiles, true), (std::vector<std::uint32_t>{32}));
+
+  // A catalogue header that cannot be read: every node counts, as always.
+  const CatalogRecords before = ScanCatalogRecords(v.image, {{0x6200 + 8 * 512, 0x6200 + 9 * 512}});
+  EXPECT_FALSE(before.treeKnown);
+  EXPECT_EQ(Ids(before.files, false), (std::vector<std::uint32_t>{40, 30, 30, 31, 32, 31, 33}));
+}
 
 }  // namespace
 }  // namespace kestrow

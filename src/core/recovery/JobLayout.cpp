@@ -55,18 +55,6 @@ JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std:
   return layout;
 }
 
-std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout, Fork fork) {
-  if (ForkLength(entry, fork) == 0) return GroupSpan{};
-  if (!ForkInsideVolume(entry, layout, fork)) return std::nullopt;
-  const ByteRange range = ForkByteRange(entry, layout.allocBlockSize, fork);
-  const int first = FindGroupIndex(layout.boundaries, range.start);
-  const int last = FindGroupIndex(layout.boundaries, range.end);
-  if (layout.boundaries.size() < 2 || first < 0 || first > last || last - first >= layout.maxGroups) {
-    return std::nullopt;
-  }
-  return GroupSpan{first, last};
-}
-
 std::size_t ForkPlacement::FirstGroupIndex(const PlacedPiece& placed) const {
   return static_cast<std::size_t>(std::lower_bound(groups.begin(), groups.end(), placed.span.first) - groups.begin());
 }

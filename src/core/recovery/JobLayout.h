@@ -35,12 +35,6 @@ struct JobLayout {
 JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std::vector<std::int32_t> boundaries,
                         const MasterDirectoryBlock& mdb);
 
-// The groups that hold a file's fork: an empty span for an empty fork,
-// nothing when the fork cannot be placed (outside the volume, a table of
-// fewer than two entries, a range that starts outside the table or needs
-// more groups than the disc has room for).
-std::optional<GroupSpan> FileGroupSpan(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData);
-
 // A run of a fork's bytes and the groups that hold it.
 struct PlacedPiece {
   ForkPiece piece;
@@ -58,8 +52,12 @@ struct ForkPlacement {
   std::size_t FirstGroupIndex(const PlacedPiece& placed) const;
 };
 
-// Places a fork: an empty placement for an empty fork, nothing when the
-// fork has bytes and not one of its runs can be placed.
+// Places a fork: an empty placement for an empty fork. Nothing when the
+// fork has bytes and not one of its runs can be placed (outside the volume,
+// a table of fewer than two entries, a run that starts outside the table or
+// needs more groups than the disc has room for), or when its length cannot
+// be: a fork of one run that would end past the volume, one of several
+// extents longer than the volume.
 std::optional<ForkPlacement> PlaceFork(const FileEntry& entry, const JobLayout& layout, Fork fork = Fork::kData);
 
 // The groups of every file, an empty set for a file that cannot be placed;
