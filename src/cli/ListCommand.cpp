@@ -47,7 +47,8 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
     Fail(msg::kUnknownFormat, "the sectors holding the volume's master directory block could not be read");
     return std::nullopt;
   }
-  if (!core.ReadMasterDirectoryBlock(image, mdb) || !core.ScanCatalog(image, files, area.unreadableBytes, lostNodes, includeDeleted)) {
+  if (!core.ReadMasterDirectoryBlock(image, mdb) ||
+      !core.ScanCatalog(image, files, area.unreadableBytes, lostNodes, includeDeleted)) {
     Fail(msg::kUnknownFormat);
     return std::nullopt;
   }

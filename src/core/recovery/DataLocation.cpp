@@ -78,7 +78,8 @@ std::vector<ForkPiece> ForkPieces(const FileEntry& entry, std::int32_t allocBloc
   std::uint64_t at = 0;
   for (const ExtentDescriptor& extent : extents) {
     if (at >= length) break;
-    const std::uint64_t bytes = std::uint64_t{extent.blockCount} * static_cast<std::uint64_t>(std::max(allocBlockSize, 0));
+    const std::uint64_t blockSize = static_cast<std::uint64_t>(std::max(allocBlockSize, 0));
+    const std::uint64_t bytes = std::uint64_t{extent.blockCount} * blockSize;
     const auto take = static_cast<std::uint32_t>(std::min<std::uint64_t>(bytes, length - at));
     if (take == 0) continue;
     const std::int64_t start = std::int64_t{extent.startBlock} * allocBlockSize +

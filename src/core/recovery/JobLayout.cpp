@@ -66,9 +66,10 @@ std::optional<ForkPlacement> PlaceFork(const FileEntry& entry, const JobLayout& 
   // A hostile length is refused here, before anything is allocated for it:
   // a fork of one run must end inside the volume, one of several extents
   // cannot be longer than the volume.
-  if (ForkExtents(entry, fork).size() <= 1 ? !ForkInsideVolume(entry, layout, fork)
-                                           : (std::int64_t{length} > layout.volumeEnd - std::int64_t{format::kAllocationBlock0} ||
-                                              length > std::uint32_t{std::numeric_limits<std::int32_t>::max()})) {
+  const bool oneRun = ForkExtents(entry, fork).size() <= 1;
+  const std::int64_t volumeBytes = layout.volumeEnd - static_cast<std::int64_t>(format::kAllocationBlock0);
+  const bool tooLong = std::int64_t{length} > volumeBytes || length > std::numeric_limits<std::int32_t>::max();
+  if (oneRun ? !ForkInsideVolume(entry, layout, fork) : tooLong) {
     return std::nullopt;
   }
   std::vector<ByteSpan> placed;

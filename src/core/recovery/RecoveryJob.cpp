@@ -85,7 +85,9 @@ std::vector<ByteSpan> ExtractFork(const ForkPlacement& placement, const std::vec
       std::fill(pieceOut.begin(), pieceOut.end(), std::uint8_t{0});
       ExtractRange(pieceGroups, start, end, pieceOut, &pieceLost);
     }
-    for (const ByteSpan& gap : pieceLost) lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
+    for (const ByteSpan& gap : pieceLost) {
+      lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
+    }
   }
   return MergeSpans(std::move(lost));
 }

@@ -56,7 +56,8 @@ std::optional<std::uint64_t> BTreeFile::NodeOffset(std::uint32_t node) const {
   for (const ExtentDescriptor& extent : m_extents) {
     const std::uint64_t length = std::uint64_t{extent.blockCount} * m_blockSize;
     if (fileOffset < length) {
-      const std::uint64_t offset = format::kCatalogScanOffset + std::uint64_t{extent.startBlock} * m_blockSize + fileOffset;
+      const std::uint64_t offset =
+          format::kCatalogScanOffset + std::uint64_t{extent.startBlock} * m_blockSize + fileOffset;
       if (offset + kBTreeNodeSize > m_image.size()) return std::nullopt;
       return offset;
     }

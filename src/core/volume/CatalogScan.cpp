@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-
 #include <set>
 
 #include "KestrowCore.h"
@@ -111,10 +110,12 @@ struct CatalogTree {
   BTreeHeader header;
 };
 
-std::optional<CatalogTree> FindCatalogTree(std::span<const std::uint8_t> image, const std::vector<ByteSpan>& unreadable) {
+std::optional<CatalogTree> FindCatalogTree(std::span<const std::uint8_t> image,
+                                           const std::vector<ByteSpan>& unreadable) {
   const ByteReader reader(image);
   const auto bytes = reader.sub(format::kMdbOffset, format::kMdbSize);
-  if (!bytes || !bytes->matches(0, "BD") || Overlaps(unreadable, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
+  if (!bytes || !bytes->matches(0, "BD") ||
+      Overlaps(unreadable, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
     return std::nullopt;
   }
   MasterDirectoryBlock mdb;
