@@ -211,6 +211,20 @@ INSTANTIATE_TEST_SUITE_P(
                     MapCase{"notAMapNode", 2, kMapNode, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}}),
     [](const auto& test) { return std::string(test.param.what); });
 
+TEST(BTreeFile, ACatalogGrownPastItsThreeExtentsContinuesInTheOverflowFile) {
+  for (const bool recorded : {true, false}) {
+    Volume v;
+    PutBe16(&v.mdb.bytes[152], 8);          // drCTExtRec: blocks 8-15 only
+    PutBe32(&v.mdb.bytes[146], 16 * 512);   // drCTFlSize: 16 blocks
+    std::copy(v.mdb.bytes.begin(), v.mdb.bytes.end(), v.image.begin() + 0x4000);
+    v.Put(0, HeaderNode(1, 8, Bytes(1, 0xC0)));
+    v.Put(1, MakeNode(kLeafNode, 0, {ExtentRecord(kDataForkType, recorded ? 4 : 5, 8, {{16, 8}})}));
+    const BTreeFile catalog = BTreeFile::Catalog(v.image, v.mdb);
+    EXPECT_EQ(catalog.Whole(), recorded);
+    EXPECT_EQ(catalog.NodeAt(0x6200 + 17 * 512), recorded ? std::optional<std::uint32_t>(9) : std::nullopt);
+  }
+}
+
 // A file record named "f" in folder 2 with file ID `id`.
 Bytes FileRecord(std::uint32_t id) {
   Bytes record(8 + 102, 0);

@@ -4,12 +4,14 @@
 #include <set>
 
 #include "text/ByteReader.h"
+#include "volume/ExtentsOverflow.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
 namespace {
 
 constexpr std::size_t kMdbExtentsFileExtents = 134;  // drXTExtRec
+constexpr std::uint32_t kCatalogFileId = 4;
 constexpr std::size_t kNodeDescriptorSize = 14;
 constexpr std::size_t kForwardLinkOffset = 0;      // ndFLink
 constexpr std::size_t kNodeTypeOffset = 8;         // ndType
@@ -30,18 +32,34 @@ std::array<ExtentDescriptor, 3> MdbExtents(const MasterDirectoryBlock& mdb, std:
 
 }  // namespace
 
-BTreeFile::BTreeFile(std::span<const std::uint8_t> image, const std::array<ExtentDescriptor, 3>& extents,
+BTreeFile::BTreeFile(std::span<const std::uint8_t> image, std::vector<ExtentDescriptor> extents,
                      std::uint32_t allocBlockSize, const std::vector<ByteSpan>& unreadable)
-    : m_image(image), m_extents(extents), m_blockSize(allocBlockSize), m_unreadable(unreadable) {}
+    : m_image(image), m_extents(std::move(extents)), m_blockSize(allocBlockSize), m_unreadable(unreadable) {}
 
 BTreeFile BTreeFile::Catalog(std::span<const std::uint8_t> image, const MasterDirectoryBlock& mdb,
                              const std::vector<ByteSpan>& unreadable) {
-  return BTreeFile(image, MdbExtents(mdb, format::kMdbCatalogExtentsOffset), mdb.drAlBlkSiz(), unreadable);
+  const std::array<ExtentDescriptor, 3> first = MdbExtents(mdb, format::kMdbCatalogExtentsOffset);
+  std::vector<ExtentDescriptor> extents(first.begin(), first.end());
+  const std::uint64_t blockSize = mdb.drAlBlkSiz();
+  const std::uint64_t needed = blockSize == 0 ? 0 : (std::uint64_t{mdb.drCTFlSize()} + blockSize - 1) / blockSize;
+  std::uint64_t blocks = 0;
+  for (const ExtentDescriptor& extent : first) blocks += extent.blockCount;
+  if (blocks < needed) {
+    const std::vector<ExtentDescriptor> more = OverflowExtents(ReadExtentsOverflow(image, mdb, unreadable),
+                                                               kDataForkType, kCatalogFileId, first, needed);
+    for (const ExtentDescriptor& extent : more) blocks += extent.blockCount;
+    extents.insert(extents.end(), more.begin(), more.end());
+  }
+  BTreeFile file(image, std::move(extents), mdb.drAlBlkSiz(), unreadable);
+  file.m_whole = blocks >= needed;
+  return file;
 }
 
 BTreeFile BTreeFile::ExtentsOverflow(std::span<const std::uint8_t> image, const MasterDirectoryBlock& mdb,
                                      const std::vector<ByteSpan>& unreadable) {
-  return BTreeFile(image, MdbExtents(mdb, kMdbExtentsFileExtents), mdb.drAlBlkSiz(), unreadable);
+  const std::array<ExtentDescriptor, 3> extents = MdbExtents(mdb, kMdbExtentsFileExtents);
+  return BTreeFile(image, std::vector<ExtentDescriptor>(extents.begin(), extents.end()), mdb.drAlBlkSiz(),
+                   unreadable);
 }
 
 std::uint32_t BTreeFile::NodeCapacity() const {

@@ -25,10 +25,12 @@ inline constexpr std::uint8_t kMapNode = 2;
 // Where one B-tree file's nodes lie in the image.
 class BTreeFile {
  public:
-  BTreeFile(std::span<const std::uint8_t> image, const std::array<ExtentDescriptor, 3>& extents,
+  BTreeFile(std::span<const std::uint8_t> image, std::vector<ExtentDescriptor> extents,
             std::uint32_t allocBlockSize, const std::vector<ByteSpan>& unreadable = {});
 
-  // The catalogue file (drCTExtRec) and the extents overflow file (drXTExtRec).
+  // The catalogue file (drCTExtRec, then the extents the overflow file holds
+  // for file ID 4 when the catalogue has grown past them) and the extents
+  // overflow file (drXTExtRec; it never has more).
   static BTreeFile Catalog(std::span<const std::uint8_t> image, const MasterDirectoryBlock& mdb,
                            const std::vector<ByteSpan>& unreadable = {});
   static BTreeFile ExtentsOverflow(std::span<const std::uint8_t> image, const MasterDirectoryBlock& mdb,
@@ -44,10 +46,14 @@ class BTreeFile {
   std::optional<std::span<const std::uint8_t>> Node(std::uint32_t node) const;
   // Nodes the file's extents hold.
   std::uint32_t NodeCapacity() const;
+  // False when the extents found hold less than the file's length in the
+  // master directory block: some of its nodes cannot be placed.
+  bool Whole() const { return m_whole; }
 
  private:
   std::span<const std::uint8_t> m_image;
-  std::array<ExtentDescriptor, 3> m_extents;
+  std::vector<ExtentDescriptor> m_extents;
+  bool m_whole = true;
   std::uint64_t m_blockSize;
   std::vector<ByteSpan> m_unreadable;
 };

@@ -121,6 +121,8 @@ std::optional<CatalogTree> FindCatalogTree(std::span<const std::uint8_t> image,
   MasterDirectoryBlock mdb;
   std::copy(bytes->bytes().begin(), bytes->bytes().end(), mdb.bytes.begin());
   BTreeFile file = BTreeFile::Catalog(image, mdb, unreadable);
+  // Nodes that cannot be placed would be passed over: read every node then.
+  if (!file.Whole()) return std::nullopt;
   std::optional<BTreeHeader> header = ReadBTreeHeader(file);
   if (!header) return std::nullopt;
   return CatalogTree{std::move(file), std::move(*header)};
