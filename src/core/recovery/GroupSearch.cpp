@@ -103,6 +103,7 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
   // The first table that another follows 248 sectors on: read in long runs,
   // so a healthy stretch costs one READ CD per 27 sectors.
   std::map<std::int32_t, GroupTableSector> candidates;  // plausible tables of the last 248 sectors
+  std::map<std::int32_t, GroupTableSector> tables;      // every plausible table the search saw
   std::int32_t first = -1;
   for (std::int32_t lba = 0; lba < sectorCount && first < 0; lba += kSearchRun) {
     const std::int32_t count = std::min(kSearchRun, sectorCount - lba);
@@ -117,6 +118,7 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
         first = at - kStep;
       }
       candidates.emplace(at, *table);
+      tables.emplace(at, *table);
       return true;
     }, policy, note);
   }
@@ -148,15 +150,28 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
     chain.push_back(ChainLink{static_cast<std::int32_t>(lba), table});
     lastPosition = table->lastPosition;
   }
-  // Groups before the first one found whose table sectors could not be
-  // read, when the first one found does not begin the volume.
-  std::vector<ChainLink> leading;
-  for (std::int64_t lba = std::int64_t{first} - kStep;
-       lba >= 1 && unreadable.count(static_cast<std::int32_t>(lba)) > 0 && chain.front().table->firstPosition > 0;
-       lba -= kStep) {
-    leading.insert(leading.begin(), ChainLink{static_cast<std::int32_t>(lba), std::nullopt});
+  // Back from the first group found: groups whose table sectors could not
+  // be read (which kept the first one from being confirmed earlier), and
+  // readable tables before them that end where the next group begins.
+  std::vector<ChainLink> back;  // nearest first
+  std::vector<ChainLink> lostBack;
+  std::int64_t nextFirst = chain.front().table->firstPosition;
+  for (std::int64_t lba = std::int64_t{first} - kStep; lba >= 1; lba -= kStep) {
+    const auto at = static_cast<std::int32_t>(lba);
+    if (unreadable.count(at) > 0) {
+      lostBack.push_back(ChainLink{at, std::nullopt});
+      continue;
+    }
+    const auto seen = tables.find(at);
+    if (seen == tables.end() || seen->second.lastPosition >= nextFirst) break;
+    back.insert(back.end(), lostBack.begin(), lostBack.end());
+    lostBack.clear();
+    back.push_back(ChainLink{at, seen->second});
+    nextFirst = seen->second.firstPosition;
   }
-  chain.insert(chain.begin(), leading.begin(), leading.end());
+  // Lost groups ahead of them all, unless the earliest found begins the volume.
+  if (nextFirst > 0) back.insert(back.end(), lostBack.begin(), lostBack.end());
+  chain.insert(chain.begin(), back.rbegin(), back.rend());
 
   search.base = chain.front().lba - 1;
   search.boundaries = ChainBoundaries(chain);
