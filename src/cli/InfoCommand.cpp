@@ -137,7 +137,10 @@ int Commands::SalvagedInfo(CKestrowCore& core, const InfoOptions& info) {
   if (salvaged.packTableRead) {
     PrintPackTable(m_out, layout);
   } else {
-    m_out << SalvageFactsText(facts).substr(SalvageFactsText(facts).find("Groups found"));
+    // The groups found by search, without the metadata line said above.
+    SalvageFacts groups = facts;
+    groups.source = MetadataSource::kVolumeArea;
+    m_out << SalvageFactsText(groups);
   }
   if (!salvaged.unreadable.empty()) {
     Field(m_out, "Unreadable sectors", std::to_string(salvaged.unreadable.size()));
