@@ -114,7 +114,9 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
       const std::optional<GroupTableSector> table = ParseGroupTableSector(userData(raw));
       if (!table) return true;
       const auto before = candidates.find(at - kStep);
-      if (first < 0 && before != candidates.end() && table->firstPosition > before->second.lastPosition) {
+      // A group's table lies in its sector 1, so never in LBA 0.
+      if (first < 0 && before != candidates.end() && before->first >= 1 &&
+          table->firstPosition > before->second.lastPosition) {
         first = at - kStep;
       }
       candidates.emplace(at, *table);
