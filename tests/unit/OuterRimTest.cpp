@@ -116,6 +116,7 @@ struct RimCase {
   std::uint32_t firstBad, lastBad;  // LBAs the transport fails
   MetadataSource source;
   bool searched;
+  int lostTable = -1;  // a group whose table sector fails too: its files' bytes are lost
 };
 
 TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
@@ -128,6 +129,7 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
       {"trailer and volume area", area, last, MetadataSource::kPackedCopy, true},
       {"the \"Pack\" table only", area + 1, area + 1, MetadataSource::kVolumeArea, true},
       {"catalogue sectors of the area", area + 12, area + 14, MetadataSource::kBoth, false},
+      {"the volume area and a group's table", area, last, MetadataSource::kPackedCopy, true, 2},
   };
   FileTable expected;
   {
@@ -141,6 +143,7 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
     const auto damaged = [&] {
       auto faults = std::make_unique<FaultInjectingTransport>(test::MakeDiscFromRaw(disc.raw));
       for (std::uint32_t lba = c.firstBad; lba <= c.lastBad; ++lba) faults->FailReadAt(lba);
+      if (c.lostTable >= 0) faults->FailReadAt(Lba(static_cast<std::size_t>(c.lostTable), 1));
       return faults;
     };
     CKestrowCore core(damaged());
@@ -164,8 +167,20 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
     const RecoveryOutcome outcome = job.GetRecoveryOutcome();
     ASSERT_EQ(outcome.state, RecoveryState::kFinished) << outcome.failure;
     EXPECT_EQ(outcome.salvage.source, c.source);
+    if (c.lostTable >= 0) EXPECT_EQ(outcome.salvage.groupsLost, std::vector<int>{c.lostTable});
+    std::size_t hits = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string shown = files[i].path + files[i].name;  // "Disc:Letters:one"
+      // The fork's volume bytes (512-byte allocation blocks from 9,728).
+      const std::int64_t begin = 9728 + std::int64_t{files[i].dataExtents[0].startBlock} * 512;
+      const std::int64_t end = begin + files[i].dataLogicalLength;
+      const bool hit = c.lostTable >= 0 && begin < FirstByte(static_cast<std::size_t>(c.lostTable) + 1) &&
+                       end > FirstByte(static_cast<std::size_t>(c.lostTable));
+      if (hit) {
+        ++hits;
+        EXPECT_NE(outcome.files[i].status, FileStatus::kWhole) << shown;
+        continue;
+      }
       EXPECT_EQ(outcome.files[i].status, FileStatus::kWhole) << shown;
       std::string path = shown;
       std::replace(path.begin(), path.end(), ':', '/');
@@ -177,6 +192,7 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
       ASSERT_NE(wanted, Files().end()) << shown;
       EXPECT_TRUE(bytes == wanted->contents) << shown;
     }
+    EXPECT_EQ(hits > 0, c.lostTable >= 0) << "a lost group that holds no file tests nothing";
   }
 }
 
