@@ -19,6 +19,10 @@ struct ReadStatistics;
 struct DamageReport;
 }
 
+namespace kestrow {
+class CKestrowCore;
+}
+
 namespace kestrow::cli {
 
 inline constexpr int kExitOk = 0;
@@ -32,6 +36,8 @@ struct SourceOptions {
 
 struct ListOptions {
   std::string outputFile;  // the file list export, CR LF lines (the names' own bytes)
+  bool keepGoing = false;  // --keep-going
+  std::int32_t retries = 0;  // --retries N
   bool json = false;
   bool macRoman = false;   // names shown as Mac OS Roman rather than Windows-1252
   bool deleted = false;    // --deleted: the files of freed catalogue nodes too, marked
@@ -39,6 +45,8 @@ struct ListOptions {
 
 struct InfoOptions {
   bool macRoman = false;  // the volume name shown as Mac OS Roman
+  bool keepGoing = false;  // --keep-going
+  std::int32_t retries = 0;  // --retries N
 };
 
 struct RecoverOptions {
@@ -55,6 +63,7 @@ struct RecoverOptions {
 
 struct ScanOptions {
   bool json = false;          // --json
+  bool keepGoing = false;     // --keep-going: the packed copy and a group search where the disc's end is gone
   std::int32_t retries = 0;   // --retries N
   bool macRoman = false;      // --mac-roman: names read as Mac OS Roman
 };
@@ -108,15 +117,27 @@ class Commands {
     ListedVolume volume;
     std::size_t lostCatalogNodes = 0;
     std::vector<std::int32_t> unreadable;  // keep-going: sectors of the volume area read as zeros
+    SalvageFacts salvage;                  // keep-going: where the metadata and the groups came from
   };
   // Loads the volume area and scans the catalogue, with the file list's
   // messages on failure (and a detail line naming the sector that failed).
   // With `includeDeleted`, deleted files follow the live ones, marked.
   // With policy.keepGoing, unreadable sectors of the area read as zeros and
-  // the catalogue nodes they touch are passed over.
+  // the catalogue nodes they touch are passed over, and the packed copy of
+  // the volume stands in for what the volume area lost (all of it when the
+  // disc's end cannot be read).
   std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options,
                                          const ReadPolicy& policy = {}, LoadedVolume* loaded = nullptr,
                                          bool includeDeleted = false);
+  // info --keep-going: the same facts, from the volume area or the packed copy.
+  int SalvagedInfo(CKestrowCore& core, const InfoOptions& info);
+  // LoadFileTable with keep-going: the volume from the area and the packed copy.
+  std::optional<FileTable> LoadSalvagedFileTable(CKestrowCore& core, const ReadPolicy& policy, LoadedVolume* loaded,
+                                                 bool includeDeleted);
+  // Keep-going: where the metadata came from, the groups found by search,
+  // the catalogue nodes and sectors lost; on m_err. False when files may be
+  // missing from the list.
+  bool ReportSalvagedList(const LoadedVolume& loaded);
   // The damaged and lost files of a report, one line each, and the
   // unreadable sectors; on `out`.
   void PrintDamage(std::ostream& out, const DamageReport& report);

@@ -6,7 +6,9 @@
 #include "Commands.h"
 #include "KestrowCore.h"
 #include "recovery/DataLocation.h"
+#include "recovery/DamageReport.h"
 #include "recovery/JobLayout.h"
+#include "recovery/SalvagedVolume.h"
 #include "text/CodePage.h"
 #include "text/Messages.h"
 #include "volume/CatalogScan.h"
@@ -68,6 +70,7 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
   Field(m_out, "Sectors", std::to_string(selected->sectorCount));
 
   CKestrowCore core(selected->source, options.mapfile);
+  if (info.keepGoing) return SalvagedInfo(core, info);
   VolumeImage image;
   VolumeAreaRead area;
   const bool loaded = core.LoadVolumeImage(image, area);
@@ -97,6 +100,51 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
     return kExitFailed;
   }
   PrintPackTable(m_out, MakeJobLayout(area, image.size(), boundaries, mdb));
+  return kExitOk;
+}
+
+int Commands::SalvagedInfo(CKestrowCore& core, const InfoOptions& info) {
+  SalvagedVolume salvaged;
+  const bool loaded = core.LoadSalvagedVolume(salvaged, ReadPolicy{info.retries, true});
+  const VolumeAreaRead& area = salvaged.area;
+  if (area.trailerLba >= 0) {
+    PrintTrailer(m_out, area);
+  } else if (area.sectorCount > 0) {
+    const std::string why = DescribeVolumeAreaFailure(area);
+    Field(m_out, "Trailer", why.empty() ? std::string("not found") : "not found: " + why);
+  }
+  if (!salvaged.areaLoaded && !salvaged.GroupsFoundBySearch()) {
+    Fail(msg::kNotBurnedByKestrow, salvaged.failure);
+    return kExitFailed;
+  }
+  const SalvageFacts facts = FactsOf(salvaged);
+  if (!loaded) {
+    m_out << SalvageFactsText(facts);
+    Fail(salvaged.metadataGone ? msg::kMetadataGone : msg::kUnknownFormat, salvaged.failure);
+    return kExitFailed;
+  }
+  Field(m_out, "Metadata source", MetadataSourceName(salvaged.source));
+  MasterDirectoryBlock mdb;
+  core.ReadMasterDirectoryBlock(salvaged.image, mdb);
+  PrintVolume(m_out, mdb, info.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252);
+  const CatalogRecords records = ScanCatalogRecords(salvaged.image, salvaged.unreadableBytes);
+  Field(m_out, "Files", std::to_string(records.files.size()) + " listed (the volume counts " +
+                            std::to_string(mdb.drFilCnt()) + ")");
+  Field(m_out, "Folders", std::to_string(records.dirs.size()) + " (the volume counts " +
+                              std::to_string(mdb.drDirCnt()) + " besides the root)");
+  if (records.lostNodes > 0) Field(m_out, "Catalogue nodes", std::to_string(records.lostNodes) + " lost");
+  const JobLayout layout = MakeJobLayout(salvaged, mdb);
+  if (salvaged.packTableRead) {
+    PrintPackTable(m_out, layout);
+  } else {
+    // The groups found by search, without the metadata line said above.
+    SalvageFacts groups = facts;
+    groups.source = MetadataSource::kVolumeArea;
+    m_out << SalvageFactsText(groups);
+  }
+  if (!salvaged.unreadable.empty()) {
+    Field(m_out, "Unreadable sectors", std::to_string(salvaged.unreadable.size()));
+  }
   return kExitOk;
 }
 

@@ -8,6 +8,8 @@
 #include "filelist/FileListExport.h"
 #include "platform/FileSystem.h"
 #include "text/CodePage.h"
+#include "recovery/DamageReport.h"
+#include "recovery/SalvagedVolume.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
 
@@ -31,6 +33,7 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
                                                  const ReadPolicy& policy, LoadedVolume* loaded,
                                                  bool includeDeleted) {
   CKestrowCore core(selected.source, options.mapfile);
+  if (policy.keepGoing) return LoadSalvagedFileTable(core, policy, loaded, includeDeleted);
   VolumeImage image;
   VolumeAreaRead area;
   if (!core.LoadVolumeImage(image, area, policy)) {
@@ -60,12 +63,68 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
   return files;
 }
 
+std::optional<FileTable> Commands::LoadSalvagedFileTable(CKestrowCore& core, const ReadPolicy& policy,
+                                                         LoadedVolume* loaded, bool includeDeleted) {
+  SalvagedVolume salvaged;
+  const bool ok = core.LoadSalvagedVolume(salvaged, policy);
+  if (loaded) {
+    loaded->salvage = FactsOf(salvaged);
+    loaded->unreadable = salvaged.unreadable;
+  }
+  if (!ok) {
+    if (salvaged.metadataGone) {
+      m_err << SalvageFactsText(FactsOf(salvaged));
+      Fail(msg::kMetadataGone, salvaged.failure);
+    } else if (!salvaged.areaLoaded && salvaged.search.base < 0) {
+      Fail(msg::kNotBurnedByKestrow, salvaged.failure);
+    } else {
+      Fail(msg::kUnknownFormat, salvaged.failure);
+    }
+    return std::nullopt;
+  }
+  FileTable files;
+  std::size_t lostNodes = 0;
+  MasterDirectoryBlock mdb;
+  if (!core.ReadMasterDirectoryBlock(salvaged.image, mdb) ||
+      !core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes, includeDeleted)) {
+    Fail(msg::kUnknownFormat);
+    return std::nullopt;
+  }
+  if (loaded) {
+    loaded->volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
+    loaded->lostCatalogNodes = lostNodes;
+  }
+  return files;
+}
+
+bool Commands::ReportSalvagedList(const LoadedVolume& loaded) {
+  m_err << SalvageFactsText(loaded.salvage);
+  if (!loaded.unreadable.empty()) {
+    const std::vector<SectorSpan> spans = ToSectorSpans(loaded.unreadable);
+    m_err << "Unreadable sectors:";
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+      m_err << (i == 0 ? " " : ", ") << spans[i].first;
+      if (spans[i].last != spans[i].first) m_err << '-' << spans[i].last;
+    }
+    m_err << '\n';
+  }
+  if (loaded.lostCatalogNodes > 0) {
+    m_err << "Catalogue nodes lost: " << loaded.lostCatalogNodes << " (the files they listed cannot be found)\n";
+    return false;
+  }
+  return true;
+}
+
 int Commands::List(const SourceOptions& options, const ListOptions& list) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
   if (!OutputsSpareTheSource(*selected, options, {list.outputFile})) return kExitUsage;
-  const std::optional<FileTable> table = LoadFileTable(*selected, options, {}, nullptr, list.deleted);
+  LoadedVolume loaded;
+  const std::optional<FileTable> table =
+      LoadFileTable(*selected, options, ReadPolicy{list.retries, list.keepGoing}, &loaded, list.deleted);
   if (!table) return kExitFailed;
+  // Keep-going says what the list may lack; files of lost catalogue nodes make the exit status 1.
+  const int done = !list.keepGoing || ReportSalvagedList(loaded) ? kExitOk : kExitFailed;
   const FileTable& files = *table;
   const CodePage codePage = list.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
 
@@ -77,13 +136,13 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
       Fail(msg::kFailedToOpenFile, "could not write " + list.outputFile);
       return kExitFailed;
     }
-    return kExitOk;
+    return done;
   }
 
   if (!list.outputFile.empty()) {
     switch (WriteFileListExport(files, list.outputFile)) {
       case ExportResult::kWritten:
-        return kExitOk;
+        return done;
       case ExportResult::kOpenFailed:
         Fail(msg::kFailedToOpenFile, "cannot create " + list.outputFile);
         return kExitFailed;
@@ -98,7 +157,7 @@ int Commands::List(const SourceOptions& options, const ListOptions& list) {
     m_out << ShownPath(entry, codePage) << (entry.deleted ? " (deleted)" : "") << '\t' << FileListSizeText(entry)
           << '\n';
   }
-  return kExitOk;
+  return done;
 }
 
 }  // namespace kestrow::cli

@@ -129,6 +129,7 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
 }
 
 void Commands::PrintDamage(std::ostream& out, const DamageReport& report) {
+  out << SalvageFactsText(report.salvage);
   for (const ReportedFile& file : report.files) {
     if (file.status == FileStatus::kDamaged) {
       out << "Damaged: " << Printable(file.path);

@@ -20,13 +20,26 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
   DamageScan scan;
   ProgressLine progress(m_err, StderrIsTerminal());
   const auto started = std::chrono::steady_clock::now();
-  const bool scanned = core.ScanDamage(scan, ReadPolicy{options.retries, true}, [&](const ScanProgress& p) {
+  const bool scanned = core.ScanDamage(scan, ReadPolicy{options.retries, options.keepGoing}, [&](const ScanProgress& p) {
     progress.Update(ProgressFigures{p.sectorsDone, p.sectorsTotal, false, p.unreadable, {}});
     return true;
   });
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   progress.Clear();
   if (!scanned) {
+    // What a search found is worth saying even when nothing can be listed.
+    if (scan.salvage.metadataGone) {
+      DamageReport report;
+      report.unreadableSectors = scan.unreadableSectors;
+      report.salvage = scan.salvage;
+      if (options.json) {
+        m_out << FormatDamageReportJson(report);
+      } else {
+        PrintDamage(m_out, report);
+      }
+      Fail(msg::kMetadataGone, scan.failure);
+      return kExitFailed;
+    }
     switch (scan.failed) {
       case ScanFailure::kCannotOpen:
       case ScanFailure::kNoVolume: {

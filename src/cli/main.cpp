@@ -75,6 +75,15 @@ int main(int argc, char** argv) {
       "include the files of catalogue nodes the volume has freed (deleted files), marked as deleted";
   listCommand->add_flag("--deleted", list.deleted, kDeletedHelp);
   info->add_flag("--mac-roman", infoOptions.macRoman, kMacRomanHelp);
+  constexpr const char* kRetriesHelp =
+      "read a sector that fails up to N more times, one sector per command (default 0)";
+  constexpr const char* kListKeepGoingHelp =
+      "go on past sectors that cannot be read: where the disc's end (trailer, volume area, \"Pack\" table) is "
+      "gone, take the metadata from the packed copy and find the groups by their block tables, and say so";
+  listCommand->add_flag("--keep-going", list.keepGoing, kListKeepGoingHelp);
+  listCommand->add_option("--retries", list.retries, kRetriesHelp)->check(CLI::Range(0, 1000));
+  info->add_flag("--keep-going", infoOptions.keepGoing, kListKeepGoingHelp);
+  info->add_option("--retries", infoOptions.retries, kRetriesHelp)->check(CLI::Range(0, 1000));
 
   auto* recoverCommand = app.add_subcommand(
       "recover", "copy files out of a Kestrow PRO disc: each file's data plus a \"._NAME\" "
@@ -126,6 +135,9 @@ int main(int argc, char** argv) {
               "sectors hit and which of their bytes are lost (exit 1 when any is hit); writes nothing");
   AddSource(*scanCommand, source);
   scanCommand->add_flag("--json", scan.json, "print the report as JSON");
+  scanCommand->add_flag("--keep-going", scan.keepGoing,
+                        "where the disc's end (trailer, volume area, \"Pack\" table) cannot be read, take the "
+                        "metadata from the packed copy and find the groups by their block tables");
   scanCommand->add_flag("--mac-roman", scan.macRoman, "read the disc's names as Mac OS Roman instead of Windows-1252");
   scanCommand->add_option("--retries", scan.retries,
                           "read a sector that fails up to N more times, one sector per command (default 0)")

@@ -78,6 +78,8 @@ struct ScanProgress {
 using ScanProgressCallback = std::function<bool(const ScanProgress&)>;
 
 struct DamageScan;
+struct GroupSearch;
+struct SalvagedVolume;
 
 class GroupCache;
 class RescueMap;
@@ -152,6 +154,21 @@ class CKestrowCore {
   // first), and the result says whether every sector was read.
   bool ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector, const ReadPolicy& policy,
                        GroupSectorMask& unreadable, const UnreadableSink& sink = {});
+
+  // Salvage of a disc whose end may be gone (the device must be open for
+  // ReadSalvagedVolume): the volume area as far as it can be read, its lost
+  // bytes (or all of it) from the packed copy of the volume's first blocks,
+  // and the groups placed by the "Pack" table or, when that cannot be read,
+  // by SearchGroups. False (with `volume.failure`) when no master directory
+  // block could be read from either copy. Reads sectors one way only: past
+  // every sector that cannot be read.
+  bool LoadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& policy);
+  bool ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& policy);
+  // Searches LBAs 0 to sectorCount - 1 for the groups' block tables: the
+  // first table followed by another 248 sectors on, then one sector every
+  // 248 until a readable one holds no table that goes on from the last.
+  // The device must be open.
+  GroupSearch SearchGroups(std::int32_t sectorCount, const ReadPolicy& policy, const UnreadableSink& sink = {});
 
   // Packed-data table: the group boundaries, in volume bytes.
   bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries);

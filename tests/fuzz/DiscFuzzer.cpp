@@ -13,6 +13,9 @@
 // - the damage scan gives every file lost ranges that are ordered, apart and
 //   inside its data fork, and a job that goes on past damage (every other
 //   disc) finds for each file it read the same losses as the scan.
+// - the search for the groups' block tables (a disc whose end is gone) gives
+//   rising boundaries, one per group found or lost, the last open, and a
+//   salvage of a disc whose volume area reads whole takes it as it is.
 // The last byte of the input (in a sector's error correction bytes, which
 // nothing reads) chooses the output options.
 #include <algorithm>
@@ -29,6 +32,7 @@
 #include "recovery/DamageScan.h"
 #include "recovery/OutputFiles.h"
 #include "recovery/RecoveryJob.h"
+#include "recovery/SalvagedVolume.h"
 
 namespace {
 
@@ -157,6 +161,21 @@ void CheckLostRanges(const FileResult& result, std::uint64_t length) {
   Require(result.status != FileStatus::kLost || all, "a lost file lost every byte");
 }
 
+void CheckGroupSearch(CKestrowCore& core) {
+  if (!core.OpenDevice()) return;
+  const GroupSearch search = core.SearchGroups(core.ReadCapacity(), ReadPolicy{});
+  core.CloseDevice();
+  if (search.base < 0) {
+    Require(search.boundaries.empty() && search.found.empty(), "a search that finds nothing places nothing");
+    return;
+  }
+  Require(search.boundaries.size() == search.found.size() + search.lost.size() + 1, "one boundary per group");
+  Require(search.boundaries.back() == kOpenGroupEnd, "the last group found is open-ended");
+  for (std::size_t k = 1; k < search.boundaries.size(); ++k) {
+    Require(search.boundaries[k - 1] >= 0 && search.boundaries[k - 1] < search.boundaries[k], "boundaries rise");
+  }
+}
+
 void CheckScanAndSalvage(const DamageScan& scan, const FileTable& files, const std::vector<FileEntry>& chosen,
                          const RecoveryOutcome& outcome, bool keepGoing) {
   Require(scan.results.size() == scan.files.size(), "the scan judges every file");
@@ -179,6 +198,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto drive = std::make_unique<fuzz::RawDiscDrive>(data, size);
   const std::uint64_t discBytes = std::uint64_t{drive->Sectors()} * format::kUserDataSize;
   CKestrowCore core(std::move(drive));
+  CheckGroupSearch(core);
 
   VolumeImage image;
   TrackTrailer trailer;
@@ -189,6 +209,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FileTable files;
   if (!core.ScanCatalog(image, files)) return 0;
   CheckTable(files);
+  SalvagedVolume salvaged;
+  if (core.LoadSalvagedVolume(salvaged, ReadPolicy{0, true})) {
+    Require(salvaged.source == MetadataSource::kVolumeArea && salvaged.image == image,
+            "a volume area that reads whole is the salvage's metadata");
+  }
 
   RecoveryOptions options;
   options.resourceForks = (data[size - 1] & 1) != 0;

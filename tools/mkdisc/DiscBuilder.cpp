@@ -25,6 +25,10 @@ bool CheckOptions(const DiscOptions& options, std::string& error) {
     error = "the volume start offset must be 0 to 3 (512-byte units)";
     return false;
   }
+  if (options.firstBlock > kMax24 / format::kUnitsPerBlock) {
+    error = "the first packed block is past what the tables can name";
+    return false;
+  }
   if (options.leadingSectors > kMax24) {
     error = "too many leading sectors";
     return false;
@@ -130,7 +134,7 @@ bool PlanDisc(std::span<const std::uint8_t> volume, const DiscOptions& options, 
   HfsVolumeInfo info;
   if (!CheckHfsVolume(volume, info, error)) return false;
 
-  std::vector<PackedGroup> groups = PackVolume(volume, {options.blocksPerGroup, options.uncompressed});
+  std::vector<PackedGroup> groups = PackVolume(volume, {options.blocksPerGroup, options.uncompressed, options.firstBlock});
   if (groups.size() + 1 > format::kPackMaxEntries) {
     error = "the volume needs " + std::to_string(groups.size()) + " sector groups; the packed-data table holds " +
             std::to_string(format::kPackMaxEntries - 1) + " (allow more blocks per group)";

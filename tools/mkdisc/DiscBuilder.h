@@ -25,6 +25,8 @@ struct DiscOptions {
   unsigned volumeStartOffset = 0;   // 512-byte units into the volume section's first sector, 0..3
   bool uncompressed = false;        // store every block plain instead of LZS where that is shorter
   std::size_t leadingSectors = 16;  // zero sectors before group 0
+  std::uint64_t firstBlock = 0;     // the packed data begins with this 8 KiB block (a disc whose
+                                    // metadata is only in its volume area)
 };
 
 // Where everything lies on the built disc.

@@ -86,8 +86,8 @@ std::vector<PackedGroup> PackVolume(std::span<const std::uint8_t> volume, const 
       options.maxBlocksPerGroup == 0 ? kMaxTableBlocks : std::min(options.maxBlocksPerGroup, kMaxTableBlocks);
   const std::uint64_t blocks = BlockCount(volume.size());
   std::vector<PackedGroup> groups;
-  GroupAssembler current(0, maxBlocks);
-  for (std::uint64_t index = 0; index < blocks; ++index) {
+  GroupAssembler current(static_cast<std::uint32_t>(options.firstBlock), maxBlocks);
+  for (std::uint64_t index = options.firstBlock; index < blocks; ++index) {
     const std::size_t offset = static_cast<std::size_t>(index * kBlock);
     const std::vector<std::uint8_t> stored =
         StoreBlock(volume.subspan(offset, std::min(kBlock, volume.size() - offset)), options.uncompressed);

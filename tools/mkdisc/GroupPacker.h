@@ -21,6 +21,7 @@ struct PackedGroup {
 struct PackingOptions {
   std::size_t maxBlocksPerGroup = 0;  // 0: as many as fit in the group
   bool uncompressed = false;          // store every block plain
+  std::uint64_t firstBlock = 0;       // pack from this block on; the ones before are left out
 };
 
 // A block's stored form: its LZS stream when that is shorter than a block,
@@ -28,7 +29,7 @@ struct PackingOptions {
 // shorter than 8,192 bytes (the volume's last) is taken as zero-padded.
 std::vector<std::uint8_t> StoreBlock(std::span<const std::uint8_t> block, bool uncompressed);
 
-// Cuts `volume` into blocks from byte 0 (the last one zero-padded) and packs
+// Cuts `volume` into blocks from byte 0 (from block options.firstBlock on; the last one zero-padded) and packs
 // them in order into groups, each holding as many consecutive blocks as its
 // 505,856 bytes of table and data (or the block limit) allow.
 std::vector<PackedGroup> PackVolume(std::span<const std::uint8_t> volume, const PackingOptions& options);

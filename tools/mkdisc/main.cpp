@@ -128,6 +128,9 @@ int main(int argc, char** argv) {
                  "start the volume area this many 512-byte units into its first sector (0-3, default 0)")
       ->check(CLI::Range(0, 3));
   app.add_flag("--uncompressed", options.uncompressed, "store every block uncompressed");
+  app.add_option("--first-block", options.firstBlock,
+                 "begin the packed data with this 8 KiB block of the volume (default 0); the blocks before it, "
+                 "and so the metadata's packed copy, are left out");
   app.add_option("--leading-sectors", options.leadingSectors, "zero sectors before the first group (default 16)")
       ->check(CLI::Range(0, 1000000));
   try {

@@ -62,6 +62,7 @@ DamageReport ReportOfRecovery(const RecoveryOutcome& outcome, const std::vector<
   }
   report.unreadableSectors = outcome.unreadableSectors;
   report.lostCatalogNodes = outcome.lostCatalogNodes;
+  report.salvage = outcome.salvage;
   return report;
 }
 
@@ -75,6 +76,7 @@ DamageReport ReportOfScan(const DamageScan& scan, const DisplayPathFunction& dis
   }
   report.unreadableSectors = scan.unreadableSectors;
   report.lostCatalogNodes = scan.lostCatalogNodes;
+  report.salvage = scan.salvage;
   return report;
 }
 
@@ -109,8 +111,53 @@ std::string FormatDamageReportJson(const DamageReport& report) {
          JsonPairs(report.unreadableSectors, [](const SectorSpan& s) { return s.first; },
                    [](const SectorSpan& s) { return s.last; }) +
          ",\n";
-  out += "  \"lostCatalogNodes\": " + std::to_string(report.lostCatalogNodes) + "\n}\n";
+  out += "  \"lostCatalogNodes\": " + std::to_string(report.lostCatalogNodes);
+  const SalvageFacts& salvage = report.salvage;
+  if (salvage.used) {
+    if (salvage.metadataGone) {
+      out += ",\n  \"metadataGone\": true";
+    } else {
+      out += ",\n  \"metadataSource\": \"" + std::string(MetadataSourceName(salvage.source)) + "\"";
+    }
+    out += ",\n  \"groupsFoundBySearch\": [";
+    for (std::size_t i = 0; i < salvage.groupsFoundBySearch.size(); ++i) {
+      const SalvageFacts::Group& g = salvage.groupsFoundBySearch[i];
+      out += (i == 0 ? "" : ", ");
+      out += "{\"group\": " + std::to_string(g.index) + ", \"lba\": " + std::to_string(g.lba) +
+             ", \"volumeBytes\": [" + std::to_string(g.firstByte) + ", " + std::to_string(g.endByte) + "]}";
+    }
+    out += "],\n  \"groupsLost\": [";
+    for (std::size_t i = 0; i < salvage.groupsLost.size(); ++i) {
+      out += (i == 0 ? "" : ", ") + std::to_string(salvage.groupsLost[i]);
+    }
+    out += "]";
+  }
+  out += "\n}\n";
   return out;
+}
+
+std::string SalvageFactsText(const SalvageFacts& facts) {
+  if (!facts.used) return {};
+  std::string text;
+  if (facts.metadataGone) {
+    text += "Metadata: gone with the disc's end (the packed data does not hold the volume's first blocks)\n";
+  } else if (facts.source == MetadataSource::kPackedCopy) {
+    text += "Metadata: from the packed copy (the volume area could not be read)\n";
+  } else if (facts.source == MetadataSource::kBoth) {
+    text += "Metadata: from the volume area, with its unreadable bytes from the packed copy\n";
+  }
+  if (facts.groupsSearched) {
+    text += "Groups found by search (no readable \"Pack\" table): " +
+            std::to_string(facts.groupsFoundBySearch.size()) + "\n";
+    for (const SalvageFacts::Group& g : facts.groupsFoundBySearch) {
+      text += "  group " + std::to_string(g.index) + " at LBA " + std::to_string(g.lba) + ": volume bytes " +
+              std::to_string(g.firstByte) + " to " + std::to_string(g.endByte) + "\n";
+    }
+    for (const int k : facts.groupsLost) {
+      text += "  group " + std::to_string(k) + ": its block table could not be read; its files' bytes are lost\n";
+    }
+  }
+  return text;
 }
 
 }  // namespace kestrow

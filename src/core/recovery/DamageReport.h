@@ -7,7 +7,11 @@
 //    "unreadableSectors": [[1210, 1212]], "lostCatalogNodes": 0}
 //
 // Byte ranges are in the file's data fork, end exclusive; sector ranges are
-// inclusive LBAs.
+// inclusive LBAs. With keep-going the report also says where the volume's
+// metadata came from and which groups a search found:
+//
+//   "metadataSource": "packed copy", "groupsFoundBySearch": [{"group": 0,
+//   "lba": 16, "volumeBytes": [0, 483328]}, ...], "groupsLost": [3]
 #pragma once
 
 #include <cstdint>
@@ -17,6 +21,7 @@
 
 #include "Spans.h"
 #include "recovery/RecoveryJob.h"
+#include "recovery/SalvagedVolume.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -36,6 +41,7 @@ struct DamageReport {
   std::vector<ReportedFile> files;
   std::vector<SectorSpan> unreadableSectors;
   std::size_t lostCatalogNodes = 0;
+  SalvageFacts salvage;  // keep-going: where the metadata and the groups came from
 };
 
 // The path of a file as the face shows it, in UTF-8.
@@ -54,6 +60,10 @@ const char* StatusName(FileStatus status);
 
 // "0-8191, 16384-20000" (inclusive, for people).
 std::string LostRangesText(const std::vector<ByteSpan>& ranges);
+
+// "Metadata: the packed copy ..." and the groups found by search, one line
+// each, for people; empty when the salvage facts say nothing.
+std::string SalvageFactsText(const SalvageFacts& facts);
 
 // The report as JSON text, ending with a line end.
 std::string FormatDamageReportJson(const DamageReport& report);

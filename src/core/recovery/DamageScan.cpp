@@ -7,6 +7,7 @@
 #include "KestrowCore.h"
 #include "drive/DiscImageTransport.h"
 #include "recovery/DataLocation.h"
+#include "recovery/SalvagedVolume.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
@@ -88,25 +89,47 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
   };
 
   VolumeImage image;
-  if (!ReadVolumeImage(image, scan.area, policy)) return fail(ScanFailure::kNoVolume, DescribeVolumeAreaFailure(scan.area));
-  unreadable = scan.area.unreadable;
-  done.sectorsDone = (image.size() + format::kUserDataSize - 1) / format::kUserDataSize;
-  if (!report()) return fail(ScanFailure::kStopped, {});
   MasterDirectoryBlock mdb;
-  if (!ReadMasterDirectoryBlock(image, mdb) ||
-      Overlaps(scan.area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize) ||
-      !ScanCatalog(image, scan.files, scan.area.unreadableBytes, scan.lostCatalogNodes)) {
-    return fail(ScanFailure::kNoCatalog, "no readable HFS master directory block in the volume area");
+  std::optional<JobLayout> layoutFound;
+  if (readPolicy.keepGoing) {
+    // The disc's end may be gone: the packed copy and a search for the groups
+    // stand in for what cannot be read there.
+    SalvagedVolume salvaged;
+    const bool loaded = ReadSalvagedVolume(salvaged, policy);
+    scan.area = salvaged.area;
+    scan.salvage = FactsOf(salvaged);
+    unreadable = salvaged.unreadable;
+    if (!loaded) {
+      const bool nothing = !salvaged.areaLoaded && salvaged.search.base < 0;
+      return fail(nothing ? ScanFailure::kNoVolume : ScanFailure::kNoCatalog, salvaged.failure);
+    }
+    done.sectorsDone = salvaged.search.sectorsRead +
+                       (salvaged.image.size() + format::kUserDataSize - 1) / format::kUserDataSize;
+    if (!report()) return fail(ScanFailure::kStopped, {});
+    ReadMasterDirectoryBlock(salvaged.image, mdb);
+    ScanCatalog(salvaged.image, scan.files, salvaged.unreadableBytes, scan.lostCatalogNodes);
+    layoutFound = MakeJobLayout(salvaged, mdb);
+  } else {
+    if (!ReadVolumeImage(image, scan.area, policy)) return fail(ScanFailure::kNoVolume, DescribeVolumeAreaFailure(scan.area));
+    unreadable = scan.area.unreadable;
+    done.sectorsDone = (image.size() + format::kUserDataSize - 1) / format::kUserDataSize;
+    if (!report()) return fail(ScanFailure::kStopped, {});
+    if (!ReadMasterDirectoryBlock(image, mdb) ||
+        Overlaps(scan.area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize) ||
+        !ScanCatalog(image, scan.files, scan.area.unreadableBytes, scan.lostCatalogNodes)) {
+      return fail(ScanFailure::kNoCatalog, "no readable HFS master directory block in the volume area");
+    }
+    std::vector<std::int32_t> boundaries;
+    if (!ReadPackTable(image, boundaries) ||
+        Overlaps(scan.area.unreadableBytes, format::kPackTableOffset,
+                 format::kPackEntriesOffset + boundaries.size() * format::kPackEntrySize)) {
+      return fail(ScanFailure::kNoPackTable, "the volume area holds no readable \"Pack\" table");
+    }
+    layoutFound = MakeJobLayout(scan.area, image.size(), std::move(boundaries), mdb);
+    image = VolumeImage();
   }
   scan.volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
-  std::vector<std::int32_t> boundaries;
-  if (!ReadPackTable(image, boundaries) ||
-      Overlaps(scan.area.unreadableBytes, format::kPackTableOffset,
-               format::kPackEntriesOffset + boundaries.size() * format::kPackEntrySize)) {
-    return fail(ScanFailure::kNoPackTable, "the volume area holds no readable \"Pack\" table");
-  }
-  const JobLayout layout = MakeJobLayout(scan.area, image.size(), std::move(boundaries), mdb);
-  image = VolumeImage();
+  const JobLayout& layout = *layoutFound;
 
   std::set<int> used;
   for (const std::vector<int>& groups : JobGroupSets(scan.files, layout)) used.insert(groups.begin(), groups.end());

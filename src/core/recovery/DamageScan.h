@@ -35,6 +35,7 @@ struct DamageScan {
   std::vector<SectorSpan> unreadableSectors;  // in the volume area and the groups read
   std::size_t lostCatalogNodes = 0;
   std::uint64_t sectorsScanned = 0;
+  SalvageFacts salvage;       // with keep-going: where the volume and the groups were found
   bool fromMapfile = false;   // the groups' data sectors were judged by the mapfile, not read
 
   // How many files the unreadable sectors hit.

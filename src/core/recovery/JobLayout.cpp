@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "recovery/DataLocation.h"
+#include "recovery/SalvagedVolume.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
@@ -52,6 +53,24 @@ JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std:
     layout.volumeEnd = static_cast<std::int64_t>(format::kAllocationBlock0) +
                        std::int64_t{mdb.drNmAlBlks()} * std::int64_t{mdb.drAlBlkSiz()};
   }
+  return layout;
+}
+
+int SalvageGroupBase(const SalvagedVolume& volume) {
+  if (volume.GroupsFoundBySearch()) return volume.search.base;
+  return GroupBaseSector(volume.area.DiscEnd(), static_cast<int>(std::min<std::size_t>(volume.image.size(), INT32_MAX)),
+                         static_cast<int>(std::min<std::size_t>(volume.boundaries.size(), INT32_MAX)));
+}
+
+JobLayout MakeJobLayout(const SalvagedVolume& volume, const MasterDirectoryBlock& mdb) {
+  if (!volume.GroupsFoundBySearch()) {
+    return MakeJobLayout(volume.area, volume.image.size(), volume.boundaries, mdb);
+  }
+  // Without the trailer the groups may lie anywhere on the disc.
+  VolumeAreaRead whole = volume.area;
+  whole.trailerLba = whole.sectorCount - 1;
+  JobLayout layout = MakeJobLayout(whole, volume.image.size(), volume.boundaries, mdb);
+  layout.base = volume.search.base;
   return layout;
 }
 

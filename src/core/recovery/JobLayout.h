@@ -35,6 +35,15 @@ struct JobLayout {
 JobLayout MakeJobLayout(const VolumeAreaRead& area, std::size_t imageBytes, std::vector<std::int32_t> boundaries,
                         const MasterDirectoryBlock& mdb);
 
+struct SalvagedVolume;
+
+// The LBA of group 0 of a salvaged volume: where the search found it, or
+// where the "Pack" table's groups end at the trailer's sector.
+int SalvageGroupBase(const SalvagedVolume& volume);
+
+// The layout of a salvaged volume, its groups placed by SalvageGroupBase.
+JobLayout MakeJobLayout(const SalvagedVolume& volume, const MasterDirectoryBlock& mdb);
+
 // A run of a fork's bytes and the groups that hold it.
 struct PlacedPiece {
   ForkPiece piece;

@@ -218,21 +218,35 @@ bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
     });
     return false;
   };
-  VolumeImage image;
+  VolumeImage loadedImage;
   VolumeAreaRead area;
   MasterDirectoryBlock mdb;
   std::vector<std::int32_t> boundaries;
-  const bool loaded = ReadVolumeImage(image, area, layout.policy);
-  damage.unreadable.insert(damage.unreadable.end(), area.unreadable.begin(), area.unreadable.end());
-  if (area.failedLba >= 0) damage.unreadable.push_back(area.failedLba);
-  if (!loaded) return fail(RecoveryState::kFailedEarly, DescribeVolumeAreaFailure(area));
-  if (!ReadMasterDirectoryBlock(image, mdb) ||
-      Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
-    return fail(RecoveryState::kFailedEarly, "the volume's master directory block could not be read");
+  std::optional<SalvagedVolume> salvaged;
+  if (layout.policy.keepGoing) {
+    // The volume area where it can be read, the packed copy where not.
+    salvaged.emplace();
+    const bool loaded = ReadSalvagedVolume(*salvaged, layout.policy);
+    damage.unreadable.insert(damage.unreadable.end(), salvaged->unreadable.begin(), salvaged->unreadable.end());
+    UpdateOutcome([&](RecoveryOutcome& o) { o.salvage = FactsOf(*salvaged); });
+    if (!loaded) return fail(RecoveryState::kFailedEarly, salvaged->failure);
+    ReadMasterDirectoryBlock(salvaged->image, mdb);
+    area = salvaged->area;
+    area.unreadableBytes = salvaged->unreadableBytes;
+  } else {
+    const bool loaded = ReadVolumeImage(loadedImage, area, layout.policy);
+    damage.unreadable.insert(damage.unreadable.end(), area.unreadable.begin(), area.unreadable.end());
+    if (area.failedLba >= 0) damage.unreadable.push_back(area.failedLba);
+    if (!loaded) return fail(RecoveryState::kFailedEarly, DescribeVolumeAreaFailure(area));
+    if (!ReadMasterDirectoryBlock(loadedImage, mdb) ||
+        Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
+      return fail(RecoveryState::kFailedEarly, "the volume's master directory block could not be read");
+    }
+    if (!ReadPackTable(loadedImage, boundaries) || !PackTableReadable(area.unreadableBytes, boundaries.size())) {
+      return fail(RecoveryState::kFailedEarly, "the volume area holds no readable \"Pack\" table");
+    }
   }
-  if (!ReadPackTable(image, boundaries) || !PackTableReadable(area.unreadableBytes, boundaries.size())) {
-    return fail(RecoveryState::kFailedEarly, "the volume area holds no readable \"Pack\" table");
-  }
+  const VolumeImage& image = salvaged ? salvaged->image : loadedImage;
   std::size_t lostNodes = 0;
   if (options.listedVolume) {
     if (mdb.VolumeName() != options.listedVolume->name || mdb.drCrDate() != options.listedVolume->createDate) {
@@ -251,7 +265,7 @@ bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
   UpdateOutcome([&](RecoveryOutcome& o) { o.lostCatalogNodes = lostNodes; });
 
   const ReadPolicy policy = layout.policy;
-  layout = MakeJobLayout(area, image.size(), std::move(boundaries), mdb);
+  layout = salvaged ? MakeJobLayout(*salvaged, mdb) : MakeJobLayout(area, image.size(), std::move(boundaries), mdb);
   layout.policy = policy;
   return true;
 }

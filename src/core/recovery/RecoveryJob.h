@@ -14,6 +14,7 @@
 #include "Spans.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/JobLayout.h"
+#include "recovery/SalvagedVolume.h"
 #include "volume/FileEntry.h"
 
 namespace kestrow {
@@ -91,6 +92,7 @@ struct RecoveryOutcome {
   std::vector<SectorSpan> unreadableSectors;  // what the job could not read
   std::size_t lostCatalogNodes = 0;     // keep-going: catalogue nodes the volume area lost
   std::string failure;                  // why a failed job ended, when it says more than its state
+  SalvageFacts salvage;                 // keep-going: where the volume and the groups were found
   bool Ended() const { return state != RecoveryState::kIdle && state != RecoveryState::kRunning; }
   // True when every file of the job was written in full.
   bool Clean() const {

@@ -30,6 +30,10 @@ inline constexpr char kIntegerBetweenFormat[] = "Please enter an integer between
 // a job that could not go on for a reason other than the disc.
 inline constexpr char kDifferentDisc[] =
     "Error: the disc is not the one the file list was read from. Nothing was written.";
+// Keep-going on a disc whose end is unreadable and whose packed data does
+// not hold the volume's first blocks.
+inline constexpr char kMetadataGone[] =
+    "Error: the volume's metadata is gone with the disc's end; no file can be listed.";
 inline constexpr char kJobFailed[] = "Error: the recovery could not go on.";
 // Our own text: an output file (-o, --rescue-map) names a file the source is read from.
 inline constexpr char kOutputIsSource[] = "Error: the output would overwrite the disc's own files.";

@@ -1,0 +1,223 @@
+// Loading a volume for a salvage, from the volume area and the packed copy.
+#include "recovery/SalvagedVolume.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "KestrowCore.h"
+#include "recovery/DataLocation.h"
+#include "recovery/ExtractRange.h"
+#include "recovery/JobLayout.h"
+#include "text/ByteReader.h"
+#include "volume/PackedFormat.h"
+
+namespace kestrow {
+namespace {
+
+constexpr std::int64_t kVolumeOffset = static_cast<std::int64_t>(format::kVolumeOffset);
+constexpr std::int64_t kMdbStart = static_cast<std::int64_t>(format::kMdbVolumeOffset);
+constexpr std::int64_t kMdbEnd = kMdbStart + static_cast<std::int64_t>(format::kMdbSize);
+constexpr std::size_t kExtentsFileExtentsOffset = 134;  // drXTExtRec: 3 x (16-bit start, 16-bit count)
+
+bool PackTableReadable(const VolumeImage& image, const std::vector<ByteSpan>& unreadable,
+                       std::vector<std::int32_t>& boundaries) {
+  return ReadPackTable(image, boundaries) &&
+         !Overlaps(unreadable, format::kPackTableOffset,
+                   format::kPackEntriesOffset + boundaries.size() * format::kPackEntrySize);
+}
+
+bool MdbReadable(const VolumeImage& image, const std::vector<ByteSpan>& unreadable) {
+  const ByteReader reader(image);
+  return reader.has(format::kMdbOffset, format::kMdbSize) && reader.matches(format::kMdbOffset, "BD") &&
+         image.size() >= format::kCatalogScanOffset &&
+         !Overlaps(unreadable, format::kMdbOffset, format::kMdbOffset + format::kMdbSize);
+}
+
+// The volume byte after the extents and catalogue files, as the master
+// directory block places them; 0 when it names no catalogue.
+std::int64_t MetadataEnd(std::span<const std::uint8_t> mdb) {
+  const ByteReader reader(mdb);
+  const std::int64_t blockSize = *reader.be32(format::kMdbAllocBlockSizeOffset);
+  std::int64_t end = 0;
+  std::int64_t catalogBlocks = 0;
+  for (const std::size_t record : {kExtentsFileExtentsOffset, format::kMdbCatalogExtentsOffset}) {
+    for (std::size_t i = 0; i < format::kMdbExtentCount; ++i) {
+      const std::int64_t start = *reader.be16(record + 4 * i);
+      const std::int64_t count = *reader.be16(record + 4 * i + 2);
+      if (count == 0) continue;
+      if (record == format::kMdbCatalogExtentsOffset) catalogBlocks += count;
+      end = std::max(end, static_cast<std::int64_t>(format::kAllocationBlock0) + (start + count) * blockSize);
+    }
+  }
+  return blockSize == 0 || catalogBlocks == 0 ? 0 : end;
+}
+
+}  // namespace
+
+const char* MetadataSourceName(MetadataSource source) {
+  switch (source) {
+    case MetadataSource::kVolumeArea: return "volume area";
+    case MetadataSource::kPackedCopy: return "packed copy";
+    case MetadataSource::kBoth: return "both";
+  }
+  return "volume area";
+}
+
+SalvageFacts FactsOf(const SalvagedVolume& volume) {
+  SalvageFacts facts;
+  facts.used = true;
+  facts.source = volume.source;
+  facts.metadataGone = volume.metadataGone;
+  facts.groupsSearched = volume.GroupsFoundBySearch();
+  if (!facts.groupsSearched) return facts;
+  const GroupSearch& search = volume.search;
+  for (std::size_t i = 0; i < search.found.size() && i < search.spans.size(); ++i) {
+    const int k = search.found[i];
+    facts.groupsFoundBySearch.push_back(SalvageFacts::Group{
+        k, search.base + k * static_cast<std::int32_t>(format::kGroupSectors), search.spans[i].first,
+        search.spans[i].second});
+  }
+  facts.groupsLost = search.lost;
+  return facts;
+}
+
+// Fills volume bytes [start, end) into `out` from the packed copy, group by
+// group; returns the ranges of `out` it could not fill (zeros).
+static std::vector<ByteSpan> ReadPackedBytes(CKestrowCore& core, const std::vector<std::int32_t>& boundaries,
+                                             int base, const ReadPolicy& policy, std::int64_t start, std::int64_t end,
+                                             std::span<std::uint8_t> out, const UnreadableSink& note) {
+  std::vector<ByteSpan> filled;
+  GroupBuffer buffer;
+  for (std::size_t g = 0; g + 1 < boundaries.size(); ++g) {
+    const std::int64_t from = std::max<std::int64_t>(start, boundaries[g]);
+    const std::int64_t to = std::min<std::int64_t>(end, boundaries[g + 1]);
+    if (from >= to) continue;
+    GroupSectorMask mask;
+    core.ReadSectorGroup(static_cast<int>(g), buffer, base, policy, mask, note);
+    std::vector<GroupBuffer> groups(1);
+    groups[0].swap(buffer);
+    const std::span<std::uint8_t> part = out.subspan(static_cast<std::size_t>(from - start),
+                                                     static_cast<std::size_t>(to - from));
+    const std::vector<ByteSpan> lost = ExtractReadableRange(groups, std::span<const GroupSectorMask>(&mask, 1), static_cast<std::uint32_t>(from),
+                                                            static_cast<std::uint32_t>(to), part);
+    for (const ByteSpan& gap : Uncovered(lost, part.size())) {
+      filled.push_back({gap.begin + static_cast<std::uint64_t>(from - start),
+                        gap.end + static_cast<std::uint64_t>(from - start)});
+    }
+    groups[0].swap(buffer);
+  }
+  return Uncovered(filled, out.size());
+}
+
+bool CKestrowCore::LoadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& policy) {
+  volume = SalvagedVolume{};
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    volume.failure = "the source could not be opened";
+    return false;
+  }
+  const bool loaded = ReadSalvagedVolume(volume, policy);
+  CloseDevice();
+  return loaded;
+}
+
+bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& readPolicy) {
+  volume = SalvagedVolume{};
+  const ReadPolicy policy{readPolicy.retries, true};
+  const UnreadableSink note = [&](std::int32_t lba) { volume.unreadable.push_back(lba); };
+  const auto finish = [&](bool ok) {
+    std::sort(volume.unreadable.begin(), volume.unreadable.end());
+    volume.unreadable.erase(std::unique(volume.unreadable.begin(), volume.unreadable.end()), volume.unreadable.end());
+    return ok;
+  };
+  const auto fail = [&](std::string why) {
+    volume.failure = std::move(why);
+    m_nErrorState = kErrorReadOrFormat;
+    return finish(false);
+  };
+
+  VolumeAreaRead& area = volume.area;
+  volume.areaLoaded = ReadVolumeImage(volume.image, area, policy);
+  volume.unreadable = area.unreadable;
+  if (area.failedLba >= 0) volume.unreadable.push_back(area.failedLba);
+  if (area.sectorCount <= 0) return fail(DescribeVolumeAreaFailure(area));
+  if (!volume.areaLoaded) volume.image.clear();
+  volume.unreadableBytes = area.unreadableBytes;
+
+  const bool areaWhole = volume.areaLoaded && volume.unreadableBytes.empty();
+  if (volume.areaLoaded && PackTableReadable(volume.image, volume.unreadableBytes, volume.boundaries)) {
+    volume.packTableRead = true;
+  } else {
+    volume.boundaries.clear();
+    volume.search = SearchGroups(area.sectorCount, policy, note);
+    if (volume.search.base < 0) {
+      const std::string why = volume.areaLoaded ? std::string("the volume area holds no readable \"Pack\" table")
+                                                : DescribeVolumeAreaFailure(area);
+      return fail(why + (why.empty() ? "" : ", and ") + "no group of packed data was found on the disc");
+    }
+    volume.boundaries = volume.search.boundaries;
+  }
+  if (areaWhole && MdbReadable(volume.image, {})) return finish(true);
+
+  // The packed copy: the volume's own bytes from its byte 0, in the groups.
+  const int base = SalvageGroupBase(volume);
+  const std::vector<std::int32_t>& b = volume.boundaries;
+  std::array<std::uint8_t, format::kMdbSize> mdb{};
+  bool mdbFromArea = volume.areaLoaded && MdbReadable(volume.image, volume.unreadableBytes);
+  if (mdbFromArea) {
+    std::memcpy(mdb.data(), volume.image.data() + format::kMdbOffset, mdb.size());
+  } else {
+    if (b.empty() || b.front() > kMdbStart) {
+      volume.metadataGone = true;
+      return fail("the packed data begins at volume byte " + std::to_string(b.empty() ? 0 : b.front()) +
+                  ", after the master directory block: the volume's metadata was only in the disc's last "
+                  "sectors, which cannot be read");
+    }
+    const std::vector<ByteSpan> lost = ReadPackedBytes(*this, b, base, policy, kMdbStart, kMdbEnd, mdb, note);
+    if (!lost.empty() || mdb[0] != 'B' || mdb[1] != 'D') {
+      return fail("the master directory block could not be read from the volume area or from its copy in the "
+                  "packed data");
+    }
+  }
+  if (!volume.areaLoaded) {
+    const std::int64_t end = MetadataEnd(mdb);
+    if (end <= kMdbEnd) return fail("the packed copy's master directory block names no catalogue");
+    if (end > kMaxPackedMetadataBytes) return fail("the packed copy's master directory block places the catalogue "
+                                                   "past " + std::to_string(kMaxPackedMetadataBytes) + " bytes");
+    volume.image.assign(static_cast<std::size_t>(kVolumeOffset + end), 0);
+    volume.unreadableBytes = {{format::kVolumeOffset, volume.image.size()}};
+  }
+
+  // Every lost byte of the volume (not of the preamble) is sought in the packed copy.
+  std::vector<ByteSpan> still;
+  bool filledAny = false;
+  for (const ByteSpan& hole : MergeSpans(volume.unreadableBytes)) {
+    if (hole.end <= format::kVolumeOffset) {
+      still.push_back(hole);
+      continue;
+    }
+    if (hole.begin < format::kVolumeOffset) still.push_back({hole.begin, format::kVolumeOffset});
+    const std::uint64_t begin = std::max<std::uint64_t>(hole.begin, format::kVolumeOffset);
+    const std::span<std::uint8_t> out(volume.image.data() + begin, hole.end - begin);
+    const std::int64_t start = static_cast<std::int64_t>(begin) - kVolumeOffset;
+    const std::vector<ByteSpan> lost =
+        ReadPackedBytes(*this, b, base, policy, start, start + static_cast<std::int64_t>(out.size()), out, note);
+    std::uint64_t lostBytes = 0;
+    for (const ByteSpan& gap : lost) {
+      still.push_back({gap.begin + begin, gap.end + begin});
+      lostBytes += gap.end - gap.begin;
+    }
+    filledAny = filledAny || lostBytes < out.size();
+  }
+  volume.unreadableBytes = MergeSpans(still);
+  volume.source = !volume.areaLoaded ? MetadataSource::kPackedCopy
+                  : filledAny        ? MetadataSource::kBoth
+                                     : MetadataSource::kVolumeArea;
+  if (!MdbReadable(volume.image, volume.unreadableBytes)) {
+    return fail("the master directory block could not be read from the volume area or from its copy in the "
+                "packed data");
+  }
+  return finish(true);
+}
+
+}  // namespace kestrow
