@@ -41,6 +41,11 @@ void RecordingHost::ShowMessage(QWidget*, const QString& text, gui::MessageStyle
   messages.push_back({text, style});
 }
 
+bool RecordingHost::AskYesNo(QWidget*, const QString& text) {
+  questions << text;
+  return yesAnswer;
+}
+
 std::optional<QString> RecordingHost::GetSaveFileName(QWidget*, const QString& initialName,
                                                       const QString& defaultSuffix) {
   saveRequests << initialName + QLatin1Char('.') + defaultSuffix;

@@ -41,6 +41,7 @@ class RecordingHost : public gui::UiHost {
   ~RecordingHost() override;
 
   void ShowMessage(QWidget* owner, const QString& text, gui::MessageStyle style) override;
+  bool AskYesNo(QWidget* owner, const QString& text) override;
   std::optional<QString> GetSaveFileName(QWidget* owner, const QString& initialName,
                                          const QString& defaultSuffix) override;
   std::optional<QString> GetOpenFileName(QWidget* owner, const QString& title, const QString& filter) override;
@@ -51,6 +52,8 @@ class RecordingHost : public gui::UiHost {
   int Count(const char* text) const;
 
   std::vector<ShownMessage> messages;
+  QStringList questions;  // every Yes/No question, answered with `yesAnswer`
+  bool yesAnswer = false;
   // Answers, and what was asked.
   std::optional<QString> saveAnswer;
   std::optional<QString> openAnswer;

@@ -1,5 +1,6 @@
 // The main dialog: the drive list, the drive-selection step, and the four
 // commands with every message they can end in.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -198,14 +199,17 @@ class MainDialogTest : public QObject {
 
   void browseFailure_data() {
     QTest::addColumn<int>("disc");  // 0 plain, 1 signature only, 2 no MDB, 3 trailer unreadable
+    QTest::addColumn<bool>("searchAnswer");  // to the question of going on past the damage
     QTest::addColumn<QString>("text");
-    QTest::newRow("no signature") << 0 << Text(msg::kNotBurnedByKestrow);
-    QTest::newRow("signature, empty volume area") << 1 << Text(msg::kUnknownFormat);
-    QTest::newRow("no master directory block") << 2 << Text(msg::kUnknownFormat);
-    QTest::newRow("last sector unreadable") << 3 << Text(msg::kNotBurnedByKestrow);
+    QTest::newRow("no signature") << 0 << true << Text(msg::kNotBurnedByKestrow);
+    QTest::newRow("signature, empty volume area") << 1 << true << Text(msg::kUnknownFormat);
+    QTest::newRow("no master directory block") << 2 << true << Text(msg::kUnknownFormat);
+    QTest::newRow("last sector unreadable, search declined") << 3 << false << Text(msg::kNotBurnedByKestrow);
+    QTest::newRow("last sector unreadable, no packed data") << 3 << true << Text(msg::kNotBurnedByKestrow);
   }
   void browseFailure() {
     QFETCH(int, disc);
+    QFETCH(bool, searchAnswer);
     QFETCH(QString, text);
     MainFixture f;
     std::vector<std::uint8_t> bytes = disc == 0   ? PlainDisc(64)
@@ -215,10 +219,52 @@ class MainDialogTest : public QObject {
     const std::uint32_t sectors = static_cast<std::uint32_t>(bytes.size() / format::kUserDataSize);
     const auto script = f.shelf.Put(kDrive, std::move(bytes));
     if (disc == 3) script->badLbas.insert(sectors - 1);
+    f.host.yesAnswer = searchAnswer;
     f.Click(QStringLiteral("Browse File List..."));
+    // Only a disc whose end could not be read offers the search.
+    QCOMPARE(f.host.questions.size(), disc == 3 ? 1 : 0);
     QCOMPARE(f.host.Texts(), QStringList{text});
     QCOMPARE(f.host.messages.front().style, MessageStyle::kOk);
     QVERIFY(f.host.modalDialogs.isEmpty());
+  }
+
+  // The trailer and the volume area gone: the list comes from the packed
+  // copy of the volume, and the dialog's job goes on past the damage.
+  void browseAndRecoverADiscWhoseEndIsGone() {
+    MainFixture f;
+    std::vector<DiscFile> files = {{"", "One", std::vector<std::uint8_t>(3000, 0x11)},
+                                   {"Docs", "Two", std::vector<std::uint8_t>(20000, 0x22)}};
+    for (std::size_t k = 0; k < files[1].data.size(); ++k) files[1].data[k] = static_cast<std::uint8_t>(k % 253);
+    std::vector<std::uint8_t> bytes = RecoverableDisc(files);
+    const std::uint32_t sectors = static_cast<std::uint32_t>(bytes.size() / format::kUserDataSize);
+    const auto script = f.shelf.Put(kDrive, std::move(bytes));
+    for (std::uint32_t lba = sectors - 3; lba < sectors; ++lba) script->badLbas.insert(lba);
+    QTemporaryDir out;
+    f.host.folderAnswer = out.path();
+    f.host.yesAnswer = true;
+    QStringList rows;
+    bool keptGoing = false;
+    bool done = false;
+    f.host.onModal = [&](QDialog& dialog) {
+      auto* list = qobject_cast<CFileListDlg*>(&dialog);
+      if (!list) return int(QDialog::Rejected);  // the damage report
+      const QAbstractItemModel* model = list->FileList()->model();
+      for (int r = 0; r < model->rowCount(); ++r) rows << model->index(r, 0).data().toString();
+      keptGoing = list->KeepGoingBox()->isChecked();
+      list->FileList()->selectAll();
+      list->OnRecoverSelectedFiles();
+      done = QTest::qWaitFor([&] { return f.host.Count(msg::kDone) == 1; }, 10000);
+      return int(QDialog::Accepted);
+    };
+    f.Click(QStringLiteral("Browse File List..."));
+    QCOMPARE(f.host.questions.size(), 1);
+    QCOMPARE(rows, (QStringList{QStringLiteral("Disk:One"), QStringLiteral("Disk:Docs:Two")}));
+    QVERIFY(keptGoing);
+    QVERIFY(done);
+    const std::optional<std::string> one = ReadWholeFile(out.filePath(QStringLiteral("Disk/One")));
+    const std::optional<std::string> two = ReadWholeFile(out.filePath(QStringLiteral("Disk/Docs/Two")));
+    QCOMPARE(one, std::optional<std::string>(std::string(files[0].data.begin(), files[0].data.end())));
+    QCOMPARE(two, std::optional<std::string>(std::string(files[1].data.begin(), files[1].data.end())));
   }
 
   void browseShowsEveryFileInCatalogueOrder() {

@@ -40,6 +40,11 @@ inline constexpr char kSaveReportButton[] = "Save Report...";
 inline constexpr char kUnreadableSectorsFormat[] = "%1 unreadable sector(s): %2.";
 inline constexpr char kLostNodesFormat[] = "%1 catalogue node(s) could not be read; the files they listed are missing.";
 inline constexpr char kScanCleanText[] = "No unreadable sector was found.";
+// Browse File List on a disc whose end (trailer, volume area) cannot be read.
+inline constexpr char kSearchDamagedDiscQuestion[] =
+    "The end of this disc cannot be read, and with it the list of its files.\n\n"
+    "Go on past damaged sectors and look for the files in the copy of the volume "
+    "nearer the disc's centre?";
 inline constexpr char kScanHitFormat[] = "%1 file(s) damaged, %2 lost.";
 
 // A disc name (raw bytes, read in `codePage`) as text for display.

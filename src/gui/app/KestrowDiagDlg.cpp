@@ -1,6 +1,7 @@
 #include "app/KestrowDiagDlg.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
@@ -23,6 +24,7 @@
 #include "app/UiHost.h"
 #include "filelist/FileListDlg.h"
 #include "rawtools/DialogDumpCallbacks.h"
+#include "recovery/SalvagedVolume.h"
 #include "rawtools/VolumeSize.h"
 #include "text/Messages.h"
 #include "volume/FileEntry.h"
@@ -210,15 +212,23 @@ void CKestrowDiagDlg::OnBrowseFileList() {
   if (!GetSelectedDrive(source, sectorCount)) return;
   const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
   VolumeImage image;
+  VolumeAreaRead area;
   FileTable files;
   bool loaded = false;
   bool scanned = false;
   {
     BusyCursor busy;
-    loaded = core->LoadVolumeImage(image);
+    loaded = core->LoadVolumeImage(image, area);
     scanned = loaded && core->ScanCatalog(image, files);
   }
   if (!loaded) {
+    // A sector at the disc's end that could not be read may have taken the
+    // list with it; the files may still lie readable nearer the centre.
+    const bool endUnreadable = area.lastSectorUnreadable || area.failedLba >= 0;
+    if (endUnreadable && UiHost::Current().AskYesNo(this, QString::fromLatin1(text::kSearchDamagedDiscQuestion))) {
+      BrowseSalvagedFileList(*core, source);
+      return;
+    }
     AppMessageBox(this, msg::kNotBurnedByKestrow, MessageStyle::kOk);
     return;
   }
@@ -229,6 +239,42 @@ void CKestrowDiagDlg::OnBrowseFileList() {
   CFileListDlg dialog(&files, source, m_makeCore, this);
   MasterDirectoryBlock mdb;
   if (core->ReadMasterDirectoryBlock(image, mdb)) dialog.SetListedVolume(ListedVolume{mdb.VolumeName(), mdb.drCrDate()});
+  UiHost::Current().RunModal(dialog);
+}
+
+void CKestrowDiagDlg::BrowseSalvagedFileList(CKestrowCore& core, const std::string& source) {
+  SalvagedVolume salvaged;
+  FileTable files;
+  std::size_t lostNodes = 0;
+  bool loaded = false;
+  bool scanned = false;
+  {
+    BusyCursor busy;
+    loaded = core.LoadSalvagedVolume(salvaged, ReadPolicy{0, true});
+    scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
+  }
+  if (!loaded) {
+    const bool nothingFound = !salvaged.areaLoaded && salvaged.search.base < 0;
+    const char* why = salvaged.metadataGone ? msg::kMetadataGone
+                      : nothingFound        ? msg::kNotBurnedByKestrow
+                                            : msg::kUnknownFormat;
+    AppMessageBox(this, why, MessageStyle::kOk);
+    return;
+  }
+  if (!scanned) {
+    AppMessageBox(this, msg::kUnknownFormat, MessageStyle::kOk);
+    return;
+  }
+  if (lostNodes > 0) {
+    AppMessageBox(this, QString::fromLatin1(text::kLostNodesFormat).arg(lostNodes), MessageStyle::kOk);
+  }
+  CFileListDlg dialog(&files, source, m_makeCore, this);
+  // The recovery job has to go on past the same damage to find the files' groups.
+  dialog.KeepGoingBox()->setChecked(true);
+  MasterDirectoryBlock mdb;
+  if (core.ReadMasterDirectoryBlock(salvaged.image, mdb)) {
+    dialog.SetListedVolume(ListedVolume{mdb.VolumeName(), mdb.drCrDate()});
+  }
   UiHost::Current().RunModal(dialog);
 }
 

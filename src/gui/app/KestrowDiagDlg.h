@@ -56,6 +56,9 @@ class CKestrowDiagDlg : public QDialog {
   void CreateControls();
   void OnInitDialog(const QStringList& imagePaths);
   void WidenDropDown();
+  // Browse File List on a disc whose end could not be read: the list from
+  // the packed copy of the volume, the groups found by search.
+  void BrowseSalvagedFileList(CKestrowCore& core, const std::string& source);
 
   CoreFactory m_makeCore;
   DriveLister m_listDrives;

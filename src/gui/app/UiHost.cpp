@@ -26,6 +26,14 @@ void UiHost::ShowMessage(QWidget* owner, const QString& text, MessageStyle style
   box.exec();
 }
 
+bool UiHost::AskYesNo(QWidget* owner, const QString& text) {
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kMessageCaption), text,
+                  QMessageBox::Yes | QMessageBox::No, owner);
+  box.setDefaultButton(QMessageBox::No);
+  box.setWindowModality(Qt::ApplicationModal);
+  return box.exec() == QMessageBox::Yes;
+}
+
 std::optional<QString> UiHost::GetSaveFileName(QWidget* owner, const QString& initialName,
                                                const QString& defaultSuffix) {
   QFileDialog dialog(owner);

@@ -31,6 +31,8 @@ class UiHost {
 
   // A modal box with one OK button over `owner`.
   virtual void ShowMessage(QWidget* owner, const QString& text, MessageStyle style);
+  // A modal question with Yes and No buttons (No the default); true for Yes.
+  virtual bool AskYesNo(QWidget* owner, const QString& text);
   // The save dialog: the chosen full path, or nothing when cancelled. An
   // existing file is only offered after the user confirmed replacing it.
   virtual std::optional<QString> GetSaveFileName(QWidget* owner, const QString& initialName,
