@@ -89,6 +89,18 @@ diff -r "$work/linux-forks" "$work/windows-forks" > "$work/diff" || fail "the co
   "$(cd "$work/windows-forks" && find . -type f -printf '%p %T@\n' | sort)" ] || fail "the files' dates differ"
 [ "$(jq -r '[.files[].status] | unique | join(",")' "$work/report.json")" = whole ] || fail "report: $(cat "$work/report.json")"
 
+# The disc's end gone (the trailer unreadable): both builds find the groups
+# by search and list and recover the files from the packed copy.
+write_mapfile "$work/rim.map" "$RAW_SECTOR" "$(sector_count "$demo")" "$(($(sector_count "$demo") - 1))"
+"$KESTROW" list "$demo" --mapfile "$work/rim.map" --keep-going > "$work/linux.out" 2> /dev/null
+on_windows list "$(winpath "$demo")" --mapfile "$(winpath "$work/rim.map")" --keep-going
+expect_status 0 "kestrow.exe list --keep-going (trailer unreadable)"
+same_text "list --keep-going, trailer unreadable"
+on_windows recover "$(winpath "$demo")" --mapfile "$(winpath "$work/rim.map")" --keep-going --all \
+  -o "$(winpath "$work/windows-rim")"
+expect_status 0 "kestrow.exe recover --keep-going (trailer unreadable)"
+diff -r "$work/linux-demo" "$work/windows-rim" > "$work/diff" || fail "the files from the packed copy differ: $(head -n 5 "$work/diff")"
+
 # --- Names Windows refuses, Windows-1252 names, a long path, a big file ----
 volume="$work/names.hfs"
 make_volume "$volume" "Noms"

@@ -167,7 +167,9 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
     const RecoveryOutcome outcome = job.GetRecoveryOutcome();
     ASSERT_EQ(outcome.state, RecoveryState::kFinished) << outcome.failure;
     EXPECT_EQ(outcome.salvage.source, c.source);
-    if (c.lostTable >= 0) EXPECT_EQ(outcome.salvage.groupsLost, std::vector<int>{c.lostTable});
+    if (c.lostTable >= 0) {
+      EXPECT_EQ(outcome.salvage.groupsLost, std::vector<int>{c.lostTable});
+    }
     std::size_t hits = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
       const std::string shown = files[i].path + files[i].name;  // "Disc:Letters:one"
