@@ -19,6 +19,18 @@
 
 namespace kestrow::test {
 
+// File contents: half text, half noise (alternate 4 KiB runs), so that the
+// blocks compress to different sizes; `seed` makes each file its own.
+inline std::string Pattern(std::size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  std::uint32_t x = seed * 2654435761u + 1;
+  for (std::size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    s[i] = (i / 4096) % 2 == 0 ? static_cast<char>('a' + (i + seed) % 23) : static_cast<char>(x >> 24);
+  }
+  return s;
+}
+
 struct MacFile {
   std::string path;  // "Folder:Sub:name" under the volume's root ("name" for the root)
   std::string contents;

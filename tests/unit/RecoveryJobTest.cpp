@@ -34,19 +34,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::HfsDisc;
 using test::MacFile;
+using test::Pattern;
 using test::ReadFile;
 using test::TempDir;
-
-std::string Pattern(std::size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  std::uint32_t x = seed * 2654435761u + 1;
-  for (std::size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    // Half text, half noise, so that the blocks compress to different sizes.
-    s[i] = (i / 4096) % 2 == 0 ? static_cast<char>('a' + (i + seed) % 23) : static_cast<char>(x >> 24);
-  }
-  return s;
-}
 
 // Six files in two folders, 2 MB of half-compressible data: several groups,
 // some shared by two files.
