@@ -244,6 +244,7 @@ class MainDialogTest : public QObject {
     f.host.yesAnswer = true;
     QStringList rows;
     bool keptGoing = false;
+    bool scanned = false;
     bool done = false;
     f.host.onModal = [&](QDialog& dialog) {
       auto* list = qobject_cast<CFileListDlg*>(&dialog);
@@ -251,6 +252,8 @@ class MainDialogTest : public QObject {
       const QAbstractItemModel* model = list->FileList()->model();
       for (int r = 0; r < model->rowCount(); ++r) rows << model->index(r, 0).data().toString();
       keptGoing = list->KeepGoingBox()->isChecked();
+      list->OnFindDamage();
+      scanned = QTest::qWaitFor([&] { return !list->IsScanRunning(); }, 10000);
       list->FileList()->selectAll();
       list->OnRecoverSelectedFiles();
       done = QTest::qWaitFor([&] { return f.host.Count(msg::kDone) == 1; }, 10000);
@@ -260,6 +263,11 @@ class MainDialogTest : public QObject {
     QCOMPARE(f.host.questions.size(), 1);
     QCOMPARE(rows, (QStringList{QStringLiteral("Disk:One"), QStringLiteral("Disk:Docs:Two")}));
     QVERIFY(keptGoing);
+    // Find Damage goes on past the same damage: it names the sectors, no file is hit.
+    QVERIFY(scanned);
+    QVERIFY(!f.host.messages.empty());
+    QVERIFY2(f.host.messages.front().text.contains(QStringLiteral("unreadable sector(s)")),
+             qPrintable(f.host.messages.front().text));
     QVERIFY(done);
     const std::optional<std::string> one = ReadWholeFile(out.filePath(QStringLiteral("Disk/One")));
     const std::optional<std::string> two = ReadWholeFile(out.filePath(QStringLiteral("Disk/Docs/Two")));

@@ -5,7 +5,8 @@
 
 namespace kestrow::gui {
 
-DamageScanRunner::DamageScanRunner(std::unique_ptr<CKestrowCore> core) : m_core(std::move(core)) {
+DamageScanRunner::DamageScanRunner(std::unique_ptr<CKestrowCore> core, const ReadPolicy& policy)
+    : m_core(std::move(core)), m_policy(policy) {
   try {
     m_thread = std::thread([this] { Run(); });
   } catch (const std::system_error& e) {
@@ -28,7 +29,7 @@ int DamageScanRunner::Permille() const {
 
 void DamageScanRunner::Run() {
   try {
-    m_succeeded = m_core->ScanDamage(m_scan, ReadPolicy{}, [this](const ScanProgress& p) {
+    m_succeeded = m_core->ScanDamage(m_scan, m_policy, [this](const ScanProgress& p) {
       m_done = p.sectorsDone;
       m_total = p.sectorsTotal;
       return !m_stop;

@@ -15,7 +15,9 @@ namespace kestrow::gui {
 class DamageScanRunner {
  public:
   // Starts the scan on `core`; a thread that cannot start ends it at once.
-  explicit DamageScanRunner(std::unique_ptr<CKestrowCore> core);
+  // With policy.keepGoing a disc whose end is gone is scanned from the
+  // packed copy of its metadata, its groups found by search.
+  DamageScanRunner(std::unique_ptr<CKestrowCore> core, const ReadPolicy& policy);
   // Asks a running scan to stop and waits for it.
   ~DamageScanRunner();
   DamageScanRunner(const DamageScanRunner&) = delete;
@@ -32,6 +34,7 @@ class DamageScanRunner {
   void Run();
 
   std::unique_ptr<CKestrowCore> m_core;
+  const ReadPolicy m_policy;
   DamageScan m_scan;
   bool m_succeeded = false;
   std::atomic<bool> m_finished{false};

@@ -303,7 +303,7 @@ void CFileListDlg::OnFindDamage() {
     AppMessageBox(this, msg::kStillSaving, MessageStyle::kOk);
     return;
   }
-  m_scan = std::make_unique<DamageScanRunner>(m_makeCore(m_strSource));
+  m_scan = std::make_unique<DamageScanRunner>(m_makeCore(m_strSource), ReadPolicy{0, m_keepGoingBox->isChecked()});
   m_recoverButton->setEnabled(false);
   m_findDamageButton->setEnabled(false);
   m_strJobStatus = QString::fromLatin1(msg::kReading);
