@@ -151,6 +151,12 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
     ASSERT_TRUE(core.LoadSalvagedVolume(volume, ReadPolicy{0, true})) << volume.failure;
     EXPECT_EQ(volume.source, c.source);
     EXPECT_EQ(volume.GroupsFoundBySearch(), c.searched);
+    if (c.lastBad == last) {  // every sector the trailer search could not read is reported
+      const std::uint32_t searchedFrom = last - static_cast<std::uint32_t>(kTrailerSearchSectors);
+      for (std::uint32_t lba = std::max(c.firstBad, searchedFrom); lba <= last; ++lba) {
+        EXPECT_TRUE(std::binary_search(volume.unreadable.begin(), volume.unreadable.end(), std::int32_t(lba))) << lba;
+      }
+    }
     FileTable files;
     std::size_t lostNodes = 0;
     ASSERT_TRUE(core.ScanCatalog(volume.image, files, volume.unreadableBytes, lostNodes));

@@ -140,6 +140,7 @@ bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& 
   volume.areaLoaded = ReadVolumeImage(volume.image, area, policy);
   volume.unreadable = area.unreadable;
   if (area.failedLba >= 0) volume.unreadable.push_back(area.failedLba);
+  volume.unreadable.insert(volume.unreadable.end(), area.searchUnreadable.begin(), area.searchUnreadable.end());
   if (area.sectorCount <= 0) return fail(DescribeVolumeAreaFailure(area));
   if (!volume.areaLoaded) volume.image.clear();
   volume.unreadableBytes = area.unreadableBytes;

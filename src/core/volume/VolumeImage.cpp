@@ -50,6 +50,7 @@ TrailerSearch CKestrowCore::FindTrackTrailer(std::int32_t sectorCount, std::int3
     }
     if (!read) {
       if (lba == last) search.lastSectorUnreadable = true;
+      search.unreadable.push_back(lba);
       continue;
     }
     const std::optional<TrackTrailer> trailer = ParseTrackTrailer(sector.userData());
@@ -72,6 +73,7 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, con
   read.sectorCount = capacity;
   const TrailerSearch search = FindTrackTrailer(capacity, policy.retries);
   read.lastSectorUnreadable = search.lastSectorUnreadable;
+  read.searchUnreadable = search.unreadable;
   if (search.lba < 0) {
     if (search.lastSectorUnreadable) read.failedLba = capacity - 1;
     m_nErrorState = kErrorReadOrFormat;

@@ -33,6 +33,7 @@ struct TrailerSearch {
   std::int32_t lba = -1;  // the sector that holds it; -1 when none does
   TrackTrailer trailer;
   bool lastSectorUnreadable = false;
+  std::vector<std::int32_t> unreadable;  // the sectors searched that could not be read
 };
 
 // The sectors before the last that are searched for the trailer, last first.
@@ -47,6 +48,7 @@ struct VolumeAreaRead {
   std::int32_t failedLba = -1;           // the sector whose read ended the load
   std::vector<std::int32_t> unreadable;  // keep-going: the area's sectors read as zeros, ascending
   std::vector<ByteSpan> unreadableBytes; // the image bytes they stand for
+  std::vector<std::int32_t> searchUnreadable;  // sectors the trailer search could not read
 
   // The sector count for everything that follows the trailer (the volume
   // section and the groups before it end with the trailer's sector).
