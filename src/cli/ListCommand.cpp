@@ -72,14 +72,8 @@ std::optional<FileTable> Commands::LoadSalvagedFileTable(CKestrowCore& core, con
     loaded->unreadable = salvaged.unreadable;
   }
   if (!ok) {
-    if (salvaged.metadataGone) {
-      m_err << SalvageFactsText(FactsOf(salvaged));
-      Fail(msg::kMetadataGone, salvaged.failure);
-    } else if (!salvaged.areaLoaded && salvaged.search.base < 0) {
-      Fail(msg::kNotBurnedByKestrow, salvaged.failure);
-    } else {
-      Fail(msg::kUnknownFormat, salvaged.failure);
-    }
+    if (salvaged.metadataGone) m_err << SalvageFactsText(FactsOf(salvaged));
+    Fail(SalvageFailureMessage(salvaged), salvaged.failure);
     return std::nullopt;
   }
   FileTable files;

@@ -100,8 +100,7 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
     scan.salvage = FactsOf(salvaged);
     unreadable = salvaged.unreadable;
     if (!loaded) {
-      const bool nothing = !salvaged.areaLoaded && salvaged.search.base < 0;
-      return fail(nothing ? ScanFailure::kNoVolume : ScanFailure::kNoCatalog, salvaged.failure);
+      return fail(salvaged.NothingFound() ? ScanFailure::kNoVolume : ScanFailure::kNoCatalog, salvaged.failure);
     }
     done.sectorsDone = salvaged.search.sectorsRead +
                        (salvaged.image.size() + format::kUserDataSize - 1) / format::kUserDataSize;

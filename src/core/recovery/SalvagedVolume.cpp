@@ -9,6 +9,7 @@
 #include "recovery/ExtractRange.h"
 #include "recovery/JobLayout.h"
 #include "text/ByteReader.h"
+#include "text/Messages.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
@@ -61,6 +62,11 @@ const char* MetadataSourceName(MetadataSource source) {
     case MetadataSource::kBoth: return "both";
   }
   return "volume area";
+}
+
+const char* SalvageFailureMessage(const SalvagedVolume& volume) {
+  if (volume.metadataGone) return msg::kMetadataGone;
+  return volume.NothingFound() ? msg::kNotBurnedByKestrow : msg::kUnknownFormat;
 }
 
 SalvageFacts FactsOf(const SalvagedVolume& volume) {

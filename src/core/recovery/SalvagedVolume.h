@@ -46,7 +46,13 @@ struct SalvagedVolume {
   std::string failure;                    // why the volume could not be loaded
 
   bool GroupsFoundBySearch() const { return !packTableRead && search.base >= 0; }
+  // Neither the volume area nor a group was found: no Kestrow PRO disc.
+  bool NothingFound() const { return !areaLoaded && search.base < 0; }
 };
+
+// The message for a volume that could not be loaded: the metadata gone with
+// the disc's end, no Kestrow PRO disc, or a volume of an unknown format.
+const char* SalvageFailureMessage(const SalvagedVolume& volume);
 
 // What a report says of where a salvage found the volume and the groups.
 struct SalvageFacts {

@@ -254,11 +254,7 @@ void CKestrowDiagDlg::BrowseSalvagedFileList(CKestrowCore& core, const std::stri
     scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
   }
   if (!loaded) {
-    const bool nothingFound = !salvaged.areaLoaded && salvaged.search.base < 0;
-    const char* why = salvaged.metadataGone ? msg::kMetadataGone
-                      : nothingFound        ? msg::kNotBurnedByKestrow
-                                            : msg::kUnknownFormat;
-    AppMessageBox(this, why, MessageStyle::kOk);
+    AppMessageBox(this, SalvageFailureMessage(salvaged), MessageStyle::kOk);
     return;
   }
   if (!scanned) {
