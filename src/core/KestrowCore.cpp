@@ -1,6 +1,7 @@
 #include "KestrowCore.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -29,7 +30,10 @@ CKestrowCore::~CKestrowCore() {
 
 bool CKestrowCore::OpenDevice() {
   CloseDevice();  // never leak a handle left open
-  return m_pTransport->Open();
+  m_bDiscChanged = false;
+  if (!m_pTransport->Open()) return false;
+  m_bSourceCarriesEdc = m_pTransport->SectorsCarryEdc();
+  return true;
 }
 
 void CKestrowCore::CloseDevice() {
@@ -39,21 +43,49 @@ void CKestrowCore::CloseDevice() {
 bool CKestrowCore::IsDeviceOpen() const { return m_pTransport->IsOpen(); }
 
 std::int32_t CKestrowCore::ReadCapacity() {
-  CommandResult result;
-  const std::int32_t count = scsi::ReadCapacity(*m_pTransport, &result);
+  std::array<std::uint8_t, scsi::kCapacityResultSize> data{};
+  const CommandResult result = RunCommand(scsi::BuildReadCapacity10(), data);
+  const std::int32_t count = scsi::CapacityOf(result, data);
   if (count <= 0) RecordFailure(result, -1);
   return count;
 }
 
-std::int32_t CKestrowCore::ReadRawSector(std::int32_t lba, std::uint8_t* buffer) {
+CommandResult CKestrowCore::RunCommand(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data) {
   CommandResult result;
+  if (m_bDiscChanged) {
+    // Nothing more is read from a disc that may be another one.
+    result.scsiStatus = kScsiStatusCheckCondition;
+    result.sense = SenseData{kSenseKeyUnitAttention, kAscMediumMayHaveChanged, 0};
+    return result;
+  }
+  for (int retried = 0;; ++retried) {
+    result = m_pTransport->Execute(cdb, data, scsi::kTimeoutSeconds);
+    switch (JudgeUnitAttention(result, retried, m_bAnswered)) {
+      case UnitAttentionStep::kSendAgain:
+        continue;
+      case UnitAttentionStep::kDiscChanged:
+        m_bDiscChanged = true;
+        return result;
+      case UnitAttentionStep::kNone:
+        if (result.ok) m_bAnswered = true;
+        return result;
+      case UnitAttentionStep::kGiveUp:
+        return result;
+    }
+  }
+}
+
+std::int32_t CKestrowCore::ReadRawSector(std::int32_t lba, std::uint8_t* buffer) {
+  if (lba < 0) return -1;  // a negative LBA never reaches the drive
+  const std::span<std::uint8_t> sector(buffer, format::kRawSectorSize);
+  const CommandResult result = RunCommand(scsi::BuildReadCd12(static_cast<std::uint32_t>(lba), 1), sector);
   std::int32_t transferred =
-      scsi::ReadRawSector(*m_pTransport, lba, std::span<std::uint8_t>(buffer, format::kRawSectorSize), &result);
-  if (lba < 0) return transferred;  // a negative LBA never reaches the drive
+      result.ok ? static_cast<std::int32_t>(std::min<std::uint32_t>(result.transferred, format::kRawSectorSize)) : -1;
+  if (transferred == 0) transferred = -1;
   CountReadCd(result, transferred);
   if (transferred <= 0) {
     RecordFailure(result, -1);
-  } else if (!AcceptSector(lba, std::span<std::uint8_t>(buffer, static_cast<std::size_t>(transferred)))) {
+  } else if (!AcceptSector(lba, sector.first(static_cast<std::size_t>(transferred)))) {
     transferred = -1;
   }
   if (transferred <= 0) m_failedSingleReads.fetch_add(1, std::memory_order_relaxed);
@@ -63,15 +95,14 @@ std::int32_t CKestrowCore::ReadRawSector(std::int32_t lba, std::uint8_t* buffer)
 std::int32_t CKestrowCore::ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer) {
   const std::size_t bytes = static_cast<std::size_t>(count) * format::kRawSectorSize;
   const auto cdb = scsi::BuildReadCd12(static_cast<std::uint32_t>(lba), static_cast<std::uint32_t>(count));
-  const CommandResult result =
-      m_pTransport->Execute(cdb, std::span<std::uint8_t>(buffer, bytes), scsi::kTimeoutSeconds);
+  const CommandResult result = RunCommand(cdb, std::span<std::uint8_t>(buffer, bytes));
   // What a failed command left in the buffer is not trusted, nor a count
   // past the buffer.
   const std::size_t transferred = result.ok ? std::min<std::size_t>(result.transferred, bytes) : 0;
   CountReadCd(result, transferred > 0 ? static_cast<std::int32_t>(transferred) : -1);
   if (transferred == 0) RecordFailure(result, -1);
   // The sectors delivered whole, up to the first that fails its check: the
-  // caller reads that one again on its own.
+  // caller reads that one (and one delivered in part) again on its own.
   const auto whole = static_cast<std::int32_t>(transferred / format::kRawSectorSize);
   for (std::int32_t i = 0; i < whole; ++i) {
     const auto raw = std::span<std::uint8_t>(buffer + static_cast<std::size_t>(i) * format::kRawSectorSize,
@@ -96,10 +127,21 @@ bool CKestrowCore::AcceptSector(std::int32_t lba, std::span<std::uint8_t> raw) {
 #if defined(KESTROW_SKIP_SECTOR_CHECK)
   // A benchmark build that measures what the check costs (bench/run.sh).
   static_cast<void>(lba);
-  static_cast<void>(raw);
-  return true;
+  return raw.size() == format::kRawSectorSize;
 #else
-  switch (CheckRawSector(static_cast<std::uint32_t>(lba), raw, m_parityUse)) {
+  SectorVerdict verdict = SectorVerdict::kBad;
+  DataSectorVerdict refusal = DataSectorVerdict::kBad;
+  if (raw.size() < format::kRawSectorSize) {
+    // A sector not delivered whole is never used, not even by a dump.
+    refusal = DataSectorVerdict::kShort;
+  } else if (m_sectorUse == SectorUse::kWholeSectors) {
+    verdict = CheckRawSector(static_cast<std::uint32_t>(lba), raw, ParityUse::kAlsoRewrite);
+  } else {
+    const DataSectorCheck check = CheckUserDataSector(static_cast<std::uint32_t>(lba), raw, m_bSourceCarriesEdc);
+    refusal = check.verdict;
+    verdict = check.verdict == DataSectorVerdict::kData ? check.check : SectorVerdict::kBad;
+  }
+  switch (verdict) {
     case SectorVerdict::kGood:
     case SectorVerdict::kAsItComes:
       return true;
@@ -112,25 +154,56 @@ bool CKestrowCore::AcceptSector(std::int32_t lba, std::span<std::uint8_t> raw) {
     case SectorVerdict::kBad:
       break;
   }
-  m_unrepairableSectors.fetch_add(1, std::memory_order_relaxed);
-  RecordFailure(CommandResult{}, lba);
+  if (refusal == DataSectorVerdict::kBad) {
+    m_unrepairableSectors.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    m_refusedSectors.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (refusal == DataSectorVerdict::kAllZero) {
+    std::lock_guard<std::mutex> lock(m_failureLock);
+    m_zeroSectors.insert(lba);
+  }
+  RecordFailure(CommandResult{}, lba, refusal);
   return false;
 #endif
 }
 
-void CKestrowCore::RecordFailure(const CommandResult& result, std::int32_t badSector) {
+void CKestrowCore::RecordFailure(const CommandResult& result, std::int32_t badSector, DataSectorVerdict why) {
   std::lock_guard<std::mutex> lock(m_failureLock);
   m_lastFailure = result;
   m_lastBadSector = badSector;
+  m_lastBadVerdict = why;
 }
+
+namespace {
+
+// Why sector `lba` was not taken, for a person diagnosing a disc.
+std::string DescribeRefusedSector(std::int32_t lba, DataSectorVerdict why) {
+  const std::string sector = "sector " + std::to_string(lba);
+  switch (why) {
+    case DataSectorVerdict::kShort:
+      return sector + " was not delivered whole (the drive moved fewer bytes than asked)";
+    case DataSectorVerdict::kAllZero:
+      return sector + " holds no data (all zeros)";
+    case DataSectorVerdict::kNotData:
+      return sector + " is not a data sector of this address (audio, Mode 2 Form 2, or another sector)";
+    case DataSectorVerdict::kNoEdcHere:
+      return sector + " has no EDC, unlike the source's other sectors";
+    case DataSectorVerdict::kData:
+    case DataSectorVerdict::kBad:
+      break;
+  }
+  return sector + " came back damaged (its EDC does not match) and its parity cannot mend it";
+}
+
+}  // namespace
 
 std::string CKestrowCore::DescribeLastFailure() const {
   std::string cause;
   {
     std::lock_guard<std::mutex> lock(m_failureLock);
     if (m_lastBadSector >= 0) {
-      cause = "sector " + std::to_string(m_lastBadSector) +
-              " came back damaged (its EDC does not match) and its parity cannot mend it";
+      cause = DescribeRefusedSector(m_lastBadSector, m_lastBadVerdict);
     } else {
       cause = DescribeCommandFailure(m_lastFailure);
     }
@@ -159,6 +232,7 @@ bool CKestrowCore::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
     const std::int32_t n = std::min(remaining, kSectorsPerReadCd);
     // One sector alone is read as the single-sector code reads it.
     const std::int32_t whole = n > 1 ? ReadRawSectors(next, n, chunk) : 0;
+    if (m_bDiscChanged) return false;  // nothing of another disc is handed over
     std::int32_t i = 0;
     for (; i < whole; ++i) {
       const auto raw = std::span<const std::uint8_t>(chunk + static_cast<std::size_t>(i) * format::kRawSectorSize,
@@ -173,6 +247,8 @@ bool CKestrowCore::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
       bool read = false;
       for (std::int32_t attempt = 0; attempt < attempts && !read; ++attempt) {
         const std::int32_t transferred = ReadRawSector(next + i, single.data());
+        // A sector of a disc that may be another is neither data nor unreadable.
+        if (m_bDiscChanged) return false;
         if (transferred <= 0) continue;
         const auto raw = std::span<const std::uint8_t>(single.data(), static_cast<std::size_t>(transferred));
         read = consume(next + i, raw);
@@ -201,7 +277,15 @@ ReadStatistics CKestrowCore::GetReadStatistics() const {
   stats.zeroEdcSectors = m_zeroEdcSectors.load(std::memory_order_relaxed);
   stats.recoveredErrors = m_recoveredErrors.load(std::memory_order_relaxed);
   stats.failedSingleReads = m_failedSingleReads.load(std::memory_order_relaxed);
+  stats.refusedSectors = m_refusedSectors.load(std::memory_order_relaxed);
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  stats.zeroSectors = m_zeroSectors.size();
   return stats;
+}
+
+std::set<std::int32_t> CKestrowCore::GetZeroSectors() const {
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  return m_zeroSectors;
 }
 
 void CKestrowCore::ResetReadStatistics() {
@@ -214,6 +298,9 @@ void CKestrowCore::ResetReadStatistics() {
   m_zeroEdcSectors = 0;
   m_recoveredErrors = 0;
   m_failedSingleReads = 0;
+  m_refusedSectors = 0;
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  m_zeroSectors.clear();
 }
 
 std::int32_t CKestrowCore::GetSectorCount() {

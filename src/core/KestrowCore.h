@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -51,6 +52,16 @@ struct ReadStatistics {
   std::uint64_t zeroEdcSectors = 0;       // no EDC to check by (EDC and parity all zero), taken as they are
   std::uint64_t recoveredErrors = 0;      // READ CDs the drive answered with RECOVERED ERROR and all the data
   std::uint64_t failedSingleReads = 0;    // one-sector reads that failed (the command or the check)
+  // Sectors that came back but are not the data asked for (short, all zeros,
+  // audio, Mode 2 Form 2, another sector, no EDC on a source that has it): failed reads.
+  std::uint64_t refusedSectors = 0;
+  std::uint64_t zeroSectors = 0;  // distinct sectors that came back all zeros (a rescue image's holes)
+};
+
+// What the sectors a core reads are for.
+enum class SectorUse {
+  kUserData,      // their user data: only the sector asked for, Mode 1 or Mode 2 Form 1, is data
+  kWholeSectors,  // dumps: every whole sector as the drive gave it, its parity rewritten where it checks
 };
 
 
@@ -59,9 +70,9 @@ struct ReadStatistics {
 // accepts.
 inline constexpr std::int32_t kSectorsPerReadCd = 27;
 
-// Receives the sectors of a run one by one, in ascending LBA order: the bytes
-// the drive transferred for each (2352 for a whole sector, fewer when the
-// drive reported a short transfer). Returning false ends the run.
+// Receives the sectors of a run one by one, in ascending LBA order: each a
+// whole 2352-byte sector that passed the check (a sector not delivered whole
+// is a failed read). Returning false ends the run.
 using SectorConsumer = std::function<bool(std::int32_t lba, std::span<const std::uint8_t> raw)>;
 
 // Told, in LBA order among the sectors handed to the consumer, of each
@@ -103,7 +114,15 @@ class CKestrowCore {
 
   // Device layer. Every raw sector a READ CD returns is checked (sync,
   // address, mode, EDC) and mended from its parity where it can be before
-  // any caller sees it; a sector that stays wrong is a failed read.
+  // any caller sees it; a sector that stays wrong is a failed read, and so
+  // is one not delivered whole. Read for its user data (the default), a
+  // sector is used only when it is the Mode 1 or Mode 2 Form 1 sector asked
+  // for (UserDataOf finds its data); all zeros, audio, Form 2 and a sector
+  // without EDC on a source whose sectors have one are failed reads.
+  //
+  // A UNIT ATTENTION that says the disc may have changed under the job ends
+  // it: from then on every command fails without reaching the drive until
+  // the device is opened again, and DiscChanged() says so.
   bool OpenDevice();
   void CloseDevice();
   bool IsDeviceOpen() const;
@@ -133,10 +152,13 @@ class CKestrowCore {
 
   // Counted where the commands are issued; safe to read while a job runs.
   ReadStatistics GetReadStatistics() const;
+  // The sectors that came back all zeros since the statistics were reset.
+  std::set<std::int32_t> GetZeroSectors() const;
   void ResetReadStatistics();
 
   // Burn signature: does the last sector's user data begin with "Trkb"?
-  bool CheckBurnSignature();
+  // `search`, when given, says where it was looked for.
+  bool CheckBurnSignature(TrailerSearch* search = nullptr);
 
   // Volume area and master directory block.
   // `trailerOut`, when given, receives the trailer that was read.
@@ -226,6 +248,10 @@ class CKestrowCore {
                      const RescueSettings& settings);
   const RescueStatistics& GetRescueStatistics() const { return m_rescueStatistics; }
 
+  // True when the disc may have been changed since the device was opened:
+  // nothing more was read, and what the job holds may be of two discs.
+  bool DiscChanged() const { return m_bDiscChanged.load(); }
+
   std::int32_t GetErrorState() const { return m_nErrorState; }
   const std::string& GetDevicePath() const { return m_strDevicePath; }
   // Why the last open failed, for a person diagnosing a disc; may be empty.
@@ -288,10 +314,14 @@ class CKestrowCore {
   // number of leading sectors delivered whole (0 when the command failed).
   std::int32_t ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer);
   void CountReadCd(const CommandResult& result, std::int32_t transferred);
+  // Sends one command, answering a UNIT ATTENTION as JudgeUnitAttention
+  // says; after a disc change it sends nothing and fails.
+  CommandResult RunCommand(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
   // Checks a sector that came back and counts the verdict; false when it is
   // not to be used.
   bool AcceptSector(std::int32_t lba, std::span<std::uint8_t> raw);
-  void RecordFailure(const CommandResult& result, std::int32_t badSector);
+  void RecordFailure(const CommandResult& result, std::int32_t badSector,
+                     DataSectorVerdict why = DataSectorVerdict::kBad);
   void UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change);
 
   RecoveryOutcome m_outcome;
@@ -299,11 +329,16 @@ class CKestrowCore {
   RescueStatistics m_rescueStatistics;
   // Dumps keep whole sectors, so they also have the parity of a sector that
   // checks rewritten from its data.
-  ParityUse m_parityUse = ParityUse::kWhenEdcFails;
+  SectorUse m_sectorUse = SectorUse::kUserData;
+  bool m_bSourceCarriesEdc = true;      // the transport's word, taken when the device opens
+  bool m_bAnswered = false;             // the source has answered a command of this core
+  std::atomic<bool> m_bDiscChanged{false};
+  std::set<std::int32_t> m_zeroSectors;  // under m_failureLock
   // The last failure of a command or a sector check, for DescribeLastFailure.
   mutable std::mutex m_failureLock;
   CommandResult m_lastFailure;
   std::int32_t m_lastBadSector = -1;  // a sector that failed its check, or -1
+  DataSectorVerdict m_lastBadVerdict = DataSectorVerdict::kBad;
   std::atomic<bool> m_bWorkerRunning{false};
   std::atomic<std::uint64_t> m_readCdCommands{0};
   std::atomic<std::uint64_t> m_sectorsRead{0};
@@ -314,6 +349,7 @@ class CKestrowCore {
   std::atomic<std::uint64_t> m_zeroEdcSectors{0};
   std::atomic<std::uint64_t> m_recoveredErrors{0};
   std::atomic<std::uint64_t> m_failedSingleReads{0};
+  std::atomic<std::uint64_t> m_refusedSectors{0};
 };
 
 }  // namespace kestrow

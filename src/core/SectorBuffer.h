@@ -7,6 +7,7 @@
 #include <span>
 
 #include "KestrowCore.h"
+#include "drive/SectorCheck.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
@@ -19,9 +20,8 @@ class SectorBuffer {
 
   std::uint8_t* data() { return m_sector; }
   std::span<const std::uint8_t> raw() const { return {m_sector, format::kRawSectorSize}; }
-  std::span<const std::uint8_t> userData() const {
-    return raw().subspan(format::kUserDataOffset, format::kUserDataSize);
-  }
+  // The user data of a sector read for it (Mode 1 or Mode 2 Form 1).
+  std::span<const std::uint8_t> userData() const { return UserDataOf(raw()); }
 
  private:
   std::array<std::uint8_t, format::kRawSectorSize + 16> m_storage{};

@@ -49,6 +49,8 @@ void FaultInjectingTransport::ClearFaults() {
   m_shortLbas.clear();
   m_flakyLbas.clear();
   m_recoveredLbas.clear();
+  m_attentionLbas.clear();
+  m_nextDisc.reset();
   m_capacitySense.reset();
   m_capacityError = 0;
 }
@@ -72,10 +74,23 @@ std::string FaultInjectingTransport::OpenFailureDetail() const {
   return m_openInjectedFailure ? kInjectedOpenFailure : m_inner->OpenFailureDetail();
 }
 
+void FaultInjectingTransport::SwapDiscAfter(unsigned commands, std::unique_ptr<Transport> other) {
+  m_nextDisc = std::move(other);
+  m_swapAfter = commands;
+}
+
 CommandResult FaultInjectingTransport::Execute(std::span<const std::uint8_t> cdb,
                                                std::span<std::uint8_t> dataIn,
                                                unsigned timeoutSeconds) {
   ++m_counters.commands;
+  if (m_nextDisc && m_counters.commands > m_swapAfter) {
+    // The tray opened and closed: the other disc is in, and the drive says so once.
+    const bool open = m_inner->IsOpen();
+    m_inner->Close();
+    m_inner = std::move(m_nextDisc);
+    if (open) m_inner->Open();
+    return CheckCondition(SenseData{kSenseKeyUnitAttention, kAscMediumMayHaveChanged, 0});
+  }
   if (!cdb.empty() && cdb[0] == scsi::kOpReadCapacity10) return ReadCapacity(cdb, dataIn, timeoutSeconds);
   if (cdb.size() >= 12 && cdb[0] == scsi::kOpReadCd12) return ReadCd(cdb, dataIn, timeoutSeconds);
   return m_inner->Execute(cdb, dataIn, timeoutSeconds);
@@ -112,6 +127,11 @@ CommandResult FaultInjectingTransport::ReadCd(std::span<const std::uint8_t> cdb,
   const auto failing = m_failingLbas.lower_bound(static_cast<std::uint32_t>(first));
   if (failing != m_failingLbas.end() && *failing < first + count) {
     return CheckCondition(kMediumError);
+  }
+  const auto attention = m_attentionLbas.lower_bound(static_cast<std::uint32_t>(first));
+  if (attention != m_attentionLbas.end() && attention->first < first + count && attention->second.times > 0) {
+    --attention->second.times;
+    return CheckCondition(SenseData{kSenseKeyUnitAttention, attention->second.asc, 0});
   }
   const auto flaky = m_flakyLbas.lower_bound(static_cast<std::uint32_t>(first));
   if (flaky != m_flakyLbas.end() && flaky->first < first + count && flaky->second > 0) {

@@ -6,6 +6,8 @@
 //   faults->FailReadAt(17);              // READ CD touching LBA 17 fails
 //   faults->ShortTransferAt(18, 100);    // READ CD of LBA 18 moves 100 bytes
 //   faults->RecoveredErrorAt(19, true);  // READ CD touching LBA 19: RECOVERED ERROR, all data
+//   faults->UnitAttentionAt(20, 0x29);   // READ CD touching LBA 20: UNIT ATTENTION, a reset, once
+//   faults->SwapDiscAfter(40, std::move(other));  // from command 41 on, another disc
 //   CKestrowCore core(std::move(faults));
 //
 // Faults stay until ClearFaults(); counters until ResetCounters().
@@ -64,6 +66,14 @@ class FaultInjectingTransport : public Transport {
   // otherwise with only the sectors before it and 1000 bytes of it (the
   // rest of the buffer holds kUndeliveredByte). Judged as a drive's answer is (JudgeCommand).
   void RecoveredErrorAt(std::uint32_t lba, bool fullTransfer) { m_recoveredLbas[lba] = fullTransfer; }
+  // A READ CD whose range includes `lba` ends in CHECK CONDITION with UNIT
+  // ATTENTION and this ASC (28h: the medium may have changed; 29h: a reset),
+  // the next `times` times it is sent; then it reads.
+  void UnitAttentionAt(std::uint32_t lba, std::uint8_t asc, unsigned times = 1) { m_attentionLbas[lba] = {asc, times}; }
+  // The disc is swapped for `other` after `commands` commands: the next
+  // command is answered with UNIT ATTENTION 28h, as a drive answers the first
+  // command after a disc change, and every later one reads `other`.
+  void SwapDiscAfter(unsigned commands, std::unique_ptr<Transport> other);
   void ClearFaults();
 
   const Counters& counters() const { return m_counters; }
@@ -78,6 +88,7 @@ class FaultInjectingTransport : public Transport {
   std::string Path() const override { return m_inner->Path(); }
   std::vector<std::string> SourceFiles() const override { return m_inner->SourceFiles(); }
   std::string FailureNote() const override { return m_inner->FailureNote(); }
+  bool SectorsCarryEdc() const override { return m_inner->SectorsCarryEdc(); }
   std::string OpenFailureDetail() const override;
 
  private:
@@ -97,6 +108,13 @@ class FaultInjectingTransport : public Transport {
   std::map<std::uint32_t, std::uint32_t> m_shortLbas;
   std::map<std::uint32_t, unsigned> m_flakyLbas;  // single reads still to fail
   std::map<std::uint32_t, bool> m_recoveredLbas;
+  struct Attention {
+    std::uint8_t asc = 0;
+    unsigned times = 0;
+  };
+  std::map<std::uint32_t, Attention> m_attentionLbas;
+  std::unique_ptr<Transport> m_nextDisc;  // swapped in after m_swapAfter commands
+  unsigned m_swapAfter = 0;
   std::optional<SenseData> m_capacitySense;
   int m_capacityError = 0;
 };

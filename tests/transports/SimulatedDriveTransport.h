@@ -65,6 +65,7 @@ class SimulatedDriveTransport : public Transport {
                         unsigned timeoutSeconds) override;
   std::string Path() const override { return m_inner->Path(); }
   std::string FailureNote() const override { return m_inner->FailureNote(); }
+  bool SectorsCarryEdc() const override { return m_inner->SectorsCarryEdc(); }
   std::string OpenFailureDetail() const override { return m_inner->OpenFailureDetail(); }
 
  private:

@@ -128,6 +128,33 @@ struct DiagnosisCase {
 
 class Diagnosis : public ::testing::TestWithParam<DiagnosisCase> {};
 
+// A unit attention: sent again, or the end of the job (a disc change).
+TEST(Judgement, UnitAttention) {
+  struct Case {
+    SenseData sense;
+    int retried;
+    bool answeredBefore;
+    UnitAttentionStep step;
+  };
+  const SenseData changed{6, 0x28, 0}, reset{6, 0x29, 0}, medium{3, 0x11, 0};
+  const Case cases[] = {
+      {changed, 0, true, UnitAttentionStep::kDiscChanged},  // mid-job: another disc may be in
+      {reset, 0, true, UnitAttentionStep::kSendAgain},       // a reset gets its one retry
+      {reset, 1, true, UnitAttentionStep::kDiscChanged},     // and is a change after it
+      {changed, 0, false, UnitAttentionStep::kSendAgain},   // a new disc greets the job's first command
+      {changed, 1, false, UnitAttentionStep::kSendAgain},   // after a reset
+      {changed, 2, false, UnitAttentionStep::kGiveUp},
+      {medium, 0, true, UnitAttentionStep::kNone},
+  };
+  for (const Case& c : cases) {
+    CommandResult result;
+    result.scsiStatus = kScsiStatusCheckCondition;
+    result.sense = c.sense;
+    EXPECT_EQ(JudgeUnitAttention(result, c.retried, c.answeredBefore), c.step)
+        << std::hex << int{c.sense.asc} << " retried " << c.retried << " answered " << c.answeredBefore;
+  }
+}
+
 TEST_P(Diagnosis, TheLastFailureInWords) {
   auto disc = NumberedDisc(10);
   GetParam().fault(*disc);

@@ -109,6 +109,18 @@ CommandResult JudgeCommand(const PassThroughReport& report) {
   return result;
 }
 
+UnitAttentionStep JudgeUnitAttention(const CommandResult& result, int retried, bool answeredBefore) {
+  if (result.ok || result.scsiStatus != kScsiStatusCheckCondition || result.sense.key != kSenseKeyUnitAttention) {
+    return UnitAttentionStep::kNone;
+  }
+  constexpr int kRetriesOfANewDisc = 2;
+  if (answeredBefore) {
+    const bool changed = result.sense.asc == kAscMediumMayHaveChanged || retried > 0;
+    return changed ? UnitAttentionStep::kDiscChanged : UnitAttentionStep::kSendAgain;
+  }
+  return retried < kRetriesOfANewDisc ? UnitAttentionStep::kSendAgain : UnitAttentionStep::kGiveUp;
+}
+
 SenseData ParseSense(std::span<const std::uint8_t> sense) {
   SenseData data;
   if (sense.empty()) return data;

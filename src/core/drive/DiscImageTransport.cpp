@@ -11,6 +11,7 @@
 #include "drive/CueSheet.h"
 #include "drive/Mode1Sector.h"
 #include "drive/RawSector.h"
+#include "drive/SectorCheck.h"
 #include "platform/FileSystem.h"
 
 namespace kestrow {
@@ -43,7 +44,10 @@ bool DiscImageTransport::Open() {
   Close();
   m_openFailure.clear();
   m_note.clear();
-  if (OpenImage() && (m_mapfilePath.empty() || LoadMapfile())) return true;
+  if (OpenImage() && (m_mapfilePath.empty() || LoadMapfile())) {
+    m_carriesEdc = m_sectorSize != format::kRawSectorSize || SampleForEdc();
+    return true;
+  }
   Close();
   return false;
 }
@@ -62,7 +66,28 @@ void DiscImageTransport::Close() {
   m_sectorSize = 0;
   m_sectorCount = 0;
   m_hasMap = false;
+  m_carriesEdc = true;
   m_map = DdrescueMap();
+}
+
+bool DiscImageTransport::SampleForEdc() {
+  // The first sectors and others spread evenly: an image written without EDC
+  // lacks it in every data sector, so a handful decides.
+  constexpr std::uint32_t kSamples = 64;
+  std::array<std::uint8_t, format::kRawSectorSize> raw{};
+  bool sawDataSector = false;
+  for (std::uint32_t i = 0; i < kSamples && i < m_sectorCount; ++i) {
+    const std::uint32_t lba =
+        i < kSamples / 4 ? i : static_cast<std::uint32_t>(std::uint64_t{m_sectorCount} * i / kSamples);
+    if (!ReadSector(lba, raw)) continue;
+    switch (EdcPresenceOf(raw)) {
+      case EdcPresence::kPresent: return true;
+      case EdcPresence::kAbsent: sawDataSector = true; break;
+      case EdcPresence::kNotADataSector: break;
+    }
+  }
+  // No data sector among them: nothing says the image lacks EDC.
+  return !sawDataSector;
 }
 
 bool DiscImageTransport::Fail(std::string detail) {

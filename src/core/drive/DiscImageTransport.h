@@ -41,6 +41,9 @@ class DiscImageTransport : public EmulatedDrive {
   // whole sector, a file named .cue that is not read as a cue sheet and why.
   // Kept after Close.
   std::string FailureNote() const override { return m_note; }
+  // A raw image carries EDC unless the data sectors sampled when it was
+  // opened all lack one; 2048-byte sectors get theirs synthesised.
+  bool SectorsCarryEdc() const override { return m_carriesEdc; }
 
   // For diagnosis, valid while open.
   // What the image path holds: raw sectors, user data, or a cue sheet.
@@ -65,6 +68,8 @@ class DiscImageTransport : public EmulatedDrive {
   bool LoadMapfile();
   bool Fail(std::string detail);
   void NoteWhatTheImageIs(std::span<const std::uint8_t> head);
+  // Looks at sectors spread over a raw image for data sectors with an EDC.
+  bool SampleForEdc();
 
   std::string m_imagePath;
   std::string m_mapfilePath;
@@ -76,6 +81,7 @@ class DiscImageTransport : public EmulatedDrive {
   std::uint32_t m_sectorSize = 0;
   std::uint32_t m_sectorCount = 0;
   bool m_hasMap = false;
+  bool m_carriesEdc = true;
   DdrescueMap m_map;
 };
 

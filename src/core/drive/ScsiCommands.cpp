@@ -30,8 +30,12 @@ std::int32_t ReadCapacity(Transport& transport, CommandResult* outcome) {
   const auto cdb = BuildReadCapacity10();
   const CommandResult r = transport.Execute(cdb, result, kTimeoutSeconds);
   if (outcome) *outcome = r;
-  if (!r.ok || r.transferred == 0) return -1;
-  const std::uint32_t lastLba = *ByteReader(result).be32(0);
+  return CapacityOf(r, result);
+}
+
+std::int32_t CapacityOf(const CommandResult& r, std::span<const std::uint8_t> data) {
+  if (!r.ok || r.transferred == 0 || data.size() < 4) return -1;
+  const std::uint32_t lastLba = *ByteReader(data).be32(0);
   // A last LBA of 0x7FFFFFFF or more cannot be counted in 32 signed bits.
   if (lastLba >= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) return -1;
   return static_cast<std::int32_t>(lastLba) + 1;

@@ -18,6 +18,10 @@ inline constexpr std::size_t kCapacityResultSize = 8;
 std::array<std::uint8_t, 10> BuildReadCapacity10();
 std::array<std::uint8_t, 12> BuildReadCd12(std::uint32_t lba, std::uint32_t sectorCount);
 
+// The sector count in the result of a READ CAPACITY that ended as `result`,
+// or -1 when it failed or transferred nothing.
+std::int32_t CapacityOf(const CommandResult& result, std::span<const std::uint8_t> data);
+
 // READ CAPACITY: the sector count (last LBA + 1), or -1 when the command
 // failed or transferred nothing. `outcome`, when given, receives how the
 // command ended.

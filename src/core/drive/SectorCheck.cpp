@@ -23,6 +23,7 @@ constexpr std::size_t kSubheaderOffset = 16;
 constexpr std::size_t kSubheaderCopy = 4;
 constexpr std::size_t kSubmodeByte = 2;
 constexpr std::uint8_t kForm2Bit = 0x20;
+constexpr std::size_t kForm1UserDataOffset = 24;
 constexpr std::size_t kForm1EdcOffset = 2072;
 // Mode 2 Form 2: 2324 bytes after the subheader, then an optional EDC over
 // bytes 16..2347 (zero when the writer left it out).
@@ -161,6 +162,62 @@ SectorVerdict CheckShortSector(std::uint32_t lba, std::span<const std::uint8_t> 
 }
 
 }  // namespace
+
+DataSectorCheck CheckUserDataSector(std::uint32_t lba, std::span<std::uint8_t> raw, bool sourceCarriesEdc) {
+  DataSectorCheck result;
+  if (raw.size() < format::kRawSectorSize) {
+    result.verdict = DataSectorVerdict::kShort;
+    return result;
+  }
+  raw = raw.first(format::kRawSectorSize);
+  if (AllZero(raw)) {
+    result.verdict = DataSectorVerdict::kAllZero;
+    return result;
+  }
+  result.check = CheckRawSector(lba, raw);
+  // A Form 2 sector checks too, by its own EDC; only Mode 1 and Form 1 hold data.
+  const bool dataMode = raw[kModeOffset] == 1 || (raw[kModeOffset] == 2 && Form(raw) == 1);
+  switch (result.check) {
+    case SectorVerdict::kGood:
+    case SectorVerdict::kRepaired:
+      result.verdict = dataMode ? DataSectorVerdict::kData : DataSectorVerdict::kNotData;
+      break;
+    case SectorVerdict::kNoEdc:
+      if (!dataMode) {
+        result.verdict = DataSectorVerdict::kNotData;
+      } else {
+        result.verdict = sourceCarriesEdc ? DataSectorVerdict::kNoEdcHere : DataSectorVerdict::kData;
+      }
+      break;
+    case SectorVerdict::kAsItComes:
+      result.verdict = DataSectorVerdict::kNotData;
+      break;
+    case SectorVerdict::kBad:
+      result.verdict = DataSectorVerdict::kBad;
+      break;
+  }
+  return result;
+}
+
+EdcPresence EdcPresenceOf(std::span<const std::uint8_t> raw) {
+  if (raw.size() < format::kRawSectorSize || SyncPatternDistance(raw) != 0) return EdcPresence::kNotADataSector;
+  std::size_t edcOffset = 0;
+  if (raw[kModeOffset] == 1) {
+    edcOffset = kMode1EdcOffset;
+  } else if (raw[kModeOffset] == 2 && Form(raw) == 1) {
+    edcOffset = kForm1EdcOffset;
+  } else {
+    return EdcPresence::kNotADataSector;
+  }
+  return AllZero(raw.subspan(edcOffset, format::kRawSectorSize - edcOffset)) ? EdcPresence::kAbsent
+                                                                              : EdcPresence::kPresent;
+}
+
+std::span<const std::uint8_t> UserDataOf(std::span<const std::uint8_t> raw) {
+  const std::size_t offset = raw.size() > kModeOffset && raw[kModeOffset] == 2 ? kForm1UserDataOffset : kHeaderEnd;
+  if (raw.size() < offset + format::kUserDataSize) return {};
+  return raw.subspan(offset, format::kUserDataSize);
+}
 
 SectorVerdict CheckRawSector(std::uint32_t lba, std::span<std::uint8_t> raw, ParityUse parity) {
   if (raw.size() < format::kRawSectorSize) return CheckShortSector(lba, raw);

@@ -56,6 +56,12 @@ class Transport {
   // ("No such file or directory", "cue sheet names no data file").
   virtual std::string OpenFailureDetail() const { return {}; }
 
+  // Whether the source's data sectors carry their EDC. A drive reads the EDC
+  // the writer recorded with every data sector, so a sector without one
+  // (EDC and parity all zero) is not what the disc holds; only an image
+  // written without EDC at all carries none. Valid while open.
+  virtual bool SectorsCarryEdc() const { return true; }
+
   // What the source itself adds to the cause of a failed command, for a
   // person diagnosing it (an image: "the image holds no whole sector").
   virtual std::string FailureNote() const { return {}; }

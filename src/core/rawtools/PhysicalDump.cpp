@@ -67,10 +67,11 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
   };
   // The dump keeps whole sectors: a sector that checks also gets the parity
   // its data was written with.
-  const ParityUse previous = std::exchange(m_parityUse, ParityUse::kAlsoRewrite);
+  const SectorUse previous = std::exchange(m_sectorUse, SectorUse::kWholeSectors);
   bool ok = ReadSectorRun(static_cast<std::int32_t>(start - 1), total, writeSector);
-  m_parityUse = previous;
-  if (!ok && !m_dumpStatistics.cancelled && !m_dumpStatistics.writeFailed) {
+  m_sectorUse = previous;
+  m_dumpStatistics.discChanged = DiscChanged();
+  if (!ok && !m_dumpStatistics.cancelled && !m_dumpStatistics.writeFailed && !m_dumpStatistics.discChanged) {
     // The read of sector `done` failed; its progress text comes first.
     startSector();
   }

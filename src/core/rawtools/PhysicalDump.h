@@ -31,6 +31,7 @@ struct DumpStatistics {
   std::uint32_t sectorsRead = 0;
   std::uint64_t bytesWritten = 0;
   bool writeFailed = false;  // a write or the close of the output file failed
+  bool discChanged = false;  // the disc may have been changed: the dump ended there
   bool cancelled = false;
 };
 

@@ -42,10 +42,11 @@ struct SectorSpan {
 class RescueRun {
  public:
   RescueRun(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks, const RescueSettings& settings,
-            ReadChunk readChunk, ReadOne readOne, std::uint64_t first, std::uint64_t end, RescueStatistics& stats)
+            ReadChunk readChunk, ReadOne readOne, std::function<bool()> discChanged, std::uint64_t first,
+            std::uint64_t end, RescueStatistics& stats)
       : m_map(map), m_target(target), m_callbacks(callbacks), m_settings(settings),
-        m_readChunk(std::move(readChunk)), m_readOne(std::move(readOne)), m_first(first), m_end(end),
-        m_stats(stats), m_lastSave(std::chrono::steady_clock::now()) {}
+        m_readChunk(std::move(readChunk)), m_readOne(std::move(readOne)), m_discChanged(std::move(discChanged)),
+        m_first(first), m_end(end), m_stats(stats), m_lastSave(std::chrono::steady_clock::now()) {}
 
   // All passes; false when the run stopped early (cancelled, or a file failed).
   bool Run();
@@ -79,6 +80,7 @@ class RescueRun {
   const RescueSettings& m_settings;
   ReadChunk m_readChunk;
   ReadOne m_readOne;
+  std::function<bool()> m_discChanged;  // true once the disc may be another: nothing more is marked
   std::uint64_t m_first;
   std::uint64_t m_end;
   RescueStatistics& m_stats;
@@ -205,6 +207,11 @@ std::int64_t RescueRun::CopyChunk(std::uint64_t lba, std::uint64_t count) {
   std::uint8_t* buffer = CKestrowCore::AlignSectorBuffer(m_chunk.data());
   const std::int32_t got =
       std::max(0, m_readChunk(static_cast<std::int32_t>(lba), static_cast<std::int32_t>(count), buffer));
+  if (m_discChanged()) {
+    // A command answered for another disc read nothing of this one: the map stays as it was.
+    m_stats.discChanged = true;
+    return -1;
+  }
   for (std::int32_t i = 0; i < got; ++i) {
     if (!Store(lba + static_cast<std::uint64_t>(i),
                std::span<const std::uint8_t>(buffer + static_cast<std::size_t>(i) * kSectorBytes, kSectorBytes))) {
@@ -220,6 +227,10 @@ RescueRun::Step RescueRun::ReadAlone(std::uint64_t lba) {
   SectorBuffer buffer;
   // Only a whole sector counts: a short transfer leaves a hole in the image.
   if (m_readOne(static_cast<std::int32_t>(lba), buffer.data()) != static_cast<std::int32_t>(kSectorBytes)) {
+    if (m_discChanged()) {
+      m_stats.discChanged = true;
+      return Step::kStop;
+    }
     Mark(lba, 1, rescue::kBad);
     return Step::kBad;
   }
@@ -291,12 +302,13 @@ bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallb
   }
   // The image covers the whole disc, whatever the range.
   map.Extend(std::uint64_t{sectorCount} * kSectorBytes);
-  const ParityUse previous = std::exchange(m_parityUse, ParityUse::kAlsoRewrite);
+  const SectorUse previous = std::exchange(m_sectorUse, SectorUse::kWholeSectors);
   callbacks.ProgressStarted();
   RescueRun run(
       map, target, callbacks, settings,
       [this](std::int32_t lba, std::int32_t n, std::uint8_t* buffer) { return ReadRawSectors(lba, n, buffer); },
-      [this](std::int32_t lba, std::uint8_t* buffer) { return ReadRawSector(lba, buffer); }, start - 1, end,
+      [this](std::int32_t lba, std::uint8_t* buffer) { return ReadRawSector(lba, buffer); },
+      [this] { return DiscChanged(); }, start - 1, end,
       m_rescueStatistics);
   const bool ranToTheEnd = run.Run();
   if (ranToTheEnd) run.MarkFinished();
@@ -309,11 +321,12 @@ bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallb
   // written before it is kept.
   run.SaveMap();
   run.CountResults();
-  m_parityUse = previous;
+  m_sectorUse = previous;
   CloseDevice();
   callbacks.ProgressFinished();
   const bool complete = m_rescueStatistics.finished == m_rescueStatistics.rangeSectors &&
-                        !m_rescueStatistics.writeFailed && !m_rescueStatistics.cancelled;
+                        !m_rescueStatistics.writeFailed && !m_rescueStatistics.cancelled &&
+                        !m_rescueStatistics.discChanged;
   if (!complete) m_nErrorState = kErrorReadOrFormat;
   return complete;
 }

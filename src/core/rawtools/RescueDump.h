@@ -41,6 +41,7 @@ struct RescueStatistics {
   std::uint64_t bytesWritten = 0;
   bool cancelled = false;          // the face asked to stop (Ctrl-C)
   bool writeFailed = false;        // a write to the image, or the map's replacement, failed
+  bool discChanged = false;        // the disc may have been changed: the run ended, the map holds what came before
   std::string failure;             // what failed with the files
 };
 

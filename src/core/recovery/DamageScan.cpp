@@ -77,6 +77,7 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
   std::vector<std::int32_t> unreadable;
   ScanProgress done;
   const auto fail = [&](ScanFailure why, std::string text) {
+    if (DiscChanged()) why = ScanFailure::kDiscChanged;
     CloseDevice();
     scan.failed = why;
     scan.failure = std::move(text);
@@ -158,9 +159,9 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
       const auto readTableSector = [&](std::size_t i) {
         const auto lba = static_cast<std::int32_t>(first + static_cast<std::int64_t>(i));
         const SectorConsumer copy = [&](std::int32_t, std::span<const std::uint8_t> raw) {
-          if (raw.size() < format::kUserDataOffset + format::kUserDataSize) return false;
-          std::copy_n(raw.begin() + format::kUserDataOffset, format::kUserDataSize,
-                      buffer.begin() + static_cast<std::ptrdiff_t>(i * format::kUserDataSize));
+          const std::span<const std::uint8_t> user = UserDataOf(raw);
+          if (user.size() != format::kUserDataSize) return false;
+          std::copy(user.begin(), user.end(), buffer.begin() + static_cast<std::ptrdiff_t>(i * format::kUserDataSize));
           return true;
         };
         if (!mask[i] && !ReadSectorRun(lba, 1, copy, policy, note)) mask.set(i);
@@ -171,10 +172,12 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
         for (std::size_t i = 1; i < TableSectors(count); ++i) readTableSector(i);
       }
     }
+    if (DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
     tables.emplace(g, ReadGroupBlocks(buffer, mask));
     done.sectorsDone += kDataSectors;
     if (!report()) return fail(ScanFailure::kStopped, {});
   }
+  if (DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
   CloseDevice();
 
   scan.results.reserve(scan.files.size());

@@ -21,6 +21,7 @@ enum class ScanFailure {
   kNoCatalog,      // no readable master directory block, or no room for the catalogue
   kNoPackTable,    // no readable "Pack" table: no file can be placed
   kStopped,        // the progress callback asked to stop
+  kDiscChanged,    // the disc may have been changed during the scan: nothing more was read
 };
 
 struct DamageScan {

@@ -93,11 +93,9 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
     unreadable.insert(lba);
     if (sink) sink(lba);
   };
-  const auto userData = [](std::span<const std::uint8_t> raw) {
-    return raw.subspan(format::kUserDataOffset, format::kUserDataSize);
-  };
+  const auto userData = [](std::span<const std::uint8_t> raw) { return UserDataOf(raw); };
   const auto whole = [](std::span<const std::uint8_t> raw) {
-    return raw.size() >= format::kUserDataOffset + format::kUserDataSize;
+    return UserDataOf(raw).size() == format::kUserDataSize;
   };
 
   // The first table that another follows 248 sectors on: read in long runs,
@@ -105,7 +103,7 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
   std::map<std::int32_t, GroupTableSector> candidates;  // plausible tables of the last 248 sectors
   std::map<std::int32_t, GroupTableSector> tables;      // every plausible table the search saw
   std::int32_t first = -1;
-  for (std::int32_t lba = 0; lba < sectorCount && first < 0; lba += kSearchRun) {
+  for (std::int32_t lba = 0; lba < sectorCount && first < 0 && !DiscChanged(); lba += kSearchRun) {
     const std::int32_t count = std::min(kSearchRun, sectorCount - lba);
     ReadSectorRun(lba, count, [&](std::int32_t at, std::span<const std::uint8_t> raw) {
       if (!whole(raw)) return false;
@@ -130,7 +128,7 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
   std::vector<ChainLink> chain;
   std::int64_t lastPosition = -1;
   std::vector<ChainLink> lostRun;  // groups lost since the last one found
-  for (std::int64_t lba = first; lba < sectorCount; lba += kStep) {
+  for (std::int64_t lba = first; lba < sectorCount && !DiscChanged(); lba += kStep) {
     std::optional<GroupTableSector> table;
     bool read = false;
     ReadSectorRun(static_cast<std::int32_t>(lba), 1, [&](std::int32_t, std::span<const std::uint8_t> raw) {
@@ -152,6 +150,9 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
     chain.push_back(ChainLink{static_cast<std::int32_t>(lba), table});
     lastPosition = table->lastPosition;
   }
+  // Nothing placed (the first table's sector failed when read again, or the
+  // disc changed): no group is found.
+  if (chain.empty() || DiscChanged()) return search;
   // Back from the first group found: groups whose table sectors could not
   // be read (which kept the first one from being confirmed earlier), and
   // readable tables before them that end where the next group begins.

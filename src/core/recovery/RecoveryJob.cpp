@@ -132,6 +132,7 @@ bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const s
   g_strDestFolder = destFolder;
   g_recoveryOptions = options;
   if (m_hThread.joinable()) m_hThread.join();  // the previous worker has ended or is about to
+  ResetReadStatistics();  // what this job's reads meet, for its end
   m_bStopRequest = false;
   std::uint64_t bytesTotal = 0;
   for (const FileEntry& entry : selected) bytesTotal += entry.dataLogicalLength;
@@ -229,6 +230,7 @@ bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
     const bool loaded = ReadSalvagedVolume(*salvaged, layout.policy);
     damage.unreadable.insert(damage.unreadable.end(), salvaged->unreadable.begin(), salvaged->unreadable.end());
     UpdateOutcome([&](RecoveryOutcome& o) { o.salvage = FactsOf(*salvaged); });
+    if (DiscChanged()) return fail(RecoveryState::kDiscChanged, {});
     if (!loaded) return fail(RecoveryState::kFailedEarly, salvaged->failure);
     ReadMasterDirectoryBlock(salvaged->image, mdb);
     area = salvaged->area;
@@ -237,6 +239,7 @@ bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
     const bool loaded = ReadVolumeImage(loadedImage, area, layout.policy);
     damage.unreadable.insert(damage.unreadable.end(), area.unreadable.begin(), area.unreadable.end());
     if (area.failedLba >= 0) damage.unreadable.push_back(area.failedLba);
+    if (DiscChanged()) return fail(RecoveryState::kDiscChanged, {});
     if (!loaded) return fail(RecoveryState::kFailedEarly, DescribeVolumeAreaFailure(area));
     if (!ReadMasterDirectoryBlock(loadedImage, mdb) ||
         Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
@@ -319,11 +322,15 @@ std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
     if (!RecoverFile(i, layout, cache, writer, damage)) {
       writer.Drain();  // the files before this one are saved
       CloseDevice();
+      const bool changed = DiscChanged();
       UpdateOutcome([&](RecoveryOutcome& o) {
         o.unreadableSectors = ToSectorSpans(damage.unreadable);
-        o.state = RecoveryState::kFailedAtFile;
+        o.state = changed ? RecoveryState::kDiscChanged : RecoveryState::kFailedAtFile;
         o.failedFile = i;
-        o.files[i] = FileResult{FileStatus::kNotWritten, {}, "a sector of its data could not be read", {}};
+        o.files[i] = FileResult{FileStatus::kNotWritten, {},
+                                changed ? "the disc was changed while it was read"
+                                        : "a sector of its data could not be read",
+                                {}};
       });
       return GetRecoveryOutcome().written;
     }
@@ -349,7 +356,7 @@ bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLay
     if (kept) continue;
     GroupSectorMask unreadable;
     const bool whole = ReadSectorGroup(g, groups.back(), layout.base, layout.policy, unreadable, note);
-    if (!whole && !layout.policy.keepGoing) return false;
+    if (DiscChanged() || (!whole && !layout.policy.keepGoing)) return false;
     if (unreadable.any()) {
       damage.groupMasks[g] = unreadable;
     } else {
@@ -361,6 +368,7 @@ bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLay
 
 bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
                                JobDamage& damage) {
+  if (DiscChanged()) return false;
   FileWriter::File file;
   file.index = index;
   file.entry = g_vecRecoverFiles[index];
@@ -410,6 +418,8 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
                            file.lostRanges[0].end == file.length &&
                            (file.rsrcData.empty() || (file.rsrcLostRanges.size() == 1 &&
                                                       file.rsrcLostRanges[0].end == file.rsrcData.size()));
+  // Nothing read after the disc may have changed is written, whatever it is.
+  if (DiscChanged()) return false;
   if (layout.policy.keepGoing && nothingRead) {
     // Not a byte of it could be read: nothing is written for it.
     UpdateOutcome([&](RecoveryOutcome& o) {

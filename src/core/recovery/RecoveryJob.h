@@ -58,6 +58,8 @@ enum class RecoveryState {
   kFailedAtFile,  // a sector of a group of file `failedFile` could not be read
   kDifferentDisc, // the disc holds another volume than the list: nothing was written
   kAborted,       // something other than the disc ended it (memory, a thread); see failure
+  kDiscChanged,   // the disc may have been changed under the job: nothing more was read, the
+                  // file in hand (`failedFile`) was not written, the files before it stay
 };
 
 // What became of one file of a job.

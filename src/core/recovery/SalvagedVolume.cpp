@@ -132,6 +132,11 @@ bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& 
   const ReadPolicy policy{readPolicy.retries, true};
   const UnreadableSink note = [&](std::int32_t lba) { volume.unreadable.push_back(lba); };
   const auto finish = [&](bool ok) {
+    // What was read after the disc may have changed is nobody's volume.
+    if (DiscChanged()) {
+      volume.failure = "the disc was changed during the job";
+      ok = false;
+    }
     std::sort(volume.unreadable.begin(), volume.unreadable.end());
     volume.unreadable.erase(std::unique(volume.unreadable.begin(), volume.unreadable.end()), volume.unreadable.end());
     return ok;

@@ -35,6 +35,12 @@ inline constexpr char kDifferentDisc[] =
 inline constexpr char kMetadataGone[] =
     "Error: the volume's metadata is gone with the disc's end; no file can be listed.";
 inline constexpr char kJobFailed[] = "Error: the recovery could not go on.";
+// Our own text: the drive said the disc may have changed while a job read it.
+inline constexpr char kDiscChanged[] = "Error: the disc was changed during the job. Nothing more was read.";
+// Our own text, after a job that met sectors holding nothing but zeros:
+// "N sectors hold no data (all zeros); if this is a rescue image, give its
+// mapfile with --mapfile" (the desktop application words it for its window).
+inline constexpr char kZeroSectorsFormat[] = "%llu %s no data (all zeros)";
 // Our own text: an output file (-o, --rescue-map) names a file the source is read from.
 inline constexpr char kOutputIsSource[] = "Error: the output would overwrite the disc's own files.";
 

@@ -8,6 +8,7 @@
 
 #include "KestrowCore.h"
 #include "SectorBuffer.h"
+#include "drive/SectorCheck.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
@@ -48,6 +49,7 @@ TrailerSearch CKestrowCore::FindTrackTrailer(std::int32_t sectorCount, std::int3
     for (std::int32_t attempt = 0; attempt <= std::max(retries, 0) && !read; ++attempt) {
       read = ReadRawSector(lba, sector.data()) > 0;
     }
+    if (DiscChanged()) break;  // nothing was read, nor found unreadable
     if (!read) {
       if (lba == last) search.lastSectorUnreadable = true;
       search.unreadable.push_back(lba);
@@ -100,19 +102,13 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, con
   std::int32_t lba = static_cast<std::int32_t>(trailer.volumeStart / format::kUnitsPerSector);
   std::size_t skip = (trailer.volumeStart % format::kUnitsPerSector) * format::kUnitSize;
   std::size_t position = 0;
-  // Each sector yields its transfer less the 304 bytes around the user data
-  // and less the skip; only the first sector is entered at an offset.
-  const SectorConsumer copySector = [&](std::int32_t at, std::span<const std::uint8_t> raw) {
-    // A transfer too short to hold the wanted user bytes counts as a failed read.
-    const std::int64_t available =
-        static_cast<std::int64_t>(raw.size()) - static_cast<std::int64_t>(format::kNonUserBytes + skip);
-    if (available <= 0) {
-      read.failedLba = at;
-      return false;
-    }
-    const std::size_t count =
-        std::min<std::size_t>(static_cast<std::size_t>(available), image.size() - position);
-    std::memcpy(image.data() + position, raw.data() + format::kUserDataOffset + skip, count);
+  // Each sector yields its user data less the skip; only the first sector is
+  // entered at an offset. Only whole sectors of this address come here.
+  const SectorConsumer copySector = [&](std::int32_t, std::span<const std::uint8_t> raw) {
+    const std::span<const std::uint8_t> user = UserDataOf(raw);
+    if (user.size() <= skip) return false;
+    const std::size_t count = std::min(user.size() - skip, image.size() - position);
+    std::memcpy(image.data() + position, user.data() + skip, count);
     position += count;
     skip = 0;
     return true;
@@ -129,8 +125,7 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, con
     position += count;
     skip = 0;
   };
-  // Whole transfers fill the area with the sectors planned here; a short one
-  // leaves a gap that the next run goes on to fill.
+  // Each sector of the area is read once, in the runs planned here.
   while (position < image.size()) {
     const std::uint64_t wanted = skip + (image.size() - position);
     const std::uint64_t sectors = (wanted + format::kUserDataSize - 1) / format::kUserDataSize;
@@ -184,12 +179,10 @@ bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer,
   const auto count = static_cast<std::int32_t>(
       std::min<std::int64_t>(format::kGroupDataSectors, std::int64_t{INT32_MAX} - first + 1));
   const SectorConsumer copySector = [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
-    // The whole user data is taken, so the transfer must have delivered it;
-    // a shorter one would leave stale bytes in its place.
-    if (raw.size() < format::kUserDataOffset + format::kUserDataSize) return false;
+    const std::span<const std::uint8_t> user = UserDataOf(raw);
+    if (user.size() != format::kUserDataSize) return false;
     const auto index = static_cast<std::size_t>(lba - first);
-    std::memcpy(buffer.data() + index * format::kUserDataSize, raw.data() + format::kUserDataOffset,
-                format::kUserDataSize);
+    std::memcpy(buffer.data() + index * format::kUserDataSize, user.data(), format::kUserDataSize);
     return true;
   };
   const UnreadableSink zeroSector = [&](std::int32_t lba) {
