@@ -1,9 +1,12 @@
 // mkdisc: packs an HFS volume image into a raw Kestrow PRO disc image.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -67,11 +70,47 @@ bool WriteDiscFile(const DiscPlan& plan, const std::string& path, std::string& e
   return false;
 }
 
+// How --reseal rebuilds a sector around its user data.
+enum class SealKind { kMode1, kForm1, kForm2, kNoEdc };
+
+// Mode 2 (XA) sectors: the subheader twice at 16, the user data at 24.
+constexpr std::size_t kSubheaderOffset = 16;
+constexpr std::size_t kForm1DataOffset = 24;
+constexpr std::size_t kForm1EdcOffset = 2072;
+constexpr std::size_t kForm2EdcOffset = 2348;
+constexpr std::uint8_t kSubmodeData = 0x08;
+constexpr std::uint8_t kSubmodeForm2 = 0x20;
+
+void PutLe32(std::vector<std::uint8_t>& raw, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) raw[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// Sector `lba` as `kind` around `user` (2048 bytes): what other writers put
+// on discs, for the tests of what the reader takes as data.
+void SealSector(std::uint32_t lba, const std::vector<std::uint8_t>& user, SealKind kind, std::vector<std::uint8_t>& raw) {
+  kestrow::SynthesizeMode1Sector(lba, user, raw);
+  if (kind == SealKind::kMode1) return;
+  if (kind == SealKind::kNoEdc) {
+    std::fill(raw.begin() + 2064, raw.end(), std::uint8_t{0});
+    return;
+  }
+  std::fill(raw.begin() + kSubheaderOffset, raw.end(), std::uint8_t{0});
+  raw[15] = 2;
+  const std::uint8_t submode = kind == SealKind::kForm2 ? kSubmodeData | kSubmodeForm2 : kSubmodeData;
+  raw[kSubheaderOffset + 2] = submode;
+  raw[kSubheaderOffset + 6] = submode;
+  std::copy(user.begin(), user.end(), raw.begin() + kForm1DataOffset);
+  const std::size_t edcOffset = kind == SealKind::kForm2 ? kForm2EdcOffset : kForm1EdcOffset;
+  const auto covered = std::span<const std::uint8_t>(raw).subspan(kSubheaderOffset, edcOffset - kSubheaderOffset);
+  PutLe32(raw, edcOffset, kestrow::ComputeMode1Edc(covered));
+  if (kind == SealKind::kForm1) kestrow::WriteSectorParity(raw, true);
+}
+
 // Rebuilds the listed sectors (every sector when none is listed) of a raw
-// image as Mode 1 sectors around their own user data: the tests change user
-// bytes of an image and reseal them, so that the change reads as the disc's
-// content rather than as damage the parity would mend.
-bool ResealSectors(const std::string& path, std::vector<std::uint32_t> sectors, std::string& error) {
+// image as Mode 1 sectors (or `kind`) around their own user data: the tests
+// change user bytes of an image and reseal them, so that the change reads as
+// the disc's content rather than as damage the parity would mend.
+bool ResealSectors(const std::string& path, std::vector<std::uint32_t> sectors, SealKind kind, std::string& error) {
   std::FILE* file = std::fopen(path.c_str(), "r+b");
   if (file == nullptr) {
     error = "cannot open " + path + ": " + std::strerror(errno);
@@ -89,7 +128,7 @@ bool ResealSectors(const std::string& path, std::vector<std::uint32_t> sectors, 
     ok = fseeko(file, offset, SEEK_SET) == 0 && std::fread(raw.data(), 1, raw.size(), file) == raw.size();
     if (!ok) break;
     const std::vector<std::uint8_t> user(raw.begin() + 16, raw.begin() + 16 + 2048);
-    kestrow::SynthesizeMode1Sector(lba, user, raw);
+    SealSector(lba, user, kind, raw);
     ok = fseeko(file, offset, SEEK_SET) == 0 && std::fwrite(raw.data(), 1, raw.size(), file) == raw.size();
     if (!ok) break;
   }
@@ -121,6 +160,14 @@ int main(int argc, char** argv) {
                                 "around their user data, in place");
   app.add_option("--sector", resealSectors, "with --reseal: a sector (LBA) to rebuild; default every sector")
       ->needs(reseal);
+  SealKind sealKind = SealKind::kMode1;
+  const std::map<std::string, SealKind> sealKinds{
+      {"mode1", SealKind::kMode1}, {"form1", SealKind::kForm1}, {"form2", SealKind::kForm2}, {"no-edc", SealKind::kNoEdc}};
+  app.add_option("--as", sealKind,
+                 "with --reseal: mode1 (default), form1 or form2 (Mode 2, the user data after the subheader), "
+                 "or no-edc (Mode 1 with EDC and parity zero)")
+      ->transform(CLI::CheckedTransformer(sealKinds, CLI::ignore_case))
+      ->needs(reseal);
   app.add_option("--blocks-per-group", options.blocksPerGroup,
                  "at most N 8 KiB blocks per 248-sector group (default: as many as fit)")
       ->check(CLI::PositiveNumber);
@@ -144,7 +191,7 @@ int main(int argc, char** argv) {
 
   std::string error;
   if (!resealPath.empty()) {
-    if (ResealSectors(resealPath, resealSectors, error)) return 0;
+    if (ResealSectors(resealPath, resealSectors, sealKind, error)) return 0;
     std::cerr << "mkdisc: " << error << '\n';
     return kExitFailure;
   }
