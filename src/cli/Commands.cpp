@@ -43,6 +43,39 @@ std::string FormatReadReport(const ReadStatistics& stats, std::uint64_t bytesWri
   return report;
 }
 
+std::uint64_t SectorsIn(const std::vector<SectorSpan>& spans) {
+  std::uint64_t sectors = 0;
+  for (const SectorSpan& span : spans) sectors += static_cast<std::uint64_t>(std::int64_t{span.last} - span.first + 1);
+  return sectors;
+}
+
+void Commands::Note(const CKestrowCore& core) {
+  const std::set<std::int32_t> zeros = core.GetZeroSectors();
+  m_zeroSectors.insert(zeros.begin(), zeros.end());
+}
+
+void Commands::ReportZeroSectors() {
+  if (m_zeroSectors.empty()) return;
+  char text[96];
+  const auto count = static_cast<unsigned long long>(m_zeroSectors.size());
+  std::snprintf(text, sizeof text, msg::kZeroSectorsFormat, count, count == 1 ? "sector holds" : "sectors hold");
+  m_err << "kestrow: " << text << "; if this is a rescue image, give its mapfile with --mapfile\n";
+}
+
+void Commands::FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area) {
+  if (core.DiscChanged()) {
+    Fail(msg::kDiscChanged);
+  } else if (area.trailerLba >= 0) {
+    // The disc is ours; a sector of its volume area could not be read (or
+    // lies past the disc's end).
+    std::string why = DescribeVolumeAreaFailure(area);
+    if (area.failedLba >= 0) why += ": " + core.DescribeLastFailure();
+    Fail(msg::kDumpFailed, why);
+  } else {
+    Fail(msg::kNotBurnedByKestrow, area.lastSectorUnreadable ? DescribeVolumeAreaFailure(area) : std::string());
+  }
+}
+
 void Commands::Fail(const std::string& message, const std::string& detail) {
   m_err << message << '\n';
   if (!detail.empty()) m_err << "kestrow: " << detail << '\n';
@@ -103,11 +136,22 @@ int Commands::Check(const SourceOptions& options) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
   CKestrowCore core(selected->source, options.mapfile);
-  if (core.CheckBurnSignature()) {
+  TrailerSearch search;
+  const bool signedDisc = core.CheckBurnSignature(&search);
+  Note(core);
+  if (signedDisc) {
     m_out << msg::kBurnedByKestrow << '\n';
     return kExitOk;
   }
-  Fail(msg::kNotBurnedByKestrow);
+  if (core.DiscChanged()) {
+    Fail(msg::kDiscChanged);
+    return kExitFailed;
+  }
+  // A last sector that could not be read is named: the answer may be wrong.
+  VolumeAreaRead area;
+  area.sectorCount = selected->sectorCount;
+  area.lastSectorUnreadable = search.lastSectorUnreadable;
+  Fail(msg::kNotBurnedByKestrow, search.lastSectorUnreadable ? DescribeVolumeAreaFailure(area) : std::string());
   return kExitFailed;
 }
 

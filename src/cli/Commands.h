@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "recovery/RecoveryJob.h"
 #include "text/CodePage.h"
 #include "volume/FileEntry.h"
+#include "volume/VolumeImage.h"
 
 namespace kestrow {
 struct ReadStatistics;
@@ -100,6 +102,11 @@ class Commands {
   int Dump(const SourceOptions& source, const DumpOptions& options);
   int Scan(const SourceOptions& source, const ScanOptions& options);
 
+  // The last words of every command that read sectors for their data: how
+  // many held nothing but zeros, and the hint for a rescue image; nothing
+  // when none did. On `err`.
+  void ReportZeroSectors();
+
   // A file's path as `list` prints it (UTF-8), for every report that names files.
   static std::string ShownPath(const FileEntry& entry, CodePage codePage = CodePage::kWindows1252);
 
@@ -142,6 +149,13 @@ class Commands {
   // unreadable sectors; on `out`.
   void PrintDamage(std::ostream& out, const DamageReport& report);
   void Fail(const std::string& message, const std::string& detail = {});
+  // Keeps what a core's reads met that the command's end reports (the
+  // sectors that came back all zeros).
+  void Note(const CKestrowCore& core);
+  // The message for a volume area that could not be loaded: the disc change,
+  // the read failure of an area whose trailer was found (the disc is ours),
+  // or no trailer (with the last sector named when it could not be read).
+  void FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area);
   // Refuses, with a message, an output file that is one of the files the
   // source is read from; true when none is. Call before opening any output.
   bool OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
@@ -152,6 +166,10 @@ class Commands {
 
   std::ostream& m_out;
   std::ostream& m_err;
+  std::set<std::int32_t> m_zeroSectors;
 };
+
+// The sectors `spans` cover.
+std::uint64_t SectorsIn(const std::vector<SectorSpan>& spans);
 
 }  // namespace kestrow::cli

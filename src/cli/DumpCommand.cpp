@@ -108,6 +108,8 @@ int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
   const DumpStatistics& stats = core.GetDumpStatistics();
   if (completed) {
     m_out << msg::kCompleted << '\n';
+  } else if (stats.discChanged) {
+    Fail(msg::kDiscChanged, std::to_string(stats.sectorsRead) + " sector(s) written to " + options.outputFile);
   } else {
     std::string detail = std::to_string(stats.sectorsRead) + " sector(s) written to " + options.outputFile;
     if (stats.writeFailed) detail = "writing " + options.outputFile + " failed (is the disk full?); " + detail;
@@ -152,6 +154,8 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
   const RescueStatistics& stats = core.GetRescueStatistics();
   if (complete) {
     m_out << msg::kCompleted << '\n';
+  } else if (stats.discChanged) {
+    Fail(msg::kDiscChanged, options.rescueMap + " records what was read before");
   } else if (stats.rangeSectors == 0) {
     Fail(msg::kDumpFailed, selected.source + ": " + core.DescribeLastFailure());
   } else {

@@ -74,10 +74,10 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
   VolumeImage image;
   VolumeAreaRead area;
   const bool loaded = core.LoadVolumeImage(image, area);
-  if (area.trailerLba >= 0) PrintTrailer(m_out, area);
+  Note(core);
+  if (area.trailerLba >= 0 && !core.DiscChanged()) PrintTrailer(m_out, area);
   if (!loaded) {
-    const bool unreadable = area.lastSectorUnreadable || area.trailerLba >= 0;
-    Fail(msg::kNotBurnedByKestrow, unreadable ? DescribeVolumeAreaFailure(area) : std::string());
+    FailVolumeLoad(core, area);
     return kExitFailed;
   }
 
@@ -106,6 +106,11 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
 int Commands::SalvagedInfo(CKestrowCore& core, const InfoOptions& info) {
   SalvagedVolume salvaged;
   const bool loaded = core.LoadSalvagedVolume(salvaged, ReadPolicy{info.retries, true});
+  Note(core);
+  if (core.DiscChanged()) {
+    Fail(msg::kDiscChanged);
+    return kExitFailed;
+  }
   const VolumeAreaRead& area = salvaged.area;
   if (area.trailerLba >= 0) {
     PrintTrailer(m_out, area);

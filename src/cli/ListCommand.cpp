@@ -33,14 +33,17 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
                                                  const ReadPolicy& policy, LoadedVolume* loaded,
                                                  bool includeDeleted) {
   CKestrowCore core(selected.source, options.mapfile);
-  if (policy.keepGoing) return LoadSalvagedFileTable(core, policy, loaded, includeDeleted);
+  if (policy.keepGoing) {
+    std::optional<FileTable> files = LoadSalvagedFileTable(core, policy, loaded, includeDeleted);
+    Note(core);
+    return files;
+  }
   VolumeImage image;
   VolumeAreaRead area;
-  if (!core.LoadVolumeImage(image, area, policy)) {
-    // A readable disc without the trailer needs no more words; a sector that
-    // could not be read is named.
-    const bool unreadable = area.lastSectorUnreadable || area.trailerLba >= 0;
-    Fail(msg::kNotBurnedByKestrow, unreadable ? DescribeVolumeAreaFailure(area) : std::string());
+  const bool read = core.LoadVolumeImage(image, area, policy);
+  Note(core);
+  if (!read) {
+    FailVolumeLoad(core, area);
     return std::nullopt;
   }
   FileTable files;
@@ -70,6 +73,10 @@ std::optional<FileTable> Commands::LoadSalvagedFileTable(CKestrowCore& core, con
   if (loaded) {
     loaded->salvage = FactsOf(salvaged);
     loaded->unreadable = salvaged.unreadable;
+  }
+  if (!ok && core.DiscChanged()) {
+    Fail(msg::kDiscChanged);
+    return std::nullopt;
   }
   if (!ok) {
     if (salvaged.metadataGone) m_err << SalvageFactsText(FactsOf(salvaged));

@@ -121,10 +121,13 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   progress.Clear();
   RecoveryOutcome outcome = core.GetRecoveryOutcome();
+  Note(core);
   outcome.lostCatalogNodes = std::max(outcome.lostCatalogNodes, listed.lostCatalogNodes);
   const int code = ReportRecovery(outcome, chosen, destination, options);
   const ReadStatistics reads = core.GetReadStatistics();
-  m_out << FormatReadReport(reads, outcome.bytesWritten, elapsed.count(), reads.sectorsGivenUp) << '\n';
+  // The unreadable sectors counted are those the report lists.
+  m_out << FormatReadReport(reads, outcome.bytesWritten, elapsed.count(), SectorsIn(outcome.unreadableSectors))
+        << '\n';
   return code;
 }
 
@@ -200,6 +203,12 @@ int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<F
       break;
     case RecoveryState::kDifferentDisc:
       Fail(msg::kDifferentDisc, outcome.failure);
+      break;
+    case RecoveryState::kDiscChanged:
+      Fail(msg::kDiscChanged, outcome.failedFile < chosen.size() && outcome.files.size() > outcome.failedFile &&
+                                      outcome.files[outcome.failedFile].status == FileStatus::kNotWritten
+                                  ? "not written: " + Printable(chosen[outcome.failedFile], codePage)
+                                  : std::string());
       break;
     default:
       break;

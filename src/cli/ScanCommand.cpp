@@ -26,6 +26,11 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
   });
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   progress.Clear();
+  Note(core);
+  if (!scanned && scan.failed == ScanFailure::kDiscChanged) {
+    Fail(msg::kDiscChanged);
+    return kExitFailed;
+  }
   if (!scanned) {
     // What a search found is worth saying even when nothing can be listed.
     if (scan.salvage.metadataGone) {
@@ -42,11 +47,11 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
     }
     switch (scan.failed) {
       case ScanFailure::kCannotOpen:
-      case ScanFailure::kNoVolume: {
-        const bool unreadable = scan.area.lastSectorUnreadable || scan.area.trailerLba >= 0;
-        Fail(msg::kNotBurnedByKestrow, unreadable ? scan.failure : std::string());
+        Fail(msg::kNotBurnedByKestrow);
         break;
-      }
+      case ScanFailure::kNoVolume:
+        FailVolumeLoad(core, scan.area);
+        break;
       case ScanFailure::kNoCatalog:
         Fail(msg::kUnknownFormat, scan.failure);
         break;
@@ -65,7 +70,7 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
     PrintDamage(m_out, report);
     m_out << scan.FilesHit() << " of " << scan.files.size() << " file(s) hit by unreadable sectors\n";
     const ReadStatistics reads = core.GetReadStatistics();
-    m_out << FormatReadReport(reads, 0, elapsed.count(), reads.sectorsGivenUp) << '\n';
+    m_out << FormatReadReport(reads, 0, elapsed.count(), SectorsIn(report.unreadableSectors)) << '\n';
   }
   // A lost catalogue node may have listed files that are now missing.
   return scan.FilesHit() == 0 && scan.lostCatalogNodes == 0 ? kExitOk : kExitFailed;

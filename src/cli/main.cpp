@@ -154,13 +154,24 @@ int main(int argc, char** argv) {
   }
 
   Commands commands(std::cout, std::cerr);
-  if (*drives) return commands.Drives();
-  if (*check) return commands.Check(source);
-  if (*size) return commands.Size(source);
-  if (*info) return commands.Info(source, infoOptions);
-  if (*listCommand) return commands.List(source, list);
-  if (*recoverCommand) return commands.Recover(source, recover);
-  if (*dumpCommand) return commands.Dump(source, dump);
-  if (*scanCommand) return commands.Scan(source, scan);
-  return kestrow::cli::kExitUsage;
+  int code = kestrow::cli::kExitUsage;
+  if (*drives) {
+    code = commands.Drives();
+  } else if (*check) {
+    code = commands.Check(source);
+  } else if (*size) {
+    code = commands.Size(source);
+  } else if (*info) {
+    code = commands.Info(source, infoOptions);
+  } else if (*listCommand) {
+    code = commands.List(source, list);
+  } else if (*recoverCommand) {
+    code = commands.Recover(source, recover);
+  } else if (*dumpCommand) {
+    code = commands.Dump(source, dump);
+  } else if (*scanCommand) {
+    code = commands.Scan(source, scan);
+  }
+  commands.ReportZeroSectors();
+  return code;
 }

@@ -5,6 +5,7 @@ source "$(dirname "$0")/lib.sh"
 
 readonly BURNED="This disk was probably burned by Kestrow PRO."
 readonly NOT_BURNED="This disk was not burned by Kestrow PRO."
+readonly READ_FAILED="Error: Couldn't read CD... CD might have damages."
 
 label="Rescued"
 volume="$work/mapfile.hfs"
@@ -73,7 +74,7 @@ for form in bin iso; do
   for bad in "$area_first_sector" "$inside" "$area_last_sector"; do
     write_mapfile "$work/area.map" "$unit" "$sectors" "$bad"
     run "$KESTROW" list "$image" --mapfile "$work/area.map" -o "$work/area.txt"
-    expect_failure_text "$NOT_BURNED" "$form: list with sector $bad of the volume area bad"
+    expect_failure_text "$READ_FAILED" "$form: list with sector $bad of the volume area bad"
     run "$KESTROW" check "$image" --mapfile "$work/area.map"
     expect_success_text "$BURNED" "$form: check with sector $bad of the volume area bad"
   done
@@ -98,7 +99,7 @@ for status_char in '?' '*' '/'; do
     printf '0x%08X  0x%08X  +\n' $(((inside + 2) * RAW_SECTOR)) $(((sectors - inside - 2) * RAW_SECTOR))
   } > "$work/status.map"
   run "$KESTROW" list "$disc" --mapfile "$work/status.map"
-  expect_failure_text "$NOT_BURNED" "list with sectors $((inside - 1))..$((inside + 1)) marked '$status_char'"
+  expect_failure_text "$READ_FAILED" "list with sectors $((inside - 1))..$((inside + 1)) marked '$status_char'"
 done
 
 pass

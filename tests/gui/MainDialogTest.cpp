@@ -16,6 +16,7 @@
 #include "rawtools/SelectSectorDlg.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
+#include "volume/VolumeImage.h"
 
 using namespace kestrow;
 using namespace kestrow::gui;
@@ -206,6 +207,8 @@ class MainDialogTest : public QObject {
     QTest::newRow("no master directory block") << 2 << true << Text(msg::kUnknownFormat);
     QTest::newRow("last sector unreadable, search declined") << 3 << false << Text(msg::kNotBurnedByKestrow);
     QTest::newRow("last sector unreadable, no packed data") << 3 << true << Text(msg::kNotBurnedByKestrow);
+    // The trailer was read: the disc is ours, and what failed is a read.
+    QTest::newRow("volume area unreadable, search declined") << 4 << false << Text(msg::kDumpFailed);
   }
   void browseFailure() {
     QFETCH(int, disc);
@@ -215,14 +218,19 @@ class MainDialogTest : public QObject {
     std::vector<std::uint8_t> bytes = disc == 0   ? PlainDisc(64)
                                       : disc == 1 ? PlainDisc(64, "Trkb")
                                       : disc == 2 ? DiscWithoutMdb()
+                                      : disc == 4 ? BrowsableDisc()
                                                   : BrowsableDisc();
     const std::uint32_t sectors = static_cast<std::uint32_t>(bytes.size() / format::kUserDataSize);
+    // A sector of the volume area, which the trailer places.
+    const auto trailer = ParseTrackTrailer(std::span<const std::uint8_t>(bytes).subspan((sectors - 1) * format::kUserDataSize));
+    const std::uint32_t areaSector = trailer ? trailer->volumeStart / 4 + 1 : 0;
     const auto script = f.shelf.Put(kDrive, std::move(bytes));
     if (disc == 3) script->badLbas.insert(sectors - 1);
+    if (disc == 4) script->badLbas.insert(areaSector);
     f.host.yesAnswer = searchAnswer;
     f.Click(QStringLiteral("Browse File List..."));
     // Only a disc whose end could not be read offers the search.
-    QCOMPARE(f.host.questions.size(), disc == 3 ? 1 : 0);
+    QCOMPARE(f.host.questions.size(), disc >= 3 ? 1 : 0);
     QCOMPARE(f.host.Texts(), QStringList{text});
     QCOMPARE(f.host.messages.front().style, MessageStyle::kOk);
     QVERIFY(f.host.modalDialogs.isEmpty());

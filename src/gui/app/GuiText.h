@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <string_view>
 
 #include "text/CodePage.h"
@@ -46,6 +47,15 @@ inline constexpr char kSearchDamagedDiscQuestion[] =
     "Go on past damaged sectors and look for the files in the copy of the volume "
     "nearer the disc's centre?";
 inline constexpr char kScanHitFormat[] = "%1 file(s) damaged, %2 lost.";
+
+// Said after the message of a command or job that met sectors holding
+// nothing but zeros (what a rescue image holds where nothing was read).
+inline constexpr char kZeroSectorsFormat[] =
+    "%1 sector(s) of this disc hold no data (all zeros). If it is a rescue image, read it with its "
+    "mapfile (kestrow --mapfile).";
+
+// `message`, followed by kZeroSectorsFormat when `zeroSectors` is not 0.
+QString WithZeroSectorNote(const QString& message, std::size_t zeroSectors);
 
 // A disc name (raw bytes, read in `codePage`) as text for display.
 QString FromDiscBytes(std::string_view bytes, CodePage codePage = CodePage::kWindows1252);

@@ -194,15 +194,20 @@ void CKestrowDiagDlg::OnCheckFormat() {
   std::int32_t sectorCount = 0;
   if (!GetSelectedDrive(source, sectorCount)) return;
   bool burned = false;
+  bool changed = false;
+  std::size_t zeros = 0;
   {
     BusyCursor busy;
     const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
     burned = core->CheckBurnSignature();
+    changed = core->DiscChanged();
+    zeros = core->GetZeroSectors().size();
   }
   if (burned) {
     AppMessageBox(this, msg::kBurnedByKestrow, MessageStyle::kIconInformation);
   } else {
-    AppMessageBox(this, msg::kNotBurnedByKestrow, MessageStyle::kOk);
+    const char* message = changed ? msg::kDiscChanged : msg::kNotBurnedByKestrow;
+    AppMessageBox(this, text::WithZeroSectorNote(QString::fromLatin1(message), zeros), MessageStyle::kOk);
   }
 }
 
@@ -221,6 +226,10 @@ void CKestrowDiagDlg::OnBrowseFileList() {
     loaded = core->LoadVolumeImage(image, area);
     scanned = loaded && core->ScanCatalog(image, files);
   }
+  if (!loaded && core->DiscChanged()) {
+    AppMessageBox(this, msg::kDiscChanged, MessageStyle::kOk);
+    return;
+  }
   if (!loaded) {
     // A sector at the disc's end that could not be read may have taken the
     // list with it; the files may still lie readable nearer the centre.
@@ -229,7 +238,10 @@ void CKestrowDiagDlg::OnBrowseFileList() {
       BrowseSalvagedFileList(*core, source);
       return;
     }
-    AppMessageBox(this, msg::kNotBurnedByKestrow, MessageStyle::kOk);
+    // A disc whose trailer was found is ours: what failed is a read.
+    const char* message = area.trailerLba < 0 ? msg::kNotBurnedByKestrow : msg::kDumpFailed;
+    AppMessageBox(this, text::WithZeroSectorNote(QString::fromLatin1(message), core->GetZeroSectors().size()),
+                  MessageStyle::kOk);
     return;
   }
   if (!scanned) {
@@ -254,7 +266,9 @@ void CKestrowDiagDlg::BrowseSalvagedFileList(CKestrowCore& core, const std::stri
     scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
   }
   if (!loaded) {
-    AppMessageBox(this, SalvageFailureMessage(salvaged), MessageStyle::kOk);
+    const QString message = core.DiscChanged() ? QString::fromLatin1(msg::kDiscChanged)
+                                               : QString::fromLatin1(SalvageFailureMessage(salvaged));
+    AppMessageBox(this, text::WithZeroSectorNote(message, core.GetZeroSectors().size()), MessageStyle::kOk);
     return;
   }
   if (!scanned) {
@@ -289,16 +303,18 @@ void CKestrowDiagDlg::OnPhysicalDump() {
       UiHost::Current().GetSaveFileName(this, QStringLiteral("DiscImage"), QStringLiteral("dat"));
   if (!path) return;
   bool completed = false;
+  bool changed = false;
   {
     const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
     DialogDumpCallbacks face(this);
     completed = core->DumpSectors(SourcePath(*path), face);
+    changed = core->GetDumpStatistics().discChanged;
   }
   // The progress window is gone by now.
   if (completed) {
     AppMessageBox(this, msg::kCompleted, MessageStyle::kIconInformation);
   } else {
-    AppMessageBox(this, msg::kDumpFailed, MessageStyle::kOk);
+    AppMessageBox(this, changed ? msg::kDiscChanged : msg::kDumpFailed, MessageStyle::kOk);
   }
 }
 

@@ -48,7 +48,8 @@ void StoreOption(const char* key, bool on) {
 
 bool JobFailed(RecoveryState state) {
   return state == RecoveryState::kFailedEarly || state == RecoveryState::kFailedAtFile ||
-         state == RecoveryState::kDifferentDisc || state == RecoveryState::kAborted;
+         state == RecoveryState::kDifferentDisc || state == RecoveryState::kAborted ||
+         state == RecoveryState::kDiscChanged;
 }
 
 // Reads a row's path as the list shows it, in UTF-8: the path a report names.
@@ -256,7 +257,8 @@ void CFileListDlg::OnTimer() {
   m_strJobStatus.clear();
   UpdateData();
   ShowProgress(false);
-  AppMessageBox(this, msg::kDone, MessageStyle::kIconInformation);
+  AppMessageBox(this, text::WithZeroSectorNote(QString::fromLatin1(msg::kDone), m_pCore->GetZeroSectors().size()),
+                MessageStyle::kIconInformation);
   ReportFilesNotWritten();
   if (m_jobKeptGoing) ShowDamageReport();
 }
@@ -274,12 +276,17 @@ void CFileListDlg::EndFailedJob() {
     case RecoveryState::kDifferentDisc:
       AppMessageBox(this, msg::kDifferentDisc, MessageStyle::kOk);
       break;
+    case RecoveryState::kDiscChanged:
+      AppMessageBox(this, msg::kDiscChanged, MessageStyle::kOk);
+      break;
     case RecoveryState::kAborted:
       AppMessageBox(this, QString::fromLatin1(msg::kJobFailed) + QLatin1Char('\n') +
                               QString::fromStdString(outcome.failure), MessageStyle::kOk);
       break;
     default:
-      AppMessageBox(this, msg::kDumpFailed, MessageStyle::kOk);
+      AppMessageBox(this, text::WithZeroSectorNote(QString::fromLatin1(msg::kDumpFailed),
+                                                   m_pCore->GetZeroSectors().size()),
+                    MessageStyle::kOk);
       break;
   }
 }
@@ -336,8 +343,15 @@ void CFileListDlg::ShowScanResult(const DamageScanRunner& runner) {
   if (!runner.Succeeded()) {
     switch (scan.failed) {
       case ScanFailure::kCannotOpen:
-      case ScanFailure::kNoVolume:
         AppMessageBox(this, msg::kNotBurnedByKestrow, MessageStyle::kOk);
+        break;
+      case ScanFailure::kNoVolume:
+        // A disc whose trailer was found is ours: a read failed.
+        AppMessageBox(this, scan.area.trailerLba >= 0 ? msg::kDumpFailed : msg::kNotBurnedByKestrow,
+                      MessageStyle::kOk);
+        break;
+      case ScanFailure::kDiscChanged:
+        AppMessageBox(this, msg::kDiscChanged, MessageStyle::kOk);
         break;
       case ScanFailure::kStopped:
         if (!scan.failure.empty()) AppMessageBox(this, QString::fromStdString(scan.failure), MessageStyle::kOk);
