@@ -6,7 +6,9 @@
 // - a Mode 1 sector judged good or mended is the very sector that its user
 //   data and address make (sync, header, EDC and, when the parity is
 //   rewritten, P and Q), so nothing wrong passes for right;
-// - checking a sector that passed again leaves it as it is.
+// - checking a sector that passed again leaves it as it is;
+// - a sector a reader of user data takes is whole, of the address asked
+//   for, Mode 1 or Mode 2 Form 1, and has 2048 bytes of user data.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -41,6 +43,17 @@ void CheckOnce(std::uint32_t lba, std::vector<std::uint8_t> bytes, ParityUse par
   Require(second != SectorVerdict::kBad && again == bytes, "a sector that passed passes again unchanged");
 }
 
+void CheckAsUserData(std::uint32_t lba, std::vector<std::uint8_t> bytes, bool sourceCarriesEdc) {
+  const DataSectorCheck check = CheckUserDataSector(lba, bytes, sourceCarriesEdc);
+  if (check.verdict != DataSectorVerdict::kData) return;
+  Require(bytes.size() >= 2352 && HasSyncPattern(bytes), "data is a whole sector with its sync");
+  const auto address = SectorAddress(lba);
+  Require(std::equal(address.begin(), address.end(), bytes.begin() + 12), "data is the sector asked for");
+  Require(bytes[15] == 1 || (bytes[15] == 2 && (bytes[18] & 0x20) == 0), "data is Mode 1 or Mode 2 Form 1");
+  Require(UserDataOf(bytes).size() == 2048, "data has its 2048 bytes");
+  Require(sourceCarriesEdc ? check.check != SectorVerdict::kNoEdc : true, "no sector without EDC from an EDC source");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -50,5 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::uint8_t> bytes(data + 4, data + std::min<std::size_t>(size, 4 + 2352));
   CheckOnce(lba, bytes, ParityUse::kWhenEdcFails);
   CheckOnce(lba, bytes, ParityUse::kAlsoRewrite);
+  CheckAsUserData(lba, bytes, true);
+  CheckAsUserData(lba, bytes, false);
   return 0;
 }
