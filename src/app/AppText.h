@@ -16,6 +16,11 @@ inline constexpr char kAboutMail[] = "support@kestrow.example";
 inline constexpr char kAboutText[] =
     "URL: https://www.kestrow.example/\r\nComments & Bug reports to: support@kestrow.example";
 
+// After "No valid CD found in the drive..." when the system would not open the drive.
+inline constexpr char kDriveRefusedFormat[] =
+    "The system refused to open the drive (%1). Reading a drive needs administrator rights on Windows "
+    "(right-click KestrowDiag, Run as administrator) and read access to its device on Linux.";
+
 inline constexpr char kOpenImageButton[] = "Open Image...";
 inline constexpr char kOpenImageTitle[] = "Open Disc Image";
 

@@ -43,7 +43,7 @@ std::vector<DamageRow> DamageRows(const DamageReport& report) {
 }
 
 void SaveDamageReport(Host& host, const DamageReport& report) {
-  const std::optional<std::string> path = host.GetSaveFileName("DamageReport", "json");
+  const std::optional<std::string> path = host.ChooseSaveFile("DamageReport", "json");
   if (!path) return;
   const std::string json = FormatDamageReportJson(report);
   std::FILE* file = OpenFile(*path, "wb");

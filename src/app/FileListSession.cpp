@@ -308,7 +308,7 @@ void FileListSession::ShowScanResult(const DamageScanRunner& runner) {
 }
 
 void FileListSession::OnSaveList() {
-  const std::optional<std::string> path = m_host.GetSaveFileName("FileList", "txt");
+  const std::optional<std::string> path = m_host.ChooseSaveFile("FileList", "txt");
   if (!path) return;
   switch (WriteFileListExport(*m_table, *path)) {
     case ExportResult::kWritten:

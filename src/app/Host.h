@@ -72,10 +72,10 @@ class Host {
   virtual bool AskYesNo(const std::string& text) = 0;
   // The save dialog: the chosen full path, or nothing when cancelled. An
   // existing file is only offered after the user confirmed replacing it.
-  virtual std::optional<std::string> GetSaveFileName(const std::string& initialName,
+  virtual std::optional<std::string> ChooseSaveFile(const std::string& initialName,
                                                      const std::string& defaultExtension) = 0;
   // The open dialog; nothing when cancelled.
-  virtual std::optional<std::string> GetOpenFileName(const std::string& title,
+  virtual std::optional<std::string> ChooseOpenFile(const std::string& title,
                                                      const std::vector<FileFilter>& filters) = 0;
   // The folder browser over the window in front; nothing when cancelled.
   virtual std::optional<std::string> BrowseForFolder(const std::string& title) = 0;

@@ -37,15 +37,22 @@ bool MainCommands::GetSelectedDrive(std::string& source, std::int32_t& sectorCou
     m_host.ShowMessage(msg::kNoDrive, MessageStyle::kOk);
     return false;
   }
-  const std::string selected = m_sources.Items()[*index].source;
+  const SourceItem& item = m_sources.Items()[*index];
+  const std::string selected = item.source;
   std::int32_t count = 0;
+  std::string refused;
   {
     BusyCursor busy(m_host);
-    count = m_makeCore(selected)->GetSectorCount();
+    const std::unique_ptr<CKestrowCore> core = m_makeCore(selected);
+    count = core->GetSectorCount();
+    if (count < 2 && !item.image && core->GetErrorState() == kErrorCannotOpen) refused = core->GetOpenFailureDetail();
   }
-  // Whatever the cause (no access, no disc, a one-sector disc), one message.
+  // Whatever the cause (no access, no disc, a one-sector disc), one message;
+  // a drive the system would not open says so after it.
   if (count < 2) {
-    m_host.ShowMessage(msg::kNoValidDisc, MessageStyle::kOk);
+    m_host.ShowMessage(refused.empty() ? std::string(msg::kNoValidDisc)
+                                       : std::string(msg::kNoValidDisc) + "\n\n" + FillText(text::kDriveRefusedFormat, {refused}),
+                       MessageStyle::kOk);
     return false;
   }
   source = selected;
@@ -148,7 +155,7 @@ void MainCommands::OnPhysicalDump() {
   std::string source;
   std::int32_t sectorCount = 0;
   if (!GetSelectedDrive(source, sectorCount)) return;
-  const std::optional<std::string> path = m_host.GetSaveFileName("DiscImage", "dat");
+  const std::optional<std::string> path = m_host.ChooseSaveFile("DiscImage", "dat");
   if (!path) return;
   bool completed = false;
   {
@@ -165,7 +172,7 @@ void MainCommands::OnPhysicalDump() {
 }
 
 bool MainCommands::OnOpenImage() {
-  const std::optional<std::string> path = m_host.GetOpenFileName(text::kOpenImageTitle, DiscImageFilters());
+  const std::optional<std::string> path = m_host.ChooseOpenFile(text::kOpenImageTitle, DiscImageFilters());
   if (!path || path->empty()) return false;
   m_sources.AddImage(*path);
   return true;

@@ -29,12 +29,12 @@ bool RecordingHost::AskYesNo(const std::string& text) {
   return yesAnswer;
 }
 
-std::optional<std::string> RecordingHost::GetSaveFileName(const std::string& initialName, const std::string& extension) {
+std::optional<std::string> RecordingHost::ChooseSaveFile(const std::string& initialName, const std::string& extension) {
   saveRequests.push_back(initialName + "." + extension);
   return saveAnswer;
 }
 
-std::optional<std::string> RecordingHost::GetOpenFileName(const std::string&, const std::vector<app::FileFilter>&) {
+std::optional<std::string> RecordingHost::ChooseOpenFile(const std::string&, const std::vector<app::FileFilter>&) {
   return openAnswer;
 }
 

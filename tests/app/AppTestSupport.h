@@ -45,8 +45,8 @@ class RecordingHost : public app::Host {
  public:
   void ShowMessage(const std::string& text, app::MessageStyle style) override { messages.push_back({text, style}); }
   bool AskYesNo(const std::string& text) override;
-  std::optional<std::string> GetSaveFileName(const std::string& initialName, const std::string& extension) override;
-  std::optional<std::string> GetOpenFileName(const std::string& title, const std::vector<app::FileFilter>&) override;
+  std::optional<std::string> ChooseSaveFile(const std::string& initialName, const std::string& extension) override;
+  std::optional<std::string> ChooseOpenFile(const std::string& title, const std::vector<app::FileFilter>&) override;
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
   std::optional<app::SectorRange> ChooseSectorRange(std::uint32_t sectorCount) override;
   std::unique_ptr<app::ProgressWindow> OpenProgressWindow() override;

@@ -86,13 +86,13 @@ void QtHost::ShowMessage(const std::string& text, app::MessageStyle style) {
 
 bool QtHost::AskYesNo(const std::string& text) { return UiHost::Current().AskYesNo(Owner(), ToQt(text)); }
 
-std::optional<std::string> QtHost::GetSaveFileName(const std::string& initialName, const std::string& defaultExtension) {
+std::optional<std::string> QtHost::ChooseSaveFile(const std::string& initialName, const std::string& defaultExtension) {
   const std::optional<QString> path = UiHost::Current().GetSaveFileName(Owner(), ToQt(initialName), ToQt(defaultExtension));
   if (!path) return std::nullopt;
   return PathFromQt(*path);
 }
 
-std::optional<std::string> QtHost::GetOpenFileName(const std::string& title, const std::vector<app::FileFilter>& filters) {
+std::optional<std::string> QtHost::ChooseOpenFile(const std::string& title, const std::vector<app::FileFilter>& filters) {
   const std::optional<QString> path = UiHost::Current().GetOpenFileName(Owner(), ToQt(title), QtFilter(filters));
   if (!path) return std::nullopt;
   return PathFromQt(*path);

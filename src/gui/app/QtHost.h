@@ -34,9 +34,9 @@ class QtHost : public app::Host {
  public:
   void ShowMessage(const std::string& text, app::MessageStyle style) override;
   bool AskYesNo(const std::string& text) override;
-  std::optional<std::string> GetSaveFileName(const std::string& initialName,
+  std::optional<std::string> ChooseSaveFile(const std::string& initialName,
                                              const std::string& defaultExtension) override;
-  std::optional<std::string> GetOpenFileName(const std::string& title,
+  std::optional<std::string> ChooseOpenFile(const std::string& title,
                                              const std::vector<app::FileFilter>& filters) override;
   std::optional<std::string> BrowseForFolder(const std::string& title) override;
   std::optional<app::SectorRange> ChooseSectorRange(std::uint32_t sectorCount) override;
