@@ -27,13 +27,23 @@ void CFileListDlg::InsertColumn(int index, const char* title, int width) {
                       MAKELPARAM(static_cast<WORD>(std::max(width, 0)), 0));
 }
 
+int CFileListDlg::ListClientWidth() const {
+  RECT client{};
+  GetClientRect(Item(IDC_FILE_LIST), &client);
+  return static_cast<int>(client.right - client.left);
+}
+
 BOOL CFileListDlg::OnInitDialog() {
   SetItemText(m_hWnd, IDC_FILE_COUNT, m_session.FileCountText());
   SetItemText(m_hWnd, IDC_JOB_STATUS, "");
-  RECT client{};
-  GetClientRect(Item(IDC_FILE_LIST), &client);
-  InsertColumn(0, app::text::kPathColumn, client.right - 125);
-  InsertColumn(1, app::text::kSizeColumn, 100);
+  // Together the columns are 25 pixels narrower than the list's client area;
+  // the size column takes 100 pixels, or what its title needs where the
+  // font is wider.
+  const auto titleWidth = static_cast<int>(SendDlgItemMessageW(
+      m_hWnd, IDC_FILE_LIST, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(Widen(app::text::kSizeColumn).c_str())));
+  m_sizeColumnWidth = std::max(100, titleWidth + 16);
+  InsertColumn(0, app::text::kPathColumn, ListClientWidth() - 25 - m_sizeColumnWidth);
+  InsertColumn(1, app::text::kSizeColumn, m_sizeColumnWidth);
   SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_SETEXTENDEDLISTVIEWSTYLE, ~0u, LVS_EX_FULLROWSELECT);
   const auto rows = static_cast<WPARAM>(std::min<std::size_t>(m_session.RowCount(), INT_MAX));
   SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_SETITEMCOUNT, rows, 0);
@@ -77,11 +87,9 @@ void CFileListDlg::EnableJobCommands(bool enabled) {
 
 void CFileListDlg::RowsChanged(bool columnAdded) {
   if (columnAdded) {
-    RECT client{};
-    GetClientRect(Item(IDC_FILE_LIST), &client);
     InsertColumn(2, app::text::kDamageColumn, 60);
-    SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_SETCOLUMNWIDTH, 0,
-                        MAKELPARAM(static_cast<WORD>(std::max<LONG>(client.right - 185, 0)), 0));
+    const int path = std::max(ListClientWidth() - 25 - m_sizeColumnWidth - 60, 0);
+    SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(static_cast<WORD>(path), 0));
   }
   InvalidateRect(Item(IDC_FILE_LIST), nullptr, TRUE);
 }

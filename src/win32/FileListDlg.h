@@ -32,12 +32,14 @@ class CFileListDlg : public Dialog, public app::FileListView {
 
  private:
   void InsertColumn(int index, const char* title, int width);
+  int ListClientWidth() const;
   // The row texts the list view asks for.
   void FillItem(void* displayInfo);
   void Close(int result);
 
   app::FileListSession& m_session;
   std::wstring m_cellText;  // the last cell handed to the list view
+  int m_sizeColumnWidth = 100;
 };
 
 }  // namespace kestrow::win32
