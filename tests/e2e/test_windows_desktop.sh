@@ -34,13 +34,13 @@ wineserver --wait
 demo="$work/demo.bin"
 "$SOURCE_DIR/scripts/make-demo-disc.sh" "$MKDISC" "$demo" > /dev/null
 "$KESTROW" recover "$demo" -o "$work/linux" --all > /dev/null
-mkdir "$work/windows"
+mkdir "$work/Recovered by KestrowDiag"
 xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24" \
   bash -c 'source "$1/scripts/wine-env.sh"; run_wine "$2" "$3" "$4" "$5"' _ \
-  "$SOURCE_DIR" "$driver" "$(winpath "$program")" "$(winpath "$demo")" "$(winpath "$work/windows")" \
+  "$SOURCE_DIR" "$driver" "$(winpath "$program")" "$(winpath "$demo")" "$(winpath "$work/Recovered by KestrowDiag")" \
   > "$work/out" 2> "$work/err" || fail "the driver failed: $(grep -a smoke: "$work/err" | tail -n 3)"
 wineserver --kill 2>/dev/null || true
-diff -r "$work/linux" "$work/windows" > "$work/diff" || fail "KestrowDiag.exe recovered other files: $(head -n 5 "$work/diff")"
-[ -n "$(ls -A "$work/windows")" ] || fail "nothing was recovered"
+diff -r "$work/linux" "$work/Recovered by KestrowDiag" > "$work/diff" || fail "KestrowDiag.exe recovered other files: $(head -n 5 "$work/diff")"
+[ -n "$(ls -A "$work/Recovered by KestrowDiag")" ] || fail "nothing was recovered"
 
 pass

@@ -92,6 +92,34 @@ class RemoteCopy {
   void* m_address = nullptr;
 };
 
+// The text of the tree view's selected item, read across the process border.
+std::wstring SelectedTreeText(HANDLE process, HWND tree) {
+  const auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+  if (!item) return {};
+  constexpr int kChars = 512;
+  struct Block {
+    TVITEMW item;
+    wchar_t text[kChars];
+  };
+  Block block{};
+  auto* remote = static_cast<Block*>(
+      VirtualAllocEx(process, nullptr, sizeof(Block), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  if (!remote) return {};
+  block.item.mask = TVIF_TEXT;
+  block.item.hItem = item;
+  block.item.pszText = remote->text;
+  block.item.cchTextMax = kChars;
+  std::wstring text;
+  if (WriteProcessMemory(process, remote, &block, sizeof block, nullptr) &&
+      SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(remote)) &&
+      ReadProcessMemory(process, remote, &block, sizeof block, nullptr)) {
+    block.text[kChars - 1] = L'\0';
+    text = block.text;
+  }
+  VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+  return text;
+}
+
 void ExpectControl(HWND dialog, int id, const wchar_t* text) {
   HWND control = GetDlgItem(dialog, id);
   if (!control || (text && TextOf(control) != text)) {
@@ -145,12 +173,23 @@ int wmain(int argc, wchar_t** argv) {
   // The shell's folder browser, over the file list.
   HWND browser = WaitForDialog(L"", "the folder browser did not open", {main, list});
   const std::wstring folder = argv[3];
+  // The browser takes the selection once its tree is filled: asked until the
+  // tree's selected item is the folder's own name.
+  HWND tree = FindWindowExW(browser, nullptr, WC_TREEVIEWW, nullptr);
+  for (HWND child = nullptr; !tree && (child = FindWindowExW(browser, child, nullptr, nullptr));) {
+    tree = FindWindowExW(child, nullptr, WC_TREEVIEWW, nullptr);
+  }
+  if (!tree) Fail("the folder browser has no folder tree");
+  const std::wstring leaf = folder.substr(folder.find_last_of(L"\\/") + 1);
   {
     RemoteCopy path(info.hProcess, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t));
-    for (int i = 0; i < 3; ++i) {  // once the tree is filled, the selection holds
+    bool selected = false;
+    for (int tries = 0; tries < 50 && !selected; ++tries) {
       SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, path.Address());
-      Sleep(300);
+      Sleep(200);
+      selected = SelectedTreeText(info.hProcess, tree) == leaf;
     }
+    if (!selected) Fail("the folder browser did not take the folder");
   }
   Click(browser, IDOK);
 
