@@ -28,6 +28,7 @@ if [ "${KESTROW_WINDOWS:-OFF}" = "ON" ]; then
   packages+=(mingw-w64 g++-mingw-w64-x86-64-posix  # the Windows cross-build
              googletest                            # GoogleTest's sources, built for Windows
              wine wine64                           # running the Windows build's tests
+             fonts-wine                            # Wine's own fonts, for KestrowDiag.exe's captions and texts
              zip)                                  # the Windows package
 fi
 

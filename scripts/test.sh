@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs the whole test suite:
-#   1. the Windows build (mingw-w64): kestrow.exe, mkdisc.exe and the unit
-#      tests, the unit tests run under Wine;
-#   2. the normal build: unit, end-to-end and desktop application tests, and
-#      kestrow.exe under Wine against the Linux build (tests/e2e/test_windows.sh);
+#   1. the Windows build (mingw-w64): kestrow.exe, KestrowDiag.exe, mkdisc.exe
+#      and the tests; the unit tests, the application layer's tests and the
+#      desktop application's dialogs run under Wine;
+#   2. the normal build: unit, application layer, end-to-end and desktop
+#      application tests, and kestrow.exe and KestrowDiag.exe under Wine against
+#      the Linux build (tests/e2e/test_windows.sh, test_windows_desktop.sh);
 #   3. every unit and end-to-end test again under AddressSanitizer and
 #      UndefinedBehaviorSanitizer;
 #   4. the recovery job's tests under ThreadSanitizer;

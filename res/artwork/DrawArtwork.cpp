@@ -1,5 +1,7 @@
 // Draws the application's artwork: the icon at 48 and 32 pixels and the
-// 172 × 21 logo, into the res/ folder given as the only argument.
+// 172 × 21 logo, into the res/ folder given as the only argument, as PNG
+// files for the Qt face and, for the Windows face's resources, as an icon
+// file and a bitmap of 24 bits per pixel (res/windows/).
 //   QT_QPA_PLATFORM=offscreen kestrow_draw_artwork res
 #include <QConicalGradient>
 #include <QDir>
@@ -11,7 +13,11 @@
 #include <QPainterPath>
 #include <QRadialGradient>
 
+#include <QFile>
+
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -108,6 +114,92 @@ bool Save(const QImage& image, const QString& path) {
   return saved;
 }
 
+void PutLe(QByteArray& out, std::uint32_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.append(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+// A BITMAPINFOHEADER and the image's rows, bottom-up, 24 bits per pixel (each
+// row padded to 4 bytes); an icon image adds its AND mask (1 where the
+// picture is transparent) and doubles the height.
+QByteArray DeviceIndependentBitmap(const QImage& source, bool withMask) {
+  const QImage image = source.convertToFormat(QImage::Format_ARGB32);
+  const int w = image.width();
+  const int h = image.height();
+  const int rowBytes = (w * 3 + 3) / 4 * 4;
+  const int maskBytes = ((w + 31) / 32) * 4;
+  QByteArray out;
+  PutLe(out, 40, 4);
+  PutLe(out, static_cast<std::uint32_t>(w), 4);
+  PutLe(out, static_cast<std::uint32_t>(withMask ? 2 * h : h), 4);
+  PutLe(out, 1, 2);   // planes
+  PutLe(out, 24, 2);  // bits per pixel
+  PutLe(out, 0, 4);   // BI_RGB
+  PutLe(out, static_cast<std::uint32_t>(rowBytes * h + (withMask ? maskBytes * h : 0)), 4);
+  PutLe(out, 3780, 4);  // 96 dots per inch
+  PutLe(out, 3780, 4);
+  PutLe(out, 0, 4);
+  PutLe(out, 0, 4);
+  for (int y = h - 1; y >= 0; --y) {
+    QByteArray row;
+    for (int x = 0; x < w; ++x) {
+      const QRgb pixel = image.pixel(x, y);
+      // Half-transparent edges are mixed with the dialog grey they sit on.
+      const int a = qAlpha(pixel);
+      const auto mix = [a](int c, int grey) { return static_cast<char>((c * a + grey * (255 - a)) / 255); };
+      row.append(mix(qBlue(pixel), 0xF0)).append(mix(qGreen(pixel), 0xF0)).append(mix(qRed(pixel), 0xF0));
+    }
+    row.append(QByteArray(rowBytes - row.size(), '\0'));
+    out.append(row);
+  }
+  for (int y = h - 1; withMask && y >= 0; --y) {
+    QByteArray row(maskBytes, '\0');
+    for (int x = 0; x < w; ++x) {
+      if (qAlpha(image.pixel(x, y)) < 128) row[x / 8] = static_cast<char>(row[x / 8] | (0x80 >> (x % 8)));
+    }
+    out.append(row);
+  }
+  return out;
+}
+
+bool WriteFile(const QByteArray& bytes, const QString& path) {
+  QFile file(path);
+  const bool saved = file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+  std::fprintf(stderr, "%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
+  return saved;
+}
+
+// A Windows icon file holding `images`.
+bool SaveIcon(const std::vector<QImage>& images, const QString& path) {
+  QByteArray header;
+  PutLe(header, 0, 2);
+  PutLe(header, 1, 2);  // an icon
+  PutLe(header, static_cast<std::uint32_t>(images.size()), 2);
+  QByteArray data;
+  std::uint32_t offset = static_cast<std::uint32_t>(6 + 16 * images.size());
+  for (const QImage& image : images) {
+    const QByteArray dib = DeviceIndependentBitmap(image, true);
+    header.append(static_cast<char>(image.width())).append(static_cast<char>(image.height()));
+    PutLe(header, 0, 2);  // no palette
+    PutLe(header, 1, 2);
+    PutLe(header, 24, 2);
+    PutLe(header, static_cast<std::uint32_t>(dib.size()), 4);
+    PutLe(header, offset, 4);
+    offset += static_cast<std::uint32_t>(dib.size());
+    data.append(dib);
+  }
+  return WriteFile(header + data, path);
+}
+
+// A Windows bitmap file.
+bool SaveBitmap(const QImage& image, const QString& path) {
+  const QByteArray dib = DeviceIndependentBitmap(image, false);
+  QByteArray file("BM");
+  PutLe(file, static_cast<std::uint32_t>(14 + dib.size()), 4);
+  PutLe(file, 0, 4);
+  PutLe(file, 14 + 40, 4);
+  return WriteFile(file + dib, path);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -121,5 +213,8 @@ int main(int argc, char** argv) {
   bool ok = Save(DrawIcon(48), res.filePath(QStringLiteral("icons/kestrowdiag-48.png")));
   ok = Save(DrawIcon(32), res.filePath(QStringLiteral("icons/kestrowdiag-32.png"))) && ok;
   ok = Save(DrawLogo(), res.filePath(QStringLiteral("logo.png"))) && ok;
+  res.mkpath(QStringLiteral("windows"));
+  ok = SaveIcon({DrawIcon(48), DrawIcon(32)}, res.filePath(QStringLiteral("windows/kestrowdiag.ico"))) && ok;
+  ok = SaveBitmap(DrawLogo(), res.filePath(QStringLiteral("windows/logo.bmp"))) && ok;
   return ok ? 0 : 1;
 }

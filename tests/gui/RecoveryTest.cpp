@@ -1,5 +1,5 @@
-// Recovery from the file list dialog: the selection, the job with its
-// status line and "Done!", a job that fails, and closing during a job.
+// Recovery from the Qt face's file list dialog: closing it during a job in
+// each of its ways, the damage report window, and the damage column.
 #include <QCheckBox>
 #include <QDir>
 #include <QItemSelectionModel>
@@ -10,11 +10,11 @@
 
 #include <thread>
 
-#include <QCheckBox>
 #include <QProgressBar>
 #include <QTreeWidget>
 
 #include "GuiTestSupport.h"
+#include "app/QtHost.h"
 #include "filelist/DamageReportDlg.h"
 #include "filelist/FileListDlg.h"
 #include "filelist/FileListModel.h"
@@ -31,39 +31,28 @@ namespace {
 constexpr char kSource[] = "/dev/sr0";
 constexpr int kFiles = 8;
 
-// File i: "File i", in Disk:Docs: for odd i and in Disk: for even i, with
-// contents of its own spanning one to four 8 KiB blocks.
-std::vector<DiscFile> SampleFiles() {
-  std::vector<DiscFile> files;
-  for (int i = 0; i < kFiles; ++i) {
-    DiscFile file{i % 2 ? "Docs" : "", "File " + std::to_string(i), {}};
-    file.data.resize(static_cast<std::size_t>(3000 + 7000 * (i % 4)));
-    for (std::size_t k = 0; k < file.data.size(); ++k) file.data[k] = static_cast<std::uint8_t>((k * 7 + i * 13) % 251);
-    files.push_back(std::move(file));
-  }
-  return files;
-}
-
 QString FileName(int i) { return QStringLiteral("File %1").arg(i); }
 
 // The list dialog over the sample disc, read as "Browse File List..." reads it.
 struct RecoveryFixture {
-  RecoveryFixture() : files(SampleFiles()) {
+  RecoveryFixture() : files(NumberedFiles(kFiles)) {
     script = shelf.Put(kSource, RecoverableDisc(files));
     const std::unique_ptr<CKestrowCore> reader = shelf.Factory()(kSource);
     VolumeImage image;
     loaded = reader->LoadVolumeImage(image) && reader->ScanCatalog(image, table);
-    dialog = std::make_unique<CFileListDlg>(&table, kSource, shelf.Factory());
+    session = std::make_unique<app::FileListSession>(&table, kSource, shelf.Factory(), qtHost);
+    dialog = std::make_unique<CFileListDlg>(*session);
     host.folderAnswer = destination.path();
   }
   ~RecoveryFixture() {
     // A worker held by a failed test is let go before the dialog waits for it.
     gate.Open();
     dialog.reset();
+    session.reset();
     script->beforeRead = nullptr;
   }
 
-  ObservableCore& Core() { return static_cast<ObservableCore&>(dialog->Core()); }
+  ObservableCore& Core() { return static_cast<ObservableCore&>(session->Core()); }
 
   void Select(std::initializer_list<int> rows) {
     QTreeView* list = dialog->FileList();
@@ -105,6 +94,8 @@ struct RecoveryFixture {
   bool loaded = false;
   QTemporaryDir destination;
   ReadGate gate;
+  QtHost qtHost;
+  std::unique_ptr<app::FileListSession> session;
   std::unique_ptr<CFileListDlg> dialog;
 };
 
@@ -132,62 +123,6 @@ class RecoveryTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void rowsSevenTwoFiveRecoverTwoFiveSevenAndSayDoneOnce() {
-    RecoveryFixture f;
-    QVERIFY(f.loaded);
-    QCOMPARE(f.table.size(), std::size_t(kFiles));
-    f.Select({7, 2, 5});
-    f.dialog->OnRecoverSelectedFiles();
-    QCOMPARE(f.host.folderRequests, QStringList{Text(msg::kSelectFolderTitle)});
-    // The job's own copy of the selection, in row order.
-    std::vector<std::string> names;
-    for (const FileEntry& entry : g_vecRecoverFiles) names.push_back(entry.name);
-    QCOMPARE(names, (std::vector<std::string>{"File 2", "File 5", "File 7"}));
-    QCOMPARE(g_strDestFolder, QFile::encodeName(f.destination.path() + QLatin1Char('/')).toStdString());
-    QVERIFY(f.dialog->JobTimer().isActive());
-
-    QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDone), 1, 10000);
-    QTest::qWait(600);  // three more ticks: still once
-    QCOMPARE(f.host.Texts(), QStringList{Text(msg::kDone)});
-    QCOMPARE(f.host.messages.front().style, MessageStyle::kIconInformation);
-    QVERIFY(!f.dialog->JobTimer().isActive());
-    QVERIFY(f.dialog->JobStatus().isEmpty());
-    for (int i = 0; i < kFiles; ++i) QCOMPARE(f.Recovered(i), i == 2 || i == 5 || i == 7);
-  }
-
-  void theOptionsGoToTheJob() {
-    RecoveryFixture f;
-    f.dialog->ResourceForksAndDates()->setChecked(true);
-    f.Select({2});
-    f.dialog->OnRecoverSelectedFiles();
-    QVERIFY(g_recoveryOptions.resourceForks && !g_recoveryOptions.macRoman);
-    QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDone), 1, 10000);
-    QVERIFY(f.Recovered(2));
-    // The full companion: four entries, the Mac name among them.
-    const std::optional<std::string> companion = ReadWholeFile(f.destination.filePath(QStringLiteral("Disk/._File 2")));
-    QVERIFY(companion && companion->size() > 82);
-    QCOMPARE(companion->substr(24, 2), std::string("\0\x04", 2));
-    f.dialog->ResourceForksAndDates()->setChecked(false);  // as the next test expects
-  }
-
-  void theStatusLineShowsTheFileInHand() {
-    RecoveryFixture f;
-    f.HoldAtFile(3);
-    f.Select({1, 3});
-    f.dialog->OnRecoverSelectedFiles();
-    QTRY_VERIFY(f.gate.HasWaiter());
-    QTRY_COMPARE(f.dialog->JobStatus(), FileName(3));  // on a tick of the timer
-    QVERIFY(f.Recovered(1));
-    QVERIFY(!f.Exists(3));
-    // A second start is refused while the job runs, and the job goes on.
-    f.dialog->OnRecoverSelectedFiles();
-    QCOMPARE(f.host.Texts(), QStringList{Text(msg::kStillSaving)});
-    QCOMPARE(f.host.folderRequests.size(), 1);
-    f.gate.Open();
-    QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDone), 1, 10000);
-    QVERIFY(f.Recovered(3));
-  }
-
   void closingDuringAJobStopsAfterTheFileInHand_data() {
     QTest::addColumn<int>("way");
     QTest::newRow("close box") << 0;
@@ -228,43 +163,6 @@ class RecoveryTest : public QObject {
     QVERIFY(f.Recovered(0));
     QVERIFY(f.Recovered(1));  // the file in hand is finished
     for (int i = 2; i <= 4; ++i) QVERIFY(!f.Exists(i));
-  }
-
-  void aFailedJobSaysSoAndAllowsANewStart_data() {
-    QTest::addColumn<bool>("cannotOpen");
-    QTest::newRow("drive cannot be opened") << true;
-    QTest::newRow("group of the third file unreadable") << false;
-  }
-  void aFailedJobSaysSoAndAllowsANewStart() {
-    QFETCH(bool, cannotOpen);
-    std::atomic<bool> failing{true};  // outlives the fixture and its worker
-    RecoveryFixture f;
-    ObservableCore* core = &f.Core();
-    if (cannotOpen) {
-      f.script->opensAllowed = f.script->opens.load();
-    } else {
-      f.script->beforeRead = [core, &failing](std::uint32_t) { return failing && core->GetStatus() == "File 2"; };
-    }
-    f.Select({0, 1, 2, 3});
-    f.dialog->OnRecoverSelectedFiles();
-    QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDumpFailed), 1, 10000);
-    QCOMPARE(f.host.Texts(), QStringList{Text(msg::kDumpFailed)});
-    QCOMPARE(f.host.messages.front().style, MessageStyle::kOk);
-    QVERIFY(!f.dialog->JobTimer().isActive());
-    QVERIFY(f.dialog->JobStatus().isEmpty());
-    QVERIFY(!f.dialog->IsJobRunning());
-    QCOMPARE(f.Recovered(0), !cannotOpen);
-    QCOMPARE(f.Recovered(1), !cannotOpen);
-    QVERIFY(!f.Exists(2));
-    QVERIFY(!f.Exists(3));
-
-    // The next start is not refused, and it runs to its end.
-    f.script->opensAllowed = -1;
-    failing = false;
-    f.dialog->OnRecoverSelectedFiles();
-    QTRY_COMPARE_WITH_TIMEOUT(f.host.Count(msg::kDone), 1, 10000);
-    QCOMPARE(f.host.Count(msg::kStillSaving), 0);
-    for (int i = 0; i < 4; ++i) QVERIFY(f.Recovered(i));
   }
 
   void goingOnPastDamageSavesTheOthersAndShowsWhatWasLost() {
@@ -318,21 +216,6 @@ class RecoveryTest : public QObject {
     QVERIFY(f.dialog->FindDamageButton()->isEnabled());
   }
 
-  void filesThatCannotBeWrittenAreCountedAfterDone() {
-    RecoveryFixture f;
-    // A plain file where the folder Docs should be: no file of it can be written.
-    QVERIFY(QDir(f.destination.path()).mkpath(QStringLiteral("Disk")));
-    QFile blocker(f.destination.filePath(QStringLiteral("Disk/Docs")));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
-    f.Select({0, 1, 2, 3, 5});
-    f.dialog->OnRecoverSelectedFiles();
-    QTRY_COMPARE_WITH_TIMEOUT(f.host.messages.size(), std::size_t(2), 10000);
-    QCOMPARE(f.host.Texts(), (QStringList{Text(msg::kDone), QStringLiteral("3 file(s) could not be written.")}));
-    QCOMPARE(f.host.messages.back().style, MessageStyle::kOk);
-    QVERIFY(f.Recovered(0));
-    QVERIFY(f.Recovered(2));
-  }
 };
 
 QTEST_MAIN(RecoveryTest)

@@ -1,5 +1,6 @@
-// The sector range dialog of the physical dump: its checks on OK, in their
-// order, with the message, the edit that gets the focus, and what is kept.
+// The sector range dialog of the physical dump in the Qt face: what a failed
+// check on OK does to the dialog (the checks themselves are the application
+// layer's, tested there).
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -46,16 +47,9 @@ class SectorRangeDialogTest : public QObject {
     const QString between = QStringLiteral("Please enter an integer between 1 and 1000.");
     const QString order = QString::fromUtf8(kSectorRangeOrderMessage);
     QTest::newRow("empty start") << "" << "10" << positive << "start";
-    QTest::newRow("zero start") << "0" << "10" << between << "start";
-    QTest::newRow("start past the end of the disc") << "1001" << "1000" << between << "start";
-    QTest::newRow("start beyond 32 bits") << "99999999999" << "10" << between << "start";
-    QTest::newRow("start checked before end") << "" << "" << positive << "start";
-    QTest::newRow("empty end") << "5" << "" << positive << "end";
     QTest::newRow("end one past the disc") << "5" << "1001" << between << "end";
-    QTest::newRow("zero end") << "5" << "0" << between << "end";
     QTest::newRow("start after end") << "5" << "4" << order << "end";
     QTest::newRow("start equals end") << "3" << "3" << "" << "";
-    QTest::newRow("first and last") << "1" << "1000" << "" << "";
   }
   void validation() {
     QFETCH(QString, start);

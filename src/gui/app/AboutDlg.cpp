@@ -6,14 +6,13 @@
 
 #include "app/AppResources.h"
 #include "app/DialogUnits.h"
-#include "app/GuiText.h"
+#include "app/AppText.h"
 
 namespace kestrow::gui {
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
-  m_strText = QStringLiteral("URL: ") + QString::fromLatin1(text::kAboutUrl) + QStringLiteral("\r\n") +
-              QStringLiteral("Comments & Bug reports to: ") + QString::fromLatin1(text::kAboutMail);
-  setWindowTitle(QString::fromLatin1(text::kAboutCaption));
+  m_strText = QString::fromLatin1(app::text::kAboutText);
+  setWindowTitle(QString::fromLatin1(app::text::kAboutCaption));
   SetCaptionButtons(*this, CaptionButtons::kClose);
   CreateControls();
 }
@@ -25,11 +24,11 @@ void CAboutDlg::CreateControls() {
   icon->setPixmap(AppIconPixmap(32));
   icon->setGeometry(du.X(10), du.Y(10), 32, 32);
 
-  auto* version = new QLabel(QString::fromLatin1(text::kAboutVersionFormat).arg(QStringLiteral(KESTROW_VERSION)), this);
+  auto* version = new QLabel(QString::fromLatin1(app::text::kAboutVersion), this);
   version->setTextFormat(Qt::PlainText);
   version->setGeometry(du.Rect(39, 7, 119, 8));
 
-  auto* notice = new QLabel(QString::fromLatin1(text::kAboutNotice), this);
+  auto* notice = new QLabel(QString::fromLatin1(app::text::kAboutNotice), this);
   notice->setTextFormat(Qt::PlainText);
   notice->setGeometry(du.Rect(39, 21, 119, 8));
 

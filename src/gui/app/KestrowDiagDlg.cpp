@@ -3,32 +3,21 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFile>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
 #include <optional>
 
-#include "app/AboutDlg.h"
 #include "app/AppResources.h"
-#include "app/BusyCursor.h"
+#include "app/AppText.h"
 #include "app/ClickableLabel.h"
 #include "app/DialogUnits.h"
-#include "app/GuiText.h"
-#include "app/UiHost.h"
-#include "filelist/FileListDlg.h"
-#include "rawtools/DialogDumpCallbacks.h"
-#include "recovery/SalvagedVolume.h"
-#include "rawtools/VolumeSize.h"
-#include "text/Messages.h"
-#include "volume/FileEntry.h"
-#include "volume/VolumeImage.h"
 
 namespace kestrow::gui {
 namespace {
@@ -37,18 +26,11 @@ namespace {
 // moves down by this many dialog units.
 constexpr int kImageRow = 18;
 
-// The source a list item stands for (its device path or image path).
-constexpr int kSourceRole = Qt::UserRole;
-
-QString SourceText(const std::string& source) { return QFile::decodeName(QByteArray::fromStdString(source)); }
-
-std::string SourcePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
-
 }  // namespace
 
-CKestrowDiagDlg::CKestrowDiagDlg(const QStringList& imagePaths, CoreFactory makeCore, DriveLister listDrives,
-                                 QWidget* parent)
-    : QDialog(parent), m_makeCore(std::move(makeCore)), m_listDrives(std::move(listDrives)) {
+CKestrowDiagDlg::CKestrowDiagDlg(const QStringList& imagePaths, app::CoreFactory makeCore,
+                                 app::DriveLister listDrives, QWidget* parent)
+    : QDialog(parent), m_commands(m_host, std::move(makeCore)), m_listDrives(std::move(listDrives)) {
   setWindowTitle(QStringLiteral("Kestrow Diag"));
   SetCaptionButtons(*this, CaptionButtons::kCloseAndMinimize);
   setWindowIcon(AppIcon());
@@ -74,9 +56,12 @@ void CKestrowDiagDlg::CreateControls() {
   m_dumpButton->setGeometry(du.Rect(39, 115 + shift, 91, 14));
 
   m_comboDrive = new QComboBox(this);
+  connect(m_comboDrive, &QComboBox::currentIndexChanged, this, [this](int index) {
+    m_commands.Sources().Select(index < 0 ? m_commands.Sources().Items().size() : static_cast<std::size_t>(index));
+  });
   m_comboDrive->setGeometry(du.X(90), du.Y(7), du.X(74), m_comboDrive->sizeHint().height());
 
-  m_openImageButton = new QPushButton(QString::fromLatin1(text::kOpenImageButton), this);
+  m_openImageButton = new QPushButton(QString::fromLatin1(app::text::kOpenImageButton), this);
   m_openImageButton->setGeometry(du.Rect(90, 24, 74, 14));
 
   m_exitButton = new QPushButton(QStringLiteral("Exit"), this);
@@ -110,7 +95,7 @@ void CKestrowDiagDlg::CreateControls() {
 
   // Where the window manager offers no system menu to extend, the about item
   // is on the dialog's context menu.
-  auto* about = new QAction(QString::fromLatin1(text::kAboutMenuItem), this);
+  auto* about = new QAction(QString::fromLatin1(app::text::kAboutMenuItem), this);
   connect(about, &QAction::triggered, this, &CKestrowDiagDlg::ShowAboutBox);
   addAction(about);
   setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -120,40 +105,36 @@ void CKestrowDiagDlg::CreateControls() {
 }
 
 void CKestrowDiagDlg::OnInitDialog(const QStringList& imagePaths) {
-  for (const std::string& drive : m_listDrives()) {
-    const QString path = SourceText(drive);
-    m_comboDrive->addItem(path, path);
-    m_comboDrive->setItemData(m_comboDrive->count() - 1, path, Qt::ToolTipRole);
+  std::vector<std::string> images;
+  for (const QString& image : imagePaths) images.push_back(PathFromQt(image));
+  m_commands.FillSources(m_listDrives(), images);
+  FillDriveList();
+}
+
+void CKestrowDiagDlg::FillDriveList() {
+  const QSignalBlocker quiet(m_comboDrive);
+  m_comboDrive->clear();
+  for (const app::SourceItem& item : m_commands.Sources().Items()) {
+    m_comboDrive->addItem(PathToQt(item.shown));
+    m_comboDrive->setItemData(m_comboDrive->count() - 1, PathToQt(item.source), Qt::ToolTipRole);
   }
-  int firstImage = -1;
-  for (const QString& image : imagePaths) {
-    const int index = AddImage(image);
-    if (firstImage < 0) firstImage = index;
-  }
-  if (m_comboDrive->count() > 0) m_comboDrive->setCurrentIndex(firstImage >= 0 ? firstImage : 0);
+  const std::optional<std::size_t> selected = m_commands.Sources().Selected();
+  m_comboDrive->setCurrentIndex(selected ? static_cast<int>(*selected) : -1);
+  WidenDropDown();
 }
 
 void CKestrowDiagDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (m_bShownOnce) return;
   m_bShownOnce = true;
-  if (m_comboDrive->count() <= 0) {
-    // Told once the dialog is on the screen; the dialog opens all the same.
-    QTimer::singleShot(0, this, [this] { AppMessageBox(this, msg::kNoDrive, MessageStyle::kOk); });
-  }
+  // Told once the dialog is on the screen; the dialog opens all the same.
+  QTimer::singleShot(0, this, [this] { m_commands.WarnWhenNoDrive(); });
 }
 
 int CKestrowDiagDlg::AddImage(const QString& path) {
-  const QString absolute = QFileInfo(path).absoluteFilePath();
-  int index = m_comboDrive->findData(absolute, kSourceRole);
-  if (index < 0) {
-    m_comboDrive->addItem(QFileInfo(absolute).fileName(), absolute);
-    index = m_comboDrive->count() - 1;
-    m_comboDrive->setItemData(index, absolute, Qt::ToolTipRole);
-    WidenDropDown();
-  }
-  m_comboDrive->setCurrentIndex(index);
-  return index;
+  const std::size_t index = m_commands.Sources().AddImage(PathFromQt(path));
+  FillDriveList();
+  return static_cast<int>(index);
 }
 
 void CKestrowDiagDlg::WidenDropDown() {
@@ -167,168 +148,23 @@ void CKestrowDiagDlg::WidenDropDown() {
 }
 
 bool CKestrowDiagDlg::GetSelectedDrive(std::string& source, std::int32_t& sectorCount) {
-  const int index = m_comboDrive->currentIndex();
-  if (index < 0 || m_comboDrive->currentText().isEmpty()) {
-    AppMessageBox(this, msg::kNoDrive, MessageStyle::kOk);
-    return false;
-  }
-  const std::string selected = SourcePath(m_comboDrive->itemData(index, kSourceRole).toString());
-  std::int32_t count = 0;
-  {
-    BusyCursor busy;
-    const std::unique_ptr<CKestrowCore> core = m_makeCore(selected);
-    count = core->GetSectorCount();
-  }
-  // Whatever the cause (no access, no disc, a one-sector disc), one message.
-  if (count < 2) {
-    AppMessageBox(this, msg::kNoValidDisc, MessageStyle::kOk);
-    return false;
-  }
-  source = selected;
-  sectorCount = count;
-  return true;
+  return m_commands.GetSelectedDrive(source, sectorCount);
 }
 
-void CKestrowDiagDlg::OnCheckFormat() {
-  std::string source;
-  std::int32_t sectorCount = 0;
-  if (!GetSelectedDrive(source, sectorCount)) return;
-  bool burned = false;
-  bool changed = false;
-  std::size_t zeros = 0;
-  {
-    BusyCursor busy;
-    const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
-    burned = core->CheckBurnSignature();
-    changed = core->DiscChanged();
-    zeros = core->GetZeroSectors().size();
-  }
-  if (burned) {
-    AppMessageBox(this, msg::kBurnedByKestrow, MessageStyle::kIconInformation);
-  } else {
-    const char* message = changed ? msg::kDiscChanged : msg::kNotBurnedByKestrow;
-    AppMessageBox(this, text::WithZeroSectorNote(QString::fromLatin1(message), zeros), MessageStyle::kOk);
-  }
-}
+void CKestrowDiagDlg::OnCheckFormat() { m_commands.OnCheckFormat(); }
 
-void CKestrowDiagDlg::OnBrowseFileList() {
-  std::string source;
-  std::int32_t sectorCount = 0;
-  if (!GetSelectedDrive(source, sectorCount)) return;
-  const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
-  VolumeImage image;
-  VolumeAreaRead area;
-  FileTable files;
-  bool loaded = false;
-  bool scanned = false;
-  {
-    BusyCursor busy;
-    loaded = core->LoadVolumeImage(image, area);
-    scanned = loaded && core->ScanCatalog(image, files);
-  }
-  if (!loaded && core->DiscChanged()) {
-    AppMessageBox(this, msg::kDiscChanged, MessageStyle::kOk);
-    return;
-  }
-  if (!loaded) {
-    // A sector at the disc's end that could not be read may have taken the
-    // list with it; the files may still lie readable nearer the centre.
-    const bool endUnreadable = area.lastSectorUnreadable || area.failedLba >= 0;
-    if (endUnreadable && UiHost::Current().AskYesNo(this, QString::fromLatin1(text::kSearchDamagedDiscQuestion))) {
-      BrowseSalvagedFileList(*core, source);
-      return;
-    }
-    // A disc whose trailer was found is ours: what failed is a read.
-    const char* message = area.trailerLba < 0 ? msg::kNotBurnedByKestrow : msg::kDumpFailed;
-    AppMessageBox(this, text::WithZeroSectorNote(QString::fromLatin1(message), core->GetZeroSectors().size()),
-                  MessageStyle::kOk);
-    return;
-  }
-  if (!scanned) {
-    AppMessageBox(this, msg::kUnknownFormat, MessageStyle::kOk);
-    return;
-  }
-  CFileListDlg dialog(&files, source, m_makeCore, this);
-  MasterDirectoryBlock mdb;
-  if (core->ReadMasterDirectoryBlock(image, mdb)) dialog.SetListedVolume(ListedVolume{mdb.VolumeName(), mdb.drCrDate()});
-  UiHost::Current().RunModal(dialog);
-}
+void CKestrowDiagDlg::OnBrowseFileList() { m_commands.OnBrowseFileList(); }
 
-void CKestrowDiagDlg::BrowseSalvagedFileList(CKestrowCore& core, const std::string& source) {
-  SalvagedVolume salvaged;
-  FileTable files;
-  std::size_t lostNodes = 0;
-  bool loaded = false;
-  bool scanned = false;
-  {
-    BusyCursor busy;
-    loaded = core.LoadSalvagedVolume(salvaged, ReadPolicy{0, true});
-    scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
-  }
-  if (!loaded) {
-    const QString message = core.DiscChanged() ? QString::fromLatin1(msg::kDiscChanged)
-                                               : QString::fromLatin1(SalvageFailureMessage(salvaged));
-    AppMessageBox(this, text::WithZeroSectorNote(message, core.GetZeroSectors().size()), MessageStyle::kOk);
-    return;
-  }
-  if (!scanned) {
-    AppMessageBox(this, msg::kUnknownFormat, MessageStyle::kOk);
-    return;
-  }
-  if (lostNodes > 0) {
-    AppMessageBox(this, QString::fromLatin1(text::kLostNodesFormat).arg(lostNodes), MessageStyle::kOk);
-  }
-  CFileListDlg dialog(&files, source, m_makeCore, this);
-  // The recovery job has to go on past the same damage to find the files' groups.
-  dialog.KeepGoingBox()->setChecked(true);
-  MasterDirectoryBlock mdb;
-  if (core.ReadMasterDirectoryBlock(salvaged.image, mdb)) {
-    dialog.SetListedVolume(ListedVolume{mdb.VolumeName(), mdb.drCrDate()});
-  }
-  UiHost::Current().RunModal(dialog);
-}
+void CKestrowDiagDlg::OnGetVolumeSize() { m_commands.OnGetVolumeSize(); }
 
-void CKestrowDiagDlg::OnGetVolumeSize() {
-  std::string source;
-  std::int32_t sectorCount = 0;
-  if (!GetSelectedDrive(source, sectorCount)) return;
-  AppMessageBox(this, QString::fromStdString(FormatVolumeSize(sectorCount)), MessageStyle::kIconInformation);
-}
-
-void CKestrowDiagDlg::OnPhysicalDump() {
-  std::string source;
-  std::int32_t sectorCount = 0;
-  if (!GetSelectedDrive(source, sectorCount)) return;
-  const std::optional<QString> path =
-      UiHost::Current().GetSaveFileName(this, QStringLiteral("DiscImage"), QStringLiteral("dat"));
-  if (!path) return;
-  bool completed = false;
-  bool changed = false;
-  {
-    const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
-    DialogDumpCallbacks face(this);
-    completed = core->DumpSectors(SourcePath(*path), face);
-    changed = core->GetDumpStatistics().discChanged;
-  }
-  // The progress window is gone by now.
-  if (completed) {
-    AppMessageBox(this, msg::kCompleted, MessageStyle::kIconInformation);
-  } else {
-    AppMessageBox(this, changed ? msg::kDiscChanged : msg::kDumpFailed, MessageStyle::kOk);
-  }
-}
+void CKestrowDiagDlg::OnPhysicalDump() { m_commands.OnPhysicalDump(); }
 
 void CKestrowDiagDlg::OnLogoClicked() { ShowAboutBox(); }
 
-void CKestrowDiagDlg::ShowAboutBox() {
-  CAboutDlg about(this);
-  UiHost::Current().RunModal(about);
-}
+void CKestrowDiagDlg::ShowAboutBox() { m_commands.OnAbout(); }
 
 void CKestrowDiagDlg::OnOpenImage() {
-  const std::optional<QString> path = UiHost::Current().GetOpenFileName(
-      this, QString::fromLatin1(text::kOpenImageTitle), QString::fromLatin1(text::kOpenImageFilter));
-  if (path) AddImage(*path);
+  if (m_commands.OnOpenImage()) FillDriveList();
 }
 
 void CKestrowDiagDlg::setVisible(bool visible) {

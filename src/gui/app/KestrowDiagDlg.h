@@ -9,6 +9,8 @@
 #include <string>
 
 #include "app/CoreFactory.h"
+#include "app/MainCommands.h"
+#include "app/QtHost.h"
 
 class QComboBox;
 class QPushButton;
@@ -23,8 +25,8 @@ class CKestrowDiagDlg : public QDialog {
  public:
   // `imagePaths` join the optical drives in the list; the first of them is
   // selected. Cores for the commands come from `makeCore`.
-  explicit CKestrowDiagDlg(const QStringList& imagePaths = {}, CoreFactory makeCore = DefaultCoreFactory(),
-                           DriveLister listDrives = DefaultDriveLister(), QWidget* parent = nullptr);
+  explicit CKestrowDiagDlg(const QStringList& imagePaths = {}, app::CoreFactory makeCore = app::DefaultCoreFactory(),
+                           app::DriveLister listDrives = app::DefaultDriveLister(), QWidget* parent = nullptr);
 
   // The step every command takes first: the selected source and the number
   // of sectors of the disc in it (at least 2). False when there is none; the
@@ -56,12 +58,12 @@ class CKestrowDiagDlg : public QDialog {
   void CreateControls();
   void OnInitDialog(const QStringList& imagePaths);
   void WidenDropDown();
-  // Browse File List on a disc whose end could not be read: the list from
-  // the packed copy of the volume, the groups found by search.
-  void BrowseSalvagedFileList(CKestrowCore& core, const std::string& source);
+  // Shows the sources of the commands, and their selection.
+  void FillDriveList();
 
-  CoreFactory m_makeCore;
-  DriveLister m_listDrives;
+  QtHost m_host;
+  app::MainCommands m_commands;
+  app::DriveLister m_listDrives;
   bool m_bShownOnce = false;
 
   QPushButton* m_checkFormatButton = nullptr;

@@ -21,13 +21,13 @@ std::optional<QString> FirstSelectedFile(QFileDialog& dialog) {
 void UiHost::ShowMessage(QWidget* owner, const QString& text, MessageStyle style) {
   const QMessageBox::Icon icon =
       style == MessageStyle::kIconInformation ? QMessageBox::Information : QMessageBox::Warning;
-  QMessageBox box(icon, QString::fromLatin1(kMessageCaption), text, QMessageBox::Ok, owner);
+  QMessageBox box(icon, QString::fromLatin1(app::kMessageCaption), text, QMessageBox::Ok, owner);
   box.setWindowModality(Qt::ApplicationModal);
   box.exec();
 }
 
 bool UiHost::AskYesNo(QWidget* owner, const QString& text) {
-  QMessageBox box(QMessageBox::Question, QString::fromLatin1(kMessageCaption), text,
+  QMessageBox box(QMessageBox::Question, QString::fromLatin1(app::kMessageCaption), text,
                   QMessageBox::Yes | QMessageBox::No, owner);
   box.setDefaultButton(QMessageBox::No);
   box.setWindowModality(Qt::ApplicationModal);

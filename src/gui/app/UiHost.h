@@ -1,5 +1,6 @@
-// The one road from the dialogs to the things that wait for a person: message
-// boxes, the file and folder dialogs, and running a dialog modally.
+// The Qt face's road to the things that wait for a person: message boxes,
+// the file and folder dialogs, and running a dialog modally. QtHost, the
+// application layer's host, reaches them all through it.
 //
 // The program uses the default host, which shows the real Qt dialogs. Tests
 // install a host of their own that answers without blocking and records what
@@ -10,20 +11,14 @@
 
 #include <optional>
 
+#include "app/Host.h"
+
 class QDialog;
 class QWidget;
 
 namespace kestrow::gui {
 
-// The two kinds of message: a failure or a negative answer (warning icon),
-// and a result (information icon). The values are those of the Windows styles.
-enum class MessageStyle : unsigned {
-  kOk = 0x00,                // MB_OK
-  kIconInformation = 0x40,   // MB_ICONINFORMATION
-};
-
-// The caption of every message box.
-inline constexpr char kMessageCaption[] = "KestrowDiag";
+using app::MessageStyle;
 
 class UiHost {
  public:

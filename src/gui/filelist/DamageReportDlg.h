@@ -28,7 +28,4 @@ class CDamageReportDlg : public QDialog {
   QTreeWidget* m_files = nullptr;
 };
 
-// "3 unreadable sector(s): 1200-1202; 1 catalogue node(s) lost."
-QString DamageSummary(const DamageReport& report);
-
 }  // namespace kestrow::gui

@@ -1,21 +1,17 @@
 // The file list dialog: every file of the volume with its path and size, the
-// export of the list, and the recovery of the selected files, which runs as a
-// job on the dialog's own core while a timer polls its status.
+// options, and the buttons of the file list session (recover the selected
+// files, find damage, save the list). The session does the work; a timer
+// polls it while a job or a scan runs.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 #include <QTimer>
 
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "app/CoreFactory.h"
-#include "recovery/RecoveryJob.h"
-#include "text/CodePage.h"
-#include "volume/FileEntry.h"
+#include "app/FileListSession.h"
 
 class QCheckBox;
 class QLabel;
@@ -25,50 +21,45 @@ class QTreeView;
 
 namespace kestrow::gui {
 
-class DamageScanRunner;
 class FileListModel;
 
-class CFileListDlg : public QDialog {
+class CFileListDlg : public QDialog, public app::FileListView {
   Q_OBJECT
 
  public:
-  // `fileTable` must outlive the dialog; `source` is the drive or image it
-  // was read from, and `makeCore` gives the dialog's core for that source.
-  CFileListDlg(const FileTable* fileTable, std::string source, const CoreFactory& makeCore,
-               QWidget* parent = nullptr);
-  // Stops a job that still runs and waits for its worker before the core goes.
+  // `session` must outlive the dialog.
+  explicit CFileListDlg(app::FileListSession& session, QWidget* parent = nullptr);
   ~CFileListDlg() override;
 
-  // The volume the table was read from: a job then makes sure the disc still
-  // holds it before it writes anything.
-  void SetListedVolume(ListedVolume volume) { m_listedVolume = std::move(volume); }
-
-  // True while a recovery job copies files.
-  bool IsJobRunning() const;
-  // True while "Find Damage..." reads the disc.
-  bool IsScanRunning() const { return m_scan != nullptr; }
-  // The rows selected in the list, ascending.
-  std::vector<int> SelectedRows() const;
+  app::FileListSession& Session() const { return m_session; }
+  bool IsJobRunning() const { return m_session.IsJobRunning(); }
+  bool IsScanRunning() const { return m_session.IsScanRunning(); }
 
   QTreeView* FileList() const { return m_listFiles; }
   const QTimer& JobTimer() const { return m_timer; }
   const QString& JobStatus() const { return m_strJobStatus; }
   const QString& FileCount() const { return m_strFileCount; }
-  CKestrowCore& Core() const { return *m_pCore; }
   QCheckBox* MacRomanNames() const { return m_macRomanCheck; }
   QCheckBox* ResourceForksAndDates() const { return m_resourceForksCheck; }
-  // The job options the checkboxes give.
-  RecoveryOptions JobOptions() const;
-  FileListModel* Model() const { return m_model; }
   QCheckBox* KeepGoingBox() const { return m_keepGoingBox; }
   QPushButton* FindDamageButton() const { return m_findDamageButton; }
   QProgressBar* ProgressBar() const { return m_progressBar; }
+  FileListModel* Model() const { return m_model; }
+
+  // app::FileListView
+  std::vector<int> SelectedRows() const override;
+  void ShowJobStatus(const std::string& text) override;
+  void ShowProgress(bool shown, int permille) override;
+  void StartTimer() override { m_timer.start(); }
+  void StopTimer() override { m_timer.stop(); }
+  void EnableJobCommands(bool enabled) override;
+  void RowsChanged(bool columnAdded) override;
 
  public slots:
-  void OnRecoverSelectedFiles();
-  void OnTimer();
-  void OnFindDamage();
-  void OnSaveList();
+  void OnRecoverSelectedFiles() { m_session.OnRecoverSelectedFiles(); }
+  void OnTimer() { m_session.OnTimer(); }
+  void OnFindDamage() { m_session.OnFindDamage(); }
+  void OnSaveList() { m_session.OnSaveList(); }
   void OnOK();
   void accept() override;
   // Escape: stops a running job and waits for it, as the Close button does.
@@ -80,34 +71,14 @@ class CFileListDlg : public QDialog {
  private:
   void CreateControls();
   void OnInitDialog();
-  void OnClose();
   // Moves the texts of the members into the controls.
   void UpdateData();
-  // Before the dialog closes: a running job is stopped and the user told so.
-  void StopJobBeforeClosing();
-  void EndFailedJob();
-  void ReportFilesNotWritten();
-  void OnMacRomanToggled(bool on);
-  void OnResourceForksToggled(bool on);
-  // After a job that went on past damaged sectors: the damaged and lost files.
-  void ShowDamageReport();
-  void OnScanTimer();
-  void ShowScanResult(const DamageScanRunner& runner);
-  void ShowProgress(bool shown, int permille = 0);
+  void SizeColumns();
 
-  const FileTable* m_pFileTable;
-  std::string m_strSource;
-  CoreFactory m_makeCore;
-  std::unique_ptr<CKestrowCore> m_pCore;
+  app::FileListSession& m_session;
   QString m_strFileCount;
   QString m_strJobStatus;
   QTimer m_timer;
-  CodePage m_jobCodePage = CodePage::kWindows1252;  // how the running job's status names are read
-  std::optional<ListedVolume> m_listedVolume;
-  std::vector<FileEntry> m_jobSelection;  // the running or last job's files
-  bool m_jobKeptGoing = false;
-  std::unique_ptr<DamageScanRunner> m_scan;
-  QTimer m_scanTimer;
 
   FileListModel* m_model = nullptr;
   QLabel* m_fileCountText = nullptr;

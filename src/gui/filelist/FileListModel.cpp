@@ -3,23 +3,18 @@
 #include <algorithm>
 #include <climits>
 
-#include "app/GuiText.h"
-#include "filelist/FileListExport.h"
+#include "app/AppText.h"
+#include "app/FileListSession.h"
+#include "app/QtHost.h"
 
 namespace kestrow::gui {
 
-FileListModel::FileListModel(const FileTable* files, QObject* parent)
-    : QAbstractTableModel(parent), m_files(files) {}
-
-void FileListModel::SetCodePage(CodePage codePage) {
-  if (codePage == m_codePage) return;
-  m_codePage = codePage;
-  if (rowCount() > 0) emit dataChanged(index(0, kPathColumn), index(rowCount() - 1, kPathColumn), {Qt::DisplayRole});
-}
+FileListModel::FileListModel(const app::FileListSession& session, QObject* parent)
+    : QAbstractTableModel(parent), m_session(session), m_showDamage(session.HasDamageColumn()) {}
 
 int FileListModel::rowCount(const QModelIndex& parent) const {
-  if (parent.isValid() || !m_files) return 0;
-  return static_cast<int>(std::min<std::size_t>(m_files->size(), INT_MAX));
+  if (parent.isValid()) return 0;
+  return static_cast<int>(std::min<std::size_t>(m_session.RowCount(), INT_MAX));
 }
 
 int FileListModel::columnCount(const QModelIndex& parent) const {
@@ -27,30 +22,26 @@ int FileListModel::columnCount(const QModelIndex& parent) const {
   return m_showDamage ? kDamageColumn + 1 : kDamageColumn;
 }
 
-void FileListModel::SetDamage(std::vector<QString> damage) {
+void FileListModel::Refresh(bool columnAdded) {
   // The rows and the selection stay as they are.
-  if (!m_showDamage) {
+  if (columnAdded && !m_showDamage) {
     beginInsertColumns(QModelIndex(), kDamageColumn, kDamageColumn);
-    m_damage = std::move(damage);
     m_showDamage = true;
     endInsertColumns();
-  } else {
-    m_damage = std::move(damage);
-    if (rowCount() > 0) emit dataChanged(index(0, kDamageColumn), index(rowCount() - 1, kDamageColumn));
   }
+  if (rowCount() > 0) emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DisplayRole});
 }
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const {
   if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
-  const FileEntry& entry = (*m_files)[static_cast<std::size_t>(index.row())];
+  const auto row = static_cast<std::size_t>(index.row());
   switch (index.column()) {
     case kPathColumn:
-      return text::FromDiscBytes(FileListPathText(entry), m_codePage);
+      return ToQt(m_session.PathText(row));
     case kSizeColumn:
-      return QString::fromStdString(FileListSizeText(entry));
+      return ToQt(m_session.SizeText(row));
     case kDamageColumn:
-      return static_cast<std::size_t>(index.row()) < m_damage.size() ? m_damage[static_cast<std::size_t>(index.row())]
-                                                                      : QString();
+      return ToQt(m_session.DamageText(row));
     default:
       return {};
   }
@@ -60,11 +51,11 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
     case kPathColumn:
-      return QStringLiteral("File Path");
+      return QString::fromLatin1(app::text::kPathColumn);
     case kSizeColumn:
-      return QStringLiteral("Approx File Size");
+      return QString::fromLatin1(app::text::kSizeColumn);
     case kDamageColumn:
-      return QStringLiteral("Damage");
+      return QString::fromLatin1(app::text::kDamageColumn);
     default:
       return {};
   }

@@ -1,16 +1,14 @@
-// The file table as the rows of the file list: row i is entry i of the
+// The file list session's rows for the list view: row i is entry i of the
 // table, in catalogue order, with its path and name and the size of both
-// forks. The table belongs to the command that read it. After a damage scan
-// a third column says which files the unreadable sectors hit.
+// forks; after a damage scan a third column says which files the unreadable
+// sectors hit. The session owns the data.
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QString>
 
-#include <vector>
-
-#include "text/CodePage.h"
-#include "volume/FileEntry.h"
+namespace kestrow::app {
+class FileListSession;
+}
 
 namespace kestrow::gui {
 
@@ -20,25 +18,19 @@ class FileListModel : public QAbstractTableModel {
  public:
   enum Column { kPathColumn = 0, kSizeColumn = 1, kDamageColumn = 2 };
 
-  explicit FileListModel(const FileTable* files, QObject* parent = nullptr);
-
-  // How the names are read; the path column changes at once.
-  void SetCodePage(CodePage codePage);
-  CodePage GetCodePage() const { return m_codePage; }
+  explicit FileListModel(const app::FileListSession& session, QObject* parent = nullptr);
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Shows the damage column: one text per row ("damaged", "lost" or empty).
-  void SetDamage(std::vector<QString> damage);
+  // The session's texts changed; `columnAdded` when its damage column appeared.
+  void Refresh(bool columnAdded);
   bool HasDamageColumn() const { return m_showDamage; }
 
  private:
-  const FileTable* m_files;
-  CodePage m_codePage = CodePage::kWindows1252;
-  std::vector<QString> m_damage;
+  const app::FileListSession& m_session;
   bool m_showDamage = false;
 };
 

@@ -5,34 +5,12 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
-#include <algorithm>
-#include <limits>
-#include <optional>
-
 #include "app/DialogUnits.h"
+#include "app/QtHost.h"
+#include "app/SectorRangeCheck.h"
 #include "app/UiHost.h"
-#include "rawtools/PhysicalDump.h"
-#include "text/Messages.h"
 
 namespace kestrow::gui {
-namespace {
-
-// An unsigned decimal number, as the edit holds it; nothing for an empty or
-// non-numeric text. A number beyond 32 bits comes back as the largest value,
-// which no disc reaches, so it fails the range check.
-std::optional<std::uint32_t> ParseSector(const QString& text) {
-  const QString trimmed = text.trimmed();
-  if (trimmed.isEmpty()) return std::nullopt;
-  std::uint64_t value = 0;
-  for (const QChar c : trimmed) {
-    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
-    value = std::min<std::uint64_t>(value * 10 + static_cast<unsigned>(c.unicode() - '0'),
-                                    std::numeric_limits<std::uint32_t>::max());
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
-}  // namespace
 
 CSelectSectorDlg::CSelectSectorDlg(std::uint32_t maxSector, QWidget* parent)
     : QDialog(parent), m_nEndSector(maxSector), m_nMaxSector(maxSector) {
@@ -80,23 +58,11 @@ bool CSelectSectorDlg::UpdateData(bool saveAndValidate) {
     m_editEnd->setText(QString::number(m_nEndSector));
     return true;
   }
-  std::uint32_t start = 0;
-  std::uint32_t end = 0;
-  if (!ExchangeSector(m_editStart, start)) return false;
-  if (!ExchangeSector(m_editEnd, end)) return false;
-  if (start > end) return Fail(m_editEnd, QString::fromLatin1(kSectorRangeOrderMessage));
-  m_nStartSector = start;
-  m_nEndSector = end;
-  return true;
-}
-
-bool CSelectSectorDlg::ExchangeSector(QLineEdit* edit, std::uint32_t& value) {
-  const std::optional<std::uint32_t> number = ParseSector(edit->text());
-  if (!number) return Fail(edit, QString::fromLatin1(msg::kPositiveInteger));
-  if (*number < 1 || *number > m_nMaxSector) {
-    return Fail(edit, QString::asprintf(msg::kIntegerBetweenFormat, 1u, m_nMaxSector));
-  }
-  value = *number;
+  const app::SectorRangeCheck check =
+      app::CheckSectorRange(FromQt(m_editStart->text()), FromQt(m_editEnd->text()), m_nMaxSector);
+  if (!check.range) return Fail(check.focus == app::SectorEdit::kStart ? m_editStart : m_editEnd, ToQt(check.message));
+  m_nStartSector = check.range->start;
+  m_nEndSector = check.range->end;
   return true;
 }
 

@@ -35,7 +35,6 @@ class CSelectSectorDlg : public QDialog {
 
  private:
   void CreateControls();
-  bool ExchangeSector(QLineEdit* edit, std::uint32_t& value);
   bool Fail(QLineEdit* edit, const QString& message);
 
   QPushButton* m_okButton = nullptr;

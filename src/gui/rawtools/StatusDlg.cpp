@@ -8,7 +8,6 @@
 #include <algorithm>
 
 #include "app/DialogUnits.h"
-#include "rawtools/PhysicalDump.h"
 
 namespace kestrow::gui {
 
@@ -39,8 +38,8 @@ void CStatusDlg::CreateControls() {
 
 void CStatusDlg::UpdateData() { m_progressText->setText(m_strProgress); }
 
-void CStatusDlg::SetProgress(int done, int total) {
-  m_strProgress = QString::fromStdString(FormatDumpProgress(done, total));
+void CStatusDlg::SetProgress(const QString& text, int done, int total) {
+  m_strProgress = text;
   UpdateData();
   m_progressBar->setRange(0, std::max(total, 1));
   m_progressBar->setValue(done);

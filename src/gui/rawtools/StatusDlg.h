@@ -21,8 +21,8 @@ class CStatusDlg : public QDialog {
 
   // Moves m_strProgress into the window.
   void UpdateData();
-  // Formats the progress text for `done` of `total` sectors and shows it.
-  void SetProgress(int done, int total);
+  // Shows `text` ("Reading done/total...") and `done` of `total` on the bar.
+  void SetProgress(const QString& text, int done, int total);
   bool CancelRequested() const { return m_bCancelRequested; }
 
  public slots:

@@ -1,8 +1,8 @@
-#include "app/CoreFactory.h"
+#include "CoreFactory.h"
 
 #include "drive/SourceFactory.h"
 
-namespace kestrow::gui {
+namespace kestrow::app {
 
 CoreFactory DefaultCoreFactory() {
   return [](const std::string& source) { return std::make_unique<CKestrowCore>(source); };
@@ -10,4 +10,4 @@ CoreFactory DefaultCoreFactory() {
 
 DriveLister DefaultDriveLister() { return [] { return ListOpticalDrives(); }; }
 
-}  // namespace kestrow::gui
+}  // namespace kestrow::app

@@ -5,12 +5,12 @@
 #include <stdexcept>
 
 #include "DiscBuilder.h"
-#include "GuiTestSupport.h"
+#include "AppTestSupport.h"
 #include "TestDisc.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
-namespace kestrow::guitest {
+namespace kestrow::apptest {
 namespace {
 
 constexpr std::size_t kAllocBlockSize = 512;
@@ -96,4 +96,4 @@ std::vector<std::uint8_t> RecoverableDisc(const std::vector<DiscFile>& files) {
   return userData;
 }
 
-}  // namespace kestrow::guitest
+}  // namespace kestrow::apptest

@@ -1,9 +1,9 @@
-#include "filelist/DamageScanRunner.h"
+#include "DamageScanRunner.h"
 
 #include <algorithm>
 #include <system_error>
 
-namespace kestrow::gui {
+namespace kestrow::app {
 
 DamageScanRunner::DamageScanRunner(std::unique_ptr<CKestrowCore> core, const ReadPolicy& policy)
     : m_core(std::move(core)), m_policy(policy) {
@@ -42,4 +42,4 @@ void DamageScanRunner::Run() {
   m_finished = true;
 }
 
-}  // namespace kestrow::gui
+}  // namespace kestrow::app

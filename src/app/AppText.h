@@ -1,27 +1,28 @@
-// Texts of the desktop application that are its own: the about box, the
-// "Open Image..." button, and what a recovery job could not do.
+// Texts of the desktop application that are its own (the system's texts
+// shared with the command-line tool are in text/Messages.h), and the keys of
+// its settings. %1, %2 are filled by FillText.
 #pragma once
 
-#include <QString>
+namespace kestrow::app::text {
 
-#include <cstddef>
-#include <string_view>
-
-#include "text/CodePage.h"
-
-namespace kestrow::gui::text {
-
+inline constexpr char kMainCaption[] = "Kestrow Diag";
 inline constexpr char kAboutMenuItem[] = "&About KestrowDiag...";
 inline constexpr char kAboutCaption[] = "About KestrowDiag";
-inline constexpr char kAboutVersionFormat[] = "KestrowDiag Version %1";
+inline constexpr char kAboutVersion[] = "KestrowDiag Version " KESTROW_VERSION;
 inline constexpr char kAboutNotice[] = "Copyright (C) Kestrow Software";
 inline constexpr char kAboutUrl[] = "https://www.kestrow.example/";
 inline constexpr char kAboutMail[] = "support@kestrow.example";
+// The about box's read-only field: two lines, CR LF between them.
+inline constexpr char kAboutText[] =
+    "URL: https://www.kestrow.example/\r\nComments & Bug reports to: support@kestrow.example";
+
+// After "No valid CD found in the drive..." when the system would not open the drive.
+inline constexpr char kDriveRefusedFormat[] =
+    "The system refused to open the drive (%1). Reading a drive needs administrator rights on Windows "
+    "(right-click KestrowDiag, Run as administrator) and read access to its device on Linux.";
 
 inline constexpr char kOpenImageButton[] = "Open Image...";
 inline constexpr char kOpenImageTitle[] = "Open Disc Image";
-inline constexpr char kOpenImageFilter[] =
-    "Disc images (*.bin *.iso *.img *.cue *.dat *.raw);;All files (*)";
 
 // Reported after "Done!" when a job could not write every file in full.
 inline constexpr char kUnwrittenFilesFormat[] = "%1 file(s) could not be written.";
@@ -33,13 +34,21 @@ inline constexpr char kResourceForksAndDates[] = "Resource forks and dates";
 inline constexpr char kMacRomanSetting[] = "FileList/MacRomanNames";
 inline constexpr char kResourceForksSetting[] = "FileList/ResourceForksAndDates";
 
+// The file list's columns.
+inline constexpr char kPathColumn[] = "File Path";
+inline constexpr char kSizeColumn[] = "Approx File Size";
+inline constexpr char kDamageColumn[] = "Damage";
+
 // The salvage: the option, the damage scan and the report window.
 inline constexpr char kKeepGoingCheckBox[] = "Go on past damaged sectors";
 inline constexpr char kFindDamageButton[] = "Find Damage...";
 inline constexpr char kDamageReportCaption[] = "Damaged Files";
 inline constexpr char kSaveReportButton[] = "Save Report...";
+inline constexpr char kStatusColumn[] = "Status";
+inline constexpr char kLostBytesColumn[] = "Lost Bytes";
 inline constexpr char kUnreadableSectorsFormat[] = "%1 unreadable sector(s): %2.";
-inline constexpr char kLostNodesFormat[] = "%1 catalogue node(s) could not be read; the files they listed are missing.";
+inline constexpr char kLostNodesFormat[] =
+    "%1 catalogue node(s) could not be read; the files they listed are missing.";
 inline constexpr char kScanCleanText[] = "No unreadable sector was found.";
 // Browse File List on a disc whose end (trailer, volume area) cannot be read.
 inline constexpr char kSearchDamagedDiscQuestion[] =
@@ -54,10 +63,19 @@ inline constexpr char kZeroSectorsFormat[] =
     "%1 sector(s) of this disc hold no data (all zeros). If it is a rescue image, read it with its "
     "mapfile (kestrow --mapfile).";
 
-// `message`, followed by kZeroSectorsFormat when `zeroSectors` is not 0.
-QString WithZeroSectorNote(const QString& message, std::size_t zeroSectors);
+}  // namespace kestrow::app::text
 
-// A disc name (raw bytes, read in `codePage`) as text for display.
-QString FromDiscBytes(std::string_view bytes, CodePage codePage = CodePage::kWindows1252);
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
 
-}  // namespace kestrow::gui::text
+namespace kestrow::app {
+
+// `format` with %1, %2, ... replaced by `values` in turn.
+std::string FillText(std::string_view format, std::initializer_list<std::string> values);
+
+// `message`, followed by text::kZeroSectorsFormat when `zeroSectors` is not 0.
+std::string WithZeroSectorNote(std::string message, std::size_t zeroSectors);
+
+}  // namespace kestrow::app

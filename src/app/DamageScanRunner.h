@@ -10,7 +10,7 @@
 #include "KestrowCore.h"
 #include "recovery/DamageScan.h"
 
-namespace kestrow::gui {
+namespace kestrow::app {
 
 class DamageScanRunner {
  public:
@@ -44,4 +44,4 @@ class DamageScanRunner {
   std::thread m_thread;  // last: starts once the members above exist
 };
 
-}  // namespace kestrow::gui
+}  // namespace kestrow::app

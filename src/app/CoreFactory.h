@@ -1,4 +1,4 @@
-// How the dialogs get a CKestrowCore for a source (a device path or a disc
+// How the commands get a CKestrowCore for a source (a device path or a disc
 // image), and where the list of optical drives comes from. The program uses
 // the real ones; tests hand in discs held in memory.
 #pragma once
@@ -10,14 +10,15 @@
 
 #include "KestrowCore.h"
 
-namespace kestrow::gui {
+namespace kestrow::app {
 
 using CoreFactory = std::function<std::unique_ptr<CKestrowCore>(const std::string& source)>;
 using DriveLister = std::function<std::vector<std::string>()>;
 
 // A core bound to the source itself.
 CoreFactory DefaultCoreFactory();
-// The machine's optical drives, sorted.
+// The machine's optical drives, sorted (Linux /dev/sr*; Windows the letters
+// D: to Y: that are CD-ROM drives).
 DriveLister DefaultDriveLister();
 
-}  // namespace kestrow::gui
+}  // namespace kestrow::app
