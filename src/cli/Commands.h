@@ -142,10 +142,16 @@ class Commands {
   // unreadable sectors; on `out`.
   void PrintDamage(std::ostream& out, const DamageReport& report);
   void Fail(const std::string& message, const std::string& detail = {});
+  // A file a command will create, replace or rename over, and what it is for.
+  struct PlannedOutput {
+    std::string path;
+    const char* role;  // "the image", "the rescue map", ...
+  };
   // Refuses, with a message, an output file that is one of the files the
-  // source is read from; true when none is. Call before opening any output.
+  // source is read from or another of the outputs; true when none is. Call
+  // before opening any output.
   bool OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
-                             const std::vector<std::string>& outputs);
+                             const std::vector<PlannedOutput>& outputs);
   int RescueDump(const Selected& selected, const SourceOptions& source, const DumpOptions& options);
   int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
                      const std::string& destination, const RecoverOptions& options);

@@ -112,7 +112,7 @@ bool Commands::ReportSalvagedList(const LoadedVolume& loaded) {
 int Commands::List(const SourceOptions& options, const ListOptions& list) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
-  if (!OutputsSpareTheSource(*selected, options, {list.outputFile})) return kExitUsage;
+  if (!OutputsSpareTheSource(*selected, options, {{list.outputFile, "the list"}})) return kExitUsage;
   LoadedVolume loaded;
   const std::optional<FileTable> table =
       LoadFileTable(*selected, options, ReadPolicy{list.retries, list.keepGoing}, &loaded, list.deleted);

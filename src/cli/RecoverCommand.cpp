@@ -54,7 +54,7 @@ bool Matches(const std::vector<std::string>& patterns, const std::string& displa
 int Commands::Recover(const SourceOptions& source, const RecoverOptions& options) {
   const auto selected = SelectSource(source);
   if (!selected) return kExitFailed;
-  if (!OutputsSpareTheSource(*selected, source, {options.reportFile})) return kExitUsage;
+  if (!OutputsSpareTheSource(*selected, source, {{options.reportFile, "the report"}})) return kExitUsage;
   const ReadPolicy policy{options.retries, options.keepGoing};
   LoadedVolume listed;
   const std::optional<FileTable> table = LoadFileTable(*selected, source, policy, &listed, options.deleted);

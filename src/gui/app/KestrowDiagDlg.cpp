@@ -22,6 +22,7 @@
 #include "app/DialogUnits.h"
 #include "app/GuiText.h"
 #include "app/UiHost.h"
+#include "drive/SourceFiles.h"
 #include "filelist/FileListDlg.h"
 #include "rawtools/DialogDumpCallbacks.h"
 #include "recovery/SalvagedVolume.h"
@@ -287,18 +288,21 @@ void CKestrowDiagDlg::OnPhysicalDump() {
   if (!GetSelectedDrive(source, sectorCount)) return;
   const std::optional<QString> path =
       UiHost::Current().GetSaveFileName(this, QStringLiteral("DiscImage"), QStringLiteral("dat"));
-  if (!path) return;
+  if (!path || !OutputSparesTheSource(this, SourceFiles(source, {}), SourcePath(*path))) return;
   bool completed = false;
+  bool writeFailed = false;
   {
     const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
     DialogDumpCallbacks face(this);
     completed = core->DumpSectors(SourcePath(*path), face);
+    writeFailed = core->GetDumpStatistics().writeFailed;
   }
   // The progress window is gone by now.
   if (completed) {
     AppMessageBox(this, msg::kCompleted, MessageStyle::kIconInformation);
   } else {
-    AppMessageBox(this, msg::kDumpFailed, MessageStyle::kOk);
+    // A full disk is no damaged disc.
+    AppMessageBox(this, writeFailed ? msg::kImageWriteFailed : msg::kDumpFailed, MessageStyle::kOk);
   }
 }
 

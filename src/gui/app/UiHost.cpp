@@ -4,6 +4,9 @@
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include "drive/SourceFiles.h"
+#include "text/Messages.h"
+
 namespace kestrow::gui {
 namespace {
 
@@ -79,6 +82,12 @@ void AppMessageBox(QWidget* owner, const QString& text, MessageStyle style) {
 
 void AppMessageBox(QWidget* owner, const char* text, MessageStyle style) {
   AppMessageBox(owner, QString::fromUtf8(text), style);
+}
+
+bool OutputSparesTheSource(QWidget* owner, const std::vector<std::string>& sourceFiles, const std::string& output) {
+  if (!FindOutputClash(sourceFiles, {output})) return true;
+  AppMessageBox(owner, msg::kOutputIsSource, MessageStyle::kOk);
+  return false;
 }
 
 }  // namespace kestrow::gui

@@ -9,6 +9,8 @@
 #include <QString>
 
 #include <optional>
+#include <string>
+#include <vector>
 
 class QDialog;
 class QWidget;
@@ -54,5 +56,10 @@ class UiHost {
 // Shorthands for the dialogs: a message through the current host.
 void AppMessageBox(QWidget* owner, const QString& text, MessageStyle style);
 void AppMessageBox(QWidget* owner, const char* text, MessageStyle style);
+
+// Call before writing `output`: refuses it, with the message, when it is one
+// of `sourceFiles` (the image being read, its cue sheet's data file); true
+// when it is none of them.
+bool OutputSparesTheSource(QWidget* owner, const std::vector<std::string>& sourceFiles, const std::string& output);
 
 }  // namespace kestrow::gui

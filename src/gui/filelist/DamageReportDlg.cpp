@@ -27,8 +27,8 @@ QString DamageSummary(const DamageReport& report) {
   return text;
 }
 
-CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent)
-    : QDialog(parent), m_report(std::move(report)) {
+CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent, std::vector<std::string> sourceFiles)
+    : QDialog(parent), m_report(std::move(report)), m_sourceFiles(std::move(sourceFiles)) {
   setWindowTitle(QString::fromLatin1(text::kDamageReportCaption));
   SetCaptionButtons(*this, CaptionButtons::kClose);
   const DialogUnits du = SetUpDialogFrame(*this, 439, 200);
@@ -63,7 +63,7 @@ CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent)
 void CDamageReportDlg::OnSaveReport() {
   const std::optional<QString> path =
       UiHost::Current().GetSaveFileName(this, QStringLiteral("DamageReport"), QStringLiteral("json"));
-  if (!path) return;
+  if (!path || !OutputSparesTheSource(this, m_sourceFiles, QFile::encodeName(*path).toStdString())) return;
   const std::string json = FormatDamageReportJson(m_report);
   QFile file(*path);
   const bool written = file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&

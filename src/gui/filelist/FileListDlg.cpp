@@ -292,7 +292,7 @@ void CFileListDlg::ShowDamageReport() {
                         return f.status == FileStatus::kDamaged || f.status == FileStatus::kLost;
                       });
   if (!damage) return;
-  CDamageReportDlg dialog(report, this);
+  CDamageReportDlg dialog(report, this, m_pCore->GetTransport().SourceFiles());
   UiHost::Current().RunModal(dialog);
 }
 
@@ -417,7 +417,9 @@ void CFileListDlg::OnSaveList() {
   const std::optional<QString> path =
       UiHost::Current().GetSaveFileName(this, QStringLiteral("FileList"), QStringLiteral("txt"));
   if (!path) return;
-  switch (WriteFileListExport(*m_pFileTable, QFile::encodeName(*path).toStdString())) {
+  const std::string file = QFile::encodeName(*path).toStdString();
+  if (!OutputSparesTheSource(this, m_pCore->GetTransport().SourceFiles(), file)) return;
+  switch (WriteFileListExport(*m_pFileTable, file)) {
     case ExportResult::kWritten:
       break;
     case ExportResult::kOpenFailed:
