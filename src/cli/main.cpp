@@ -1,4 +1,6 @@
 // kestrow: examine and rescue Kestrow PRO discs from a terminal.
+#include <csignal>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 
@@ -49,6 +51,12 @@ void AddSource(CLI::App& command, SourceOptions& source) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(SIGXFSZ)
+  // A write past the file size limit then fails with EFBIG and is reported
+  // with its file ("File too large"), instead of ending the program in the
+  // middle of a write.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   const kestrow::cli::ConsoleSession console;
   CLI::App app{"kestrow: examine Kestrow PRO CD-R discs and disc images"};
   app.set_version_flag("--version", std::string("kestrow ") + KESTROW_VERSION);

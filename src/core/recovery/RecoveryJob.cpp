@@ -456,11 +456,14 @@ void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) 
     result.dataWritten = false;
     result.error = e.what();
   }
-  // With resource forks the companion holds part of the file's contents: a
-  // file without it is not recovered, although its data file stays.
-  if (result.dataWritten && g_recoveryOptions.resourceForks && !result.companionWritten) {
+  // The companion holds the file's type and creator (with resource forks,
+  // part of its contents too): a file without it is not recovered, although
+  // its data file stays.
+  if (result.dataWritten && !result.companionWritten) {
     result.dataWritten = false;
-    result.error = "its companion ._ file with the resource fork: " + result.companionError;
+    result.error = std::string(g_recoveryOptions.resourceForks ? "its companion ._ file with the resource fork: "
+                                                                : "its companion ._ file: ") +
+                   result.companionError;
   }
   const bool keepGoing = g_recoveryOptions.keepGoing;
   UpdateOutcome([&](RecoveryOutcome& o) {
