@@ -12,7 +12,10 @@
 #include "ReadPolicy.h"
 #include "recovery/RecoveryJob.h"
 #include "text/CodePage.h"
+#include "Spans.h"
 #include "volume/FileEntry.h"
+#include "volume/CatalogScan.h"
+#include "volume/VolumeImage.h"
 
 namespace kestrow {
 struct ReadStatistics;
@@ -129,6 +132,13 @@ class Commands {
   std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options,
                                          const ReadPolicy& policy = {}, LoadedVolume* loaded = nullptr,
                                          bool includeDeleted = false);
+  // ScanCatalog, with the message when it fails: an unknown format, or a
+  // catalogue too damaged to list (the reason why it could not go on).
+  bool ScanCatalogOrSayWhy(CKestrowCore& core, const VolumeImage& image, FileTable& files,
+                           const std::vector<ByteSpan>& unreadable, std::size_t& lostNodes, bool includeDeleted);
+  // info: the catalogue's records, or the message saying why they could not be read.
+  bool ScanRecordsOrSayWhy(std::span<const std::uint8_t> image, const std::vector<ByteSpan>& unreadable,
+                           CatalogRecords& records);
   // info --keep-going: the same facts, from the volume area or the packed copy.
   int SalvagedInfo(CKestrowCore& core, const InfoOptions& info);
   // LoadFileTable with keep-going: the volume from the area and the packed copy.

@@ -10,6 +10,7 @@
 #include "Console.h"
 #include "platform/CommandLine.h"
 #include "platform/FileSystem.h"
+#include "text/Messages.h"
 
 namespace {
 
@@ -162,13 +163,21 @@ int main(int argc, char** argv) {
   }
 
   Commands commands(std::cout, std::cerr);
-  if (*drives) return commands.Drives();
-  if (*check) return commands.Check(source);
-  if (*size) return commands.Size(source);
-  if (*info) return commands.Info(source, infoOptions);
-  if (*listCommand) return commands.List(source, list);
-  if (*recoverCommand) return commands.Recover(source, recover);
-  if (*dumpCommand) return commands.Dump(source, dump);
-  if (*scanCommand) return commands.Scan(source, scan);
+  // Whatever a command did not foresee (memory running out, for one) ends it
+  // with a message, never with an abort.
+  try {
+    if (*drives) return commands.Drives();
+    if (*check) return commands.Check(source);
+    if (*size) return commands.Size(source);
+    if (*info) return commands.Info(source, infoOptions);
+    if (*listCommand) return commands.List(source, list);
+    if (*recoverCommand) return commands.Recover(source, recover);
+    if (*dumpCommand) return commands.Dump(source, dump);
+    if (*scanCommand) return commands.Scan(source, scan);
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << kestrow::msg::kCommandFailed << "\nkestrow: " << kestrow::msg::ExceptionReason(e) << '\n';
+    return kestrow::cli::kExitFailed;
+  }
   return kestrow::cli::kExitUsage;
 }

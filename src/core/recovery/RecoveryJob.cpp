@@ -193,9 +193,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
     // Out of memory for a group or a file, a writer thread that cannot start:
     // the job ends as failed, and says why. The writer has written what it
     // was handed before its thread ended.
-    const std::string why = dynamic_cast<const std::bad_alloc*>(&e) != nullptr
-                                ? std::string("not enough memory to go on")
-                                : std::string(e.what());
+    const std::string why = msg::ExceptionReason(e);
     CloseDevice();
     std::lock_guard<std::mutex> lock(m_statusLock);
     m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);

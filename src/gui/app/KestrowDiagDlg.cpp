@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 
 #include "app/AboutDlg.h"
@@ -44,6 +45,17 @@ constexpr int kSourceRole = Qt::UserRole;
 QString SourceText(const std::string& source) { return QFile::decodeName(QByteArray::fromStdString(source)); }
 
 std::string SourcePath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+// Runs a catalogue scan; why it could not go on (memory ran out on a hostile
+// catalogue), or empty when nothing was thrown.
+std::string ScanCatalogCatching(const std::function<void()>& scan) {
+  try {
+    scan();
+    return {};
+  } catch (const std::exception& e) {
+    return msg::ExceptionReason(e);
+  }
+}
 
 }  // namespace
 
@@ -217,10 +229,11 @@ void CKestrowDiagDlg::OnBrowseFileList() {
   FileTable files;
   bool loaded = false;
   bool scanned = false;
+  std::string tooDamaged;
   {
     BusyCursor busy;
     loaded = core->LoadVolumeImage(image, area);
-    scanned = loaded && core->ScanCatalog(image, files);
+    tooDamaged = ScanCatalogCatching([&] { scanned = loaded && core->ScanCatalog(image, files); });
   }
   if (!loaded) {
     // A sector at the disc's end that could not be read may have taken the
@@ -234,7 +247,7 @@ void CKestrowDiagDlg::OnBrowseFileList() {
     return;
   }
   if (!scanned) {
-    AppMessageBox(this, msg::kUnknownFormat, MessageStyle::kOk);
+    AppMessageBox(this, tooDamaged.empty() ? msg::kUnknownFormat : msg::kCatalogTooDamaged, MessageStyle::kOk);
     return;
   }
   CFileListDlg dialog(&files, source, m_makeCore, this);
@@ -249,17 +262,20 @@ void CKestrowDiagDlg::BrowseSalvagedFileList(CKestrowCore& core, const std::stri
   std::size_t lostNodes = 0;
   bool loaded = false;
   bool scanned = false;
+  std::string tooDamaged;
   {
     BusyCursor busy;
     loaded = core.LoadSalvagedVolume(salvaged, ReadPolicy{0, true});
-    scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
+    tooDamaged = ScanCatalogCatching([&] {
+      scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
+    });
   }
   if (!loaded) {
     AppMessageBox(this, SalvageFailureMessage(salvaged), MessageStyle::kOk);
     return;
   }
   if (!scanned) {
-    AppMessageBox(this, msg::kUnknownFormat, MessageStyle::kOk);
+    AppMessageBox(this, tooDamaged.empty() ? msg::kUnknownFormat : msg::kCatalogTooDamaged, MessageStyle::kOk);
     return;
   }
   if (lostNodes > 0) {
