@@ -171,7 +171,8 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
         for (std::size_t i = 1; i < TableSectors(count); ++i) readTableSector(i);
       }
     }
-    tables.emplace(g, ReadGroupBlocks(buffer, mask));
+    const GroupBlocks& table = tables.emplace(g, ReadGroupBlocks(buffer, mask)).first->second;
+    if (table.tableLost) AddLostGroup(scan.salvage, g);
     done.sectorsDone += kDataSectors;
     if (!report()) return fail(ScanFailure::kStopped, {});
   }

@@ -350,6 +350,9 @@ bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLay
     if (!whole && !layout.policy.keepGoing) return false;
     if (unreadable.any()) {
       damage.groupMasks[g] = unreadable;
+      if (ReadGroupBlocks(groups.back(), unreadable).tableLost) {
+        UpdateOutcome([g](RecoveryOutcome& o) { AddLostGroup(o.salvage, g); });
+      }
     } else {
       damage.groupMasks.erase(g);
     }
