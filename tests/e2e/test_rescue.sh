@@ -236,11 +236,23 @@ run "$KESTROW" dump "$disc" -o /dev/full
 expect_status 1 "dumping onto a full disk"
 [ "$(head -n 1 "$work/err")" = "Error: the image file could not be written." ] &&
   grep -q "No space left on device" "$work/err" || fail "a full disk: $(cat "$work/err")"
-# A pipe whose reader waits 3 s holds the dump; Ctrl-C comes after 1 s.
+# A pipe that nobody reads yet holds the dump once it is full; Ctrl-C comes
+# while the dump waits there, then the pipe is drained.
 mkfifo "$work/slow"
-(sleep 3; cat "$work/slow" > /dev/null) &
-run timeout --preserve-status -k 30 -s INT 1 "$KESTROW" dump "$disc" -o "$work/slow"
-wait
+exec 3<>"$work/slow"
+"$KESTROW" dump "$disc" -o "$work/slow" >"$work/out" 2>"$work/err" &
+dumping=$!
+for _ in $(seq 300); do
+  ls -l "/proc/$dumping/fd" 2>/dev/null | grep -q -- "$work/slow" && break
+  sleep 0.1
+done
+kill -INT "$dumping"
+cat <&3 >/dev/null &
+draining=$!
+wait "$dumping" && status=0 || status=$?
+kill "$draining" 2>/dev/null || true
+wait "$draining" 2>/dev/null || true
+exec 3<&-
 expect_status 1 "a healthy dump stopped by Ctrl-C"
 [ "$(head -n 1 "$work/err")" = "Stopped." ] || fail "Ctrl-C during a dump: $(cat "$work/err")"
 
