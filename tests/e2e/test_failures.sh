@@ -90,9 +90,9 @@ done
 # a link and a folder of that name are not.
 mkdir -p "$work/out-full/$label/Pictures"
 echo "earlier copy" > "$work/out-full/$label/Pictures/huge"
-echo "left by a run cut short" > "$work/out-full/$label/Pictures/.kestrow-partial:0000abcd"
-ln -s huge "$work/out-full/$label/Pictures/.kestrow-partial:0000abce"
-mkdir "$work/out-full/$label/.kestrow-partial:0000abcf"
+echo "left by a run cut short" > "$work/out-full/$label/Pictures/.kestrow-partial-0000abcd"
+ln -s huge "$work/out-full/$label/Pictures/.kestrow-partial-0000abce"
+mkdir "$work/out-full/$label/.kestrow-partial-0000abcf"
 set +e
 (ulimit -f 200; exec "$KESTROW" recover "$disc" --all -o "$work/out-full") > "$work/out" 2> "$work/err"
 status=$?
@@ -104,10 +104,10 @@ grep -qxF "Not written: $label:Pictures:huge (File too large)" "$work/err" ||
   fail "full destination: the earlier copy of huge was replaced by a partial file"
 rm "$work/out-full/$label/Pictures/huge"
 [ "$(check_saved "$work/out-full")" = 3 ] || fail "full destination: the files that fit were not all saved"
-[ -L "$work/out-full/$label/Pictures/.kestrow-partial:0000abce" ] &&
-  [ -d "$work/out-full/$label/.kestrow-partial:0000abcf" ] ||
+[ -L "$work/out-full/$label/Pictures/.kestrow-partial-0000abce" ] &&
+  [ -d "$work/out-full/$label/.kestrow-partial-0000abcf" ] ||
   fail "full destination: a link or folder of a temporary name was removed"
-leftovers=$(find "$work/out-full" -type f -name '.kestrow-partial:*')
+leftovers=$(find "$work/out-full" -type f -name '.kestrow-partial-*')
 [ -z "$leftovers" ] || fail "full destination: temporary files left: $leftovers"
 
 # 6. A destination nothing can be written into: refused or reported, never a success.

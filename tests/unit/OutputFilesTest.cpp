@@ -282,7 +282,7 @@ TEST(WriteOutputFiles, LeftoverTemporariesAreRemovedAndNoDiscNameIsOne) {
 #if defined(_WIN32)
   const std::vector<std::string> temporaries = {"KP~00042.TMP", "KP~00043.TMP"};
 #else
-  const std::vector<std::string> temporaries = {".kestrow-partial:0000abcd", ".kestrow-partial:0000abce"};
+  const std::vector<std::string> temporaries = {".kestrow-partial-0000abcd", ".kestrow-partial-0000abce"};
 #endif
   for (const std::string& name : temporaries) {
     ASSERT_TRUE(IsTemporaryName(name));

@@ -34,11 +34,14 @@ std::string OutputName(std::string_view discName, CodePage codePage) {
   std::string name = DiscTextToUtf8(discName, codePage);
 #if defined(_WIN32)
   // Windows refuses more names than the replacement table covers.
-  return WindowsSafeName(name);
+  name = WindowsSafeName(name);
 #else
   SanitizeName(name);
-  return name;
 #endif
+  // The form of the job's temporary names stays theirs, so that a later job
+  // never takes a recovered file for one that was cut short.
+  if (IsTemporaryName(name)) name += '-';
+  return name;
 }
 
 std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage) {

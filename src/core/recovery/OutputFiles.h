@@ -24,7 +24,8 @@ namespace kestrow {
 void SanitizeName(std::string& name);
 
 // A disc name (raw bytes) as a file or folder name: read in `codePage`, in
-// UTF-8, then sanitized.
+// UTF-8, then sanitized; a name in the form of the job's temporary names
+// (IsTemporaryName) gets a '-' after it.
 std::string OutputName(std::string_view discName, CodePage codePage);
 
 // The sanitized output names of each ':'-terminated folder of a catalogue

@@ -30,10 +30,10 @@ std::optional<FileIdentity> IdentifyFile(const std::string& path);
 
 // A file is written under a temporary name in its folder and renamed into
 // place only when it is complete, so that no partial file ever carries a
-// final name. The temporary names are ones that no recovered file can have
-// after the name rules of its platform: ".kestrow-partial:" and 8 hex digits
-// elsewhere (':' is replaced in every name), "KP~" and 5 digits with ".TMP"
-// on Windows (the form of a short 8.3 alias, which Windows names never keep).
+// final name. The temporary names are ".kestrow-partial-" and 8 hex digits
+// ("KP~" and 5 digits with ".TMP" on Windows, the form of a short 8.3 alias),
+// names that every file system takes (FAT on a memory stick too) and that no
+// recovered file is given: OutputName changes a disc name of that form.
 bool IsTemporaryName(std::string_view name);
 
 // A new file, open for writing.

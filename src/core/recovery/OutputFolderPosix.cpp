@@ -138,7 +138,7 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
 }
 
 bool IsTemporaryName(std::string_view name) {
-  constexpr std::string_view kPrefix = ".kestrow-partial:";
+  constexpr std::string_view kPrefix = ".kestrow-partial-";
   return name.size() == kPrefix.size() + 8 && name.substr(0, kPrefix.size()) == kPrefix &&
          std::all_of(name.begin() + kPrefix.size(), name.end(),
                      [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
@@ -186,7 +186,7 @@ std::unique_ptr<OutputFile> OutputFolder::CreateTemporary(bool /*hidden*/, std::
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   for (int attempt = 0; attempt < 100; ++attempt) {
     char name[32];
-    std::snprintf(name, sizeof name, ".kestrow-partial:%08x", static_cast<unsigned>(counter++));
+    std::snprintf(name, sizeof name, ".kestrow-partial-%08x", static_cast<unsigned>(counter++));
     if (TooLong(Join(m_path, name))) {
       error = SystemMessage(ENAMETOOLONG);
       return nullptr;
