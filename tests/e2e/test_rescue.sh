@@ -153,6 +153,9 @@ refused list "$work/disc.cue" -o "$work/link.bin"
 refused list "$disc" --mapfile "$work/source.map" -o "$work/link.map"
 refused recover "$disc" -o "$work/never" --all --report "$work/link.bin"
 refused recover "$disc" --mapfile "$work/source.map" -o "$work/never" --all --keep-going --report "$work/source.map"
+# The report is written after the job: where a recovered file or companion goes, it would replace it.
+refused recover "$disc" -o "$work/never" --all --report "$work/never/$label/Numbers"
+refused recover "$disc" -o "$work/never/" --all --report "$work/never/./$label/._Noise"
 [ ! -e "$work/never" ] || fail "a refused recovery created its folder"
 
 # The map's temporary file MAP.tmp is an output too: it may be neither the

@@ -68,16 +68,13 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 }
 #endif
 
-// A path as the file system would take it, for comparing paths of files
-// that do not exist yet: full, "." and ".." gone, the links that exist
-// resolved, and on Windows in one letter case.
+}  // namespace
+
 std::string FullPathKey(const std::string& path) {
   std::error_code ec;
   const std::filesystem::path full = std::filesystem::weakly_canonical(PathFromUtf8(path), ec);
   return FileNameKey(Utf8FromPath(ec ? std::filesystem::absolute(PathFromUtf8(path), ec) : full));
 }
-
-}  // namespace
 
 std::vector<std::string> SourceFiles(const std::string& source, const std::string& mapfile) {
   std::vector<std::string> files;

@@ -21,6 +21,11 @@ std::vector<std::string> SourceFiles(const std::string& source, const std::strin
 // inode, on Windows the same volume serial number and file index.
 bool IsSameFile(const std::string& first, const std::string& second);
 
+// A path as the file system would take it, for comparing paths of files
+// that do not exist yet: full, "." and ".." gone, the links that exist
+// resolved, and on Windows in one letter case.
+std::string FullPathKey(const std::string& path);
+
 // Two files of a command that must not be one file.
 struct OutputClash {
   std::size_t output = 0;  // index into the outputs

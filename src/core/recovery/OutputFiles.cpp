@@ -54,6 +54,12 @@ std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePa
   return names;
 }
 
+std::string OutputRelativePath(const FileEntry& entry, CodePage codePage) {
+  std::string relative;
+  for (const std::string& name : OutputFolderNames(entry.path, codePage)) relative += name + PathSeparator();
+  return relative + OutputName(entry.name, codePage);
+}
+
 OutputTree::OutputTree(std::string destFolder, OutputOptions options, std::vector<FileIdentity> keep,
                        OutputNames* names)
     : m_destFolder(std::move(destFolder)), m_options(options), m_keep(std::move(keep)), m_names(names) {

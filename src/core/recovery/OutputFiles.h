@@ -32,6 +32,11 @@ std::string OutputName(std::string_view discName, CodePage codePage);
 // path, outermost first. Text after the last ':' is not used.
 std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage);
 
+// Where a job writes an entry's data file, relative to the destination: its
+// folders and its name, with the platform's separator (before any number a
+// name that another file of the job took would get).
+std::string OutputRelativePath(const FileEntry& entry, CodePage codePage);
+
 struct OutputOptions {
   CodePage codePage = CodePage::kWindows1252;  // how the disc's names are read
   // The companion holds Finder info, dates, the Mac name and the resource
