@@ -240,10 +240,11 @@ expect_status 1 "dumping onto a full disk"
 [ "$(head -n 1 "$work/err")" = "Error: the image file could not be written." ] &&
   grep -q "No space left on device" "$work/err" || fail "a full disk: $(cat "$work/err")"
 # A pipe that nobody reads yet holds the dump once it is full; Ctrl-C comes
-# while the dump waits there, then the pipe is drained.
+# while the dump waits there (it has the pipe open: its handler is in
+# place), then the pipe is drained. The dump does not inherit our end of it.
 mkfifo "$work/slow"
 exec 3<>"$work/slow"
-"$KESTROW" dump "$disc" -o "$work/slow" >"$work/out" 2>"$work/err" &
+"$KESTROW" dump "$disc" -o "$work/slow" >"$work/out" 2>"$work/err" 3<&- &
 dumping=$!
 for _ in $(seq 300); do
   ls -l "/proc/$dumping/fd" 2>/dev/null | grep -q -- "$work/slow" && break
