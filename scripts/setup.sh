@@ -16,7 +16,7 @@ packages=(
   nlohmann-json3-dev                   # kestrow list --json
   hfsutils                             # HFS volumes for the demo and the end-to-end tests
   jq                                   # the end-to-end tests read kestrow's JSON reports
-  gddrescue                            # ddrescuelog checks the rescue maps in the end-to-end tests
+  gddrescue                            # ddrescuelog checks the rescue maps; ddrescue's own image must be refused (e2e)
 )
 if [ "${KESTROW_GUI:-ON}" != "OFF" ]; then
   packages+=(qt6-base-dev xvfb xauth)  # the desktop application and its screenshots

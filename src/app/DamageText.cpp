@@ -1,5 +1,7 @@
 #include "DamageText.h"
 
+#include "OutputCheck.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -42,9 +44,9 @@ std::vector<DamageRow> DamageRows(const DamageReport& report) {
   return rows;
 }
 
-void SaveDamageReport(Host& host, const DamageReport& report) {
+void SaveDamageReport(Host& host, const DamageReport& report, const std::vector<std::string>& sourceFiles) {
   const std::optional<std::string> path = host.ChooseSaveFile("DamageReport", "json");
-  if (!path) return;
+  if (!path || !OutputSparesTheSource(host, sourceFiles, *path)) return;
   const std::string json = FormatDamageReportJson(report);
   std::FILE* file = OpenFile(*path, "wb");
   bool written = file != nullptr;

@@ -27,8 +27,9 @@ struct DamageRow {
 };
 std::vector<DamageRow> DamageRows(const DamageReport& report);
 
-// Asks for a file name (DamageReport.json) and writes the report there;
-// a file that cannot be written is reported.
-void SaveDamageReport(Host& host, const DamageReport& report);
+// Asks for a file name (DamageReport.json) and writes the report there,
+// unless it is one of `sourceFiles`; a file that cannot be written is
+// reported.
+void SaveDamageReport(Host& host, const DamageReport& report, const std::vector<std::string>& sourceFiles);
 
 }  // namespace kestrow::app

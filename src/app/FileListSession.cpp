@@ -1,5 +1,7 @@
 #include "FileListSession.h"
 
+#include "OutputCheck.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -227,7 +229,7 @@ void FileListSession::ReportFilesNotWritten() {
 
 void FileListSession::ShowDamageReport() {
   const DamageReport report = ReportOfRecovery(m_core->GetRecoveryOutcome(), m_jobSelection, ShownPath(m_jobCodePage));
-  if (ReportsDamage(report)) m_host.ShowDamageReport(report);
+  if (ReportsDamage(report)) m_host.ShowDamageReport(report, m_core->GetTransport().SourceFiles());
 }
 
 void FileListSession::OnFindDamage() {
@@ -320,7 +322,7 @@ void FileListSession::ShowScanResult(const DamageScanRunner& runner) {
 
 void FileListSession::OnSaveList() {
   const std::optional<std::string> path = m_host.ChooseSaveFile("FileList", "txt");
-  if (!path) return;
+  if (!path || !OutputSparesTheSource(m_host, m_core->GetTransport().SourceFiles(), *path)) return;
   switch (WriteFileListExport(*m_table, *path)) {
     case ExportResult::kWritten:
       break;

@@ -87,7 +87,8 @@ class Host {
   // The file list window over `session`, until it closes.
   virtual void RunFileList(FileListSession& session) = 0;
   // The damaged and lost files of a job, with "Save Report...".
-  virtual void ShowDamageReport(const DamageReport& report) = 0;
+  // `sourceFiles`: the files the disc is read from, which the report may not replace.
+  virtual void ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) = 0;
   virtual void ShowAboutBox() = 0;
 
   // The wait cursor on or off, while the user-interface thread waits.

@@ -1,8 +1,13 @@
 #include "MainCommands.h"
 
+#include <exception>
+#include <functional>
+
 #include "AppText.h"
 #include "DumpCallbacks.h"
 #include "FileListSession.h"
+#include "OutputCheck.h"
+#include "drive/SourceFiles.h"
 #include "rawtools/VolumeSize.h"
 #include "recovery/SalvagedVolume.h"
 #include "text/Messages.h"
@@ -10,6 +15,28 @@
 #include "volume/VolumeImage.h"
 
 namespace kestrow::app {
+namespace {
+
+// Runs a catalogue scan; why it could not go on (memory ran out on a hostile
+// catalogue), or empty when nothing was thrown.
+std::string ScanCatalogCatching(const std::function<void()>& scan) {
+  try {
+    scan();
+    return {};
+  } catch (const std::exception& e) {
+    return msg::ExceptionReason(e);
+  }
+}
+
+}  // namespace
+
+void MainCommands::ShowScanFailure(const std::string& tooDamaged) {
+  if (tooDamaged.empty()) {
+    m_host.ShowMessage(msg::kUnknownFormat, MessageStyle::kOk);
+  } else {
+    m_host.ShowMessage(std::string(msg::kCatalogTooDamaged) + "\n" + tooDamaged, MessageStyle::kOk);
+  }
+}
 
 MainCommands::MainCommands(Host& host, CoreFactory makeCore) : m_host(host), m_makeCore(std::move(makeCore)) {}
 
@@ -92,10 +119,11 @@ void MainCommands::OnBrowseFileList() {
   FileTable files;
   bool loaded = false;
   bool scanned = false;
+  std::string tooDamaged;
   {
     BusyCursor busy(m_host);
     loaded = core->LoadVolumeImage(image, area);
-    scanned = loaded && core->ScanCatalog(image, files);
+    tooDamaged = ScanCatalogCatching([&] { scanned = loaded && core->ScanCatalog(image, files); });
   }
   if (!loaded && core->DiscChanged()) {
     m_host.ShowMessage(msg::kDiscChanged, MessageStyle::kOk);
@@ -115,7 +143,7 @@ void MainCommands::OnBrowseFileList() {
     return;
   }
   if (!scanned) {
-    m_host.ShowMessage(msg::kUnknownFormat, MessageStyle::kOk);
+    ShowScanFailure(tooDamaged);
     return;
   }
   FileListSession session(&files, source, m_makeCore, m_host);
@@ -130,10 +158,13 @@ void MainCommands::BrowseSalvagedFileList(CKestrowCore& core, const std::string&
   std::size_t lostNodes = 0;
   bool loaded = false;
   bool scanned = false;
+  std::string tooDamaged;
   {
     BusyCursor busy(m_host);
     loaded = core.LoadSalvagedVolume(salvaged, ReadPolicy{0, true});
-    scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
+    tooDamaged = ScanCatalogCatching([&] {
+      scanned = loaded && core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes);
+    });
   }
   if (!loaded) {
     const std::string message = core.DiscChanged() ? std::string(msg::kDiscChanged) : SalvageFailureMessage(salvaged);
@@ -141,7 +172,7 @@ void MainCommands::BrowseSalvagedFileList(CKestrowCore& core, const std::string&
     return;
   }
   if (!scanned) {
-    m_host.ShowMessage(msg::kUnknownFormat, MessageStyle::kOk);
+    ShowScanFailure(tooDamaged);
     return;
   }
   if (lostNodes > 0) {
@@ -169,20 +200,23 @@ void MainCommands::OnPhysicalDump() {
   std::int32_t sectorCount = 0;
   if (!GetSelectedDrive(source, sectorCount)) return;
   const std::optional<std::string> path = m_host.ChooseSaveFile("DiscImage", "dat");
-  if (!path) return;
+  if (!path || !OutputSparesTheSource(m_host, SourceFiles(source, {}), *path)) return;
   bool completed = false;
-  bool changed = false;
+  DumpStatistics stats;
   {
     const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
     HostDumpCallbacks face(m_host);
     completed = core->DumpSectors(*path, face);
-    changed = core->GetDumpStatistics().discChanged;
+    stats = core->GetDumpStatistics();
   }
   // The progress window is gone by now.
   if (completed) {
     m_host.ShowMessage(msg::kCompleted, MessageStyle::kIconInformation);
+  } else if (stats.discChanged) {
+    m_host.ShowMessage(msg::kDiscChanged, MessageStyle::kOk);
   } else {
-    m_host.ShowMessage(changed ? msg::kDiscChanged : msg::kDumpFailed, MessageStyle::kOk);
+    // A full disk is no damaged disc.
+    m_host.ShowMessage(stats.writeFailed ? msg::kImageWriteFailed : msg::kDumpFailed, MessageStyle::kOk);
   }
 }
 

@@ -48,6 +48,9 @@ class MainCommands {
   // Browse File List on a disc whose end could not be read: the list from
   // the packed copy of the volume, the groups found by search.
   void BrowseSalvagedFileList(CKestrowCore& core, const std::string& source);
+  // "Error: I don't understand this CD format...", or, when a scan threw
+  // (`tooDamaged` says why), that the catalogue is too damaged to list.
+  void ShowScanFailure(const std::string& tooDamaged);
 
   Host& m_host;
   CoreFactory m_makeCore;

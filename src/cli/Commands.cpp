@@ -111,20 +111,26 @@ std::optional<Commands::Selected> Commands::SelectSource(const SourceOptions& op
 }
 
 bool Commands::OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
-                                     const std::vector<std::string>& outputs) {
+                                     const std::vector<PlannedOutput>& outputs) {
   const std::vector<std::string> sourceFiles = SourceFiles(selected.source, options.mapfile);
-  for (const std::string& output : outputs) {
-    if (output.empty()) continue;
-    const std::string named = SourceFileNamedBy(output, sourceFiles);
-    if (named.empty()) continue;
-    const std::string role = IsSameFile(named, selected.source) ? "the source"
-                             : !options.mapfile.empty() && IsSameFile(named, options.mapfile)
-                                 ? "the source's mapfile"
-                                 : "the data file of the source's cue sheet";
-    Fail(msg::kOutputIsSource, output + " is " + role + " (" + named + "); nothing was written");
-    return false;
+  std::vector<std::string> paths;
+  for (const PlannedOutput& output : outputs) paths.push_back(output.path);
+  const std::optional<OutputClash> clash = FindOutputClash(sourceFiles, paths);
+  if (!clash) return true;
+  const PlannedOutput& output = outputs[clash->output];
+  std::string other;
+  if (!clash->withInput) {
+    other = std::string(outputs[clash->other].role) + " (" + outputs[clash->other].path + ")";
+  } else {
+    const std::string& named = sourceFiles[clash->other];
+    const char* role = "the data file of the source's cue sheet";
+    if (IsSameFile(named, selected.source)) role = "the source";
+    if (!options.mapfile.empty() && IsSameFile(named, options.mapfile)) role = "the source's mapfile";
+    other = std::string(role) + " (" + named + ")";
   }
-  return true;
+  Fail(msg::kOutputIsSource,
+       output.path + ", " + output.role + ", would also be " + other + "; nothing was written");
+  return false;
 }
 
 int Commands::Drives() {

@@ -13,7 +13,9 @@
 #include "ReadPolicy.h"
 #include "recovery/RecoveryJob.h"
 #include "text/CodePage.h"
+#include "Spans.h"
 #include "volume/FileEntry.h"
+#include "volume/CatalogScan.h"
 #include "volume/VolumeImage.h"
 
 namespace kestrow {
@@ -136,6 +138,13 @@ class Commands {
   std::optional<FileTable> LoadFileTable(const Selected& selected, const SourceOptions& options,
                                          const ReadPolicy& policy = {}, LoadedVolume* loaded = nullptr,
                                          bool includeDeleted = false);
+  // ScanCatalog, with the message when it fails: an unknown format, or a
+  // catalogue too damaged to list (the reason why it could not go on).
+  bool ScanCatalogOrSayWhy(CKestrowCore& core, const VolumeImage& image, FileTable& files,
+                           const std::vector<ByteSpan>& unreadable, std::size_t& lostNodes, bool includeDeleted);
+  // info: the catalogue's records, or the message saying why they could not be read.
+  bool ScanRecordsOrSayWhy(std::span<const std::uint8_t> image, const std::vector<ByteSpan>& unreadable,
+                           CatalogRecords& records);
   // info --keep-going: the same facts, from the volume area or the packed copy.
   int SalvagedInfo(CKestrowCore& core, const InfoOptions& info);
   // LoadFileTable with keep-going: the volume from the area and the packed copy.
@@ -156,10 +165,16 @@ class Commands {
   // the read failure of an area whose trailer was found (the disc is ours),
   // or no trailer (with the last sector named when it could not be read).
   void FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area);
+  // A file a command will create, replace or rename over, and what it is for.
+  struct PlannedOutput {
+    std::string path;
+    const char* role;  // "the image", "the rescue map", ...
+  };
   // Refuses, with a message, an output file that is one of the files the
-  // source is read from; true when none is. Call before opening any output.
+  // source is read from or another of the outputs; true when none is. Call
+  // before opening any output.
   bool OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
-                             const std::vector<std::string>& outputs);
+                             const std::vector<PlannedOutput>& outputs);
   int RescueDump(const Selected& selected, const SourceOptions& source, const DumpOptions& options);
   int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
                      const std::string& destination, const RecoverOptions& options);

@@ -18,6 +18,7 @@
 #include "rawtools/PhysicalDump.h"
 #include "rawtools/RescueFiles.h"
 #include "text/Messages.h"
+#include "volume/PackedFormat.h"
 
 namespace kestrow::cli {
 namespace {
@@ -76,13 +77,10 @@ class TerminalDump : public DumpCallbacks {
   bool m_refused = false;
 };
 
-// The two outputs of a rescue are two files.
-bool SamePath(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  const auto canonicalA = std::filesystem::weakly_canonical(a, ec);
-  const auto canonicalB = std::filesystem::weakly_canonical(b, ec);
-  return IsSameFile(a, b) || (!ec && canonicalA == canonicalB);
-}
+// What a user with a 2048-byte image (GNU ddrescue's) does instead.
+constexpr char kRawImageHint[] =
+    " (a rescue dump writes whole-disc images of raw 2352-byte sectors; a 2048-byte image and its GNU ddrescue map "
+    "are read with --mapfile)";
 
 // "3 sector(s) of the range are still bad, 40 not yet tried".
 std::string RescueShortfall(const RescueStatistics& stats) {
@@ -96,24 +94,37 @@ std::string RescueShortfall(const RescueStatistics& stats) {
 int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
   const auto selected = SelectSource(source);
   if (!selected) return kExitFailed;
-  if (!OutputsSpareTheSource(*selected, source, {options.outputFile, options.rescueMap})) return kExitUsage;
+  std::vector<PlannedOutput> outputs{{options.outputFile, "the image"}};
+  if (!options.rescueMap.empty()) {
+    outputs.push_back({options.rescueMap, "the rescue map"});
+    outputs.push_back({RescueFiles::TemporaryMapPath(options.rescueMap), "the rescue map's temporary file"});
+  }
+  if (!OutputsSpareTheSource(*selected, source, outputs)) return kExitUsage;
   if (!options.rescueMap.empty()) return RescueDump(*selected, source, options);
   CKestrowCore core(selected->source, source.mapfile);
   TerminalDump face(options, m_err);
   face.CountUnreadableWith([&core] { return core.GetReadStatistics().failedSingleReads; });
   const auto started = std::chrono::steady_clock::now();
-  const bool completed = core.DumpSectors(options.outputFile, face);
+  bool completed = false;
+  {
+    InterruptGuard guard;
+    completed = core.DumpSectors(options.outputFile, face);
+  }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   if (face.RangeRefused()) return kExitUsage;
   const DumpStatistics& stats = core.GetDumpStatistics();
+  const std::string written = std::to_string(stats.bytesWritten / format::kRawSectorSize) + " sector(s) written to " +
+                              options.outputFile;
   if (completed) {
     m_out << msg::kCompleted << '\n';
   } else if (stats.discChanged) {
-    Fail(msg::kDiscChanged, std::to_string(stats.sectorsRead) + " sector(s) written to " + options.outputFile);
+    Fail(msg::kDiscChanged, written);
+  } else if (stats.writeFailed) {
+    Fail(msg::kImageWriteFailed, "writing " + options.outputFile + " failed: " + stats.writeError + "; " + written);
+  } else if (stats.cancelled) {
+    Fail(msg::kStopped, written);
   } else {
-    std::string detail = std::to_string(stats.sectorsRead) + " sector(s) written to " + options.outputFile;
-    if (stats.writeFailed) detail = "writing " + options.outputFile + " failed (is the disk full?); " + detail;
-    Fail(msg::kDumpFailed, detail);
+    Fail(msg::kDumpFailed, written);
   }
   const ReadStatistics reads = core.GetReadStatistics();
   m_out << FormatReadReport(reads, stats.bytesWritten, elapsed.count(), reads.failedSingleReads) << '\n';
@@ -121,10 +132,6 @@ int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
 }
 
 int Commands::RescueDump(const Selected& selected, const SourceOptions& source, const DumpOptions& options) {
-  if (SamePath(options.outputFile, options.rescueMap)) {
-    Fail(msg::kOutputIsSource, "the image and its --rescue-map must be two files");
-    return kExitUsage;
-  }
   // The range is checked before a file is touched.
   TerminalDump face(options, m_err);
   const auto sectorCount = static_cast<std::uint32_t>(selected.sectorCount);
@@ -135,9 +142,18 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
   RescueMap map;
   RescueFiles files;
   std::string error;
-  if (!files.Open(options.outputFile, options.rescueMap, map, error)) {
-    Fail(msg::kDumpFailed, error);
-    return kExitFailed;
+  switch (files.Open(options.outputFile, options.rescueMap, sectorCount, map, error)) {
+    case RescueOpenFailure::kNone:
+      break;
+    case RescueOpenFailure::kNotRawImage:
+      Fail(msg::kNotRawImage, error + kRawImageHint);
+      return kExitUsage;
+    case RescueOpenFailure::kTemporaryInTheWay:
+      Fail(msg::kOutputInTheWay, error + "; nothing was written");
+      return kExitUsage;
+    case RescueOpenFailure::kCannotOpen:
+      Fail(msg::kDumpFailed, error);
+      return kExitFailed;
   }
   CKestrowCore core(selected.source, source.mapfile);
   face.CountUnreadableWith([&core] { return core.GetRescueStatistics().bad; });
@@ -152,6 +168,14 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   if (face.RangeRefused()) return kExitUsage;
   const RescueStatistics& stats = core.GetRescueStatistics();
+  if (stats.refusal == RescueRefusal::kNotRawImage) {
+    Fail(msg::kNotRawImage, options.outputFile + ": " + stats.failure + kRawImageHint);
+    return kExitUsage;
+  }
+  if (stats.refusal == RescueRefusal::kOtherDisc) {
+    Fail(msg::kOtherDiscInDrive, options.outputFile + ": " + stats.failure + "; nothing was read or written");
+    return kExitFailed;
+  }
   if (complete) {
     m_out << msg::kCompleted << '\n';
   } else if (stats.discChanged) {
@@ -159,10 +183,14 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
   } else if (stats.rangeSectors == 0) {
     Fail(msg::kDumpFailed, selected.source + ": " + core.DescribeLastFailure());
   } else {
-    std::string detail = RescueShortfall(stats) + "; " + options.rescueMap + " records them for another run";
-    if (stats.cancelled) detail = "interrupted; " + detail;
+    // Only a map that was saved records anything for another run.
+    std::string detail = RescueShortfall(stats) + "; " +
+                         (stats.mapSaved ? options.rescueMap + " records them for another run"
+                                         : options.rescueMap + " was not updated, so another run reads this run's "
+                                                                 "sectors again");
+    if (stats.cancelled && !stats.writeFailed) detail = "interrupted; " + detail;
     if (stats.writeFailed) detail = stats.failure + "; " + detail;
-    Fail(msg::kDumpFailed, detail);
+    Fail(stats.writeFailed ? msg::kImageWriteFailed : stats.cancelled ? msg::kStopped : msg::kDumpFailed, detail);
   }
   m_out << FormatReadReport(core.GetReadStatistics(), stats.bytesWritten, elapsed.count(), stats.bad) << '\n';
   return complete ? kExitOk : kExitFailed;

@@ -63,6 +63,18 @@ void PrintPackTable(std::ostream& out, const JobLayout& layout) {
 
 }  // namespace
 
+bool Commands::ScanRecordsOrSayWhy(std::span<const std::uint8_t> image, const std::vector<ByteSpan>& unreadable,
+                                   CatalogRecords& records) {
+  try {
+    records = ScanCatalogRecords(image, unreadable);
+    return true;
+  } catch (const std::exception& e) {
+    records = CatalogRecords{};
+    Fail(msg::kCatalogTooDamaged, msg::ExceptionReason(e));
+    return false;
+  }
+}
+
 int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
@@ -88,7 +100,8 @@ int Commands::Info(const SourceOptions& options, const InfoOptions& info) {
   }
   PrintVolume(m_out, mdb, info.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252);
 
-  const CatalogRecords records = ScanCatalogRecords(image);
+  CatalogRecords records;
+  if (!ScanRecordsOrSayWhy(image, {}, records)) return kExitFailed;
   Field(m_out, "Files", std::to_string(records.files.size()) + " listed (the volume counts " +
                             std::to_string(mdb.drFilCnt()) + ")");
   Field(m_out, "Folders", std::to_string(records.dirs.size()) + " (the volume counts " +
@@ -132,7 +145,8 @@ int Commands::SalvagedInfo(CKestrowCore& core, const InfoOptions& info) {
   MasterDirectoryBlock mdb;
   core.ReadMasterDirectoryBlock(salvaged.image, mdb);
   PrintVolume(m_out, mdb, info.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252);
-  const CatalogRecords records = ScanCatalogRecords(salvaged.image, salvaged.unreadableBytes);
+  CatalogRecords records;
+  if (!ScanRecordsOrSayWhy(salvaged.image, salvaged.unreadableBytes, records)) return kExitFailed;
   Field(m_out, "Files", std::to_string(records.files.size()) + " listed (the volume counts " +
                             std::to_string(mdb.drFilCnt()) + ")");
   Field(m_out, "Folders", std::to_string(records.dirs.size()) + " (the volume counts " +

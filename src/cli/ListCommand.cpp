@@ -29,6 +29,19 @@ std::string Commands::ShownPath(const FileEntry& entry, CodePage codePage) {
   return DiscTextToUtf8(FileListPathText(entry), codePage);
 }
 
+bool Commands::ScanCatalogOrSayWhy(CKestrowCore& core, const VolumeImage& image, FileTable& files,
+                                   const std::vector<ByteSpan>& unreadable, std::size_t& lostNodes,
+                                   bool includeDeleted) {
+  try {
+    if (core.ScanCatalog(image, files, unreadable, lostNodes, includeDeleted)) return true;
+    Fail(msg::kUnknownFormat);
+  } catch (const std::exception& e) {
+    files.clear();
+    Fail(msg::kCatalogTooDamaged, msg::ExceptionReason(e));
+  }
+  return false;
+}
+
 std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const SourceOptions& options,
                                                  const ReadPolicy& policy, LoadedVolume* loaded,
                                                  bool includeDeleted) {
@@ -53,11 +66,11 @@ std::optional<FileTable> Commands::LoadFileTable(const Selected& selected, const
     Fail(msg::kUnknownFormat, "the sectors holding the volume's master directory block could not be read");
     return std::nullopt;
   }
-  if (!core.ReadMasterDirectoryBlock(image, mdb) ||
-      !core.ScanCatalog(image, files, area.unreadableBytes, lostNodes, includeDeleted)) {
+  if (!core.ReadMasterDirectoryBlock(image, mdb)) {
     Fail(msg::kUnknownFormat);
     return std::nullopt;
   }
+  if (!ScanCatalogOrSayWhy(core, image, files, area.unreadableBytes, lostNodes, includeDeleted)) return std::nullopt;
   if (loaded) {
     loaded->volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
     loaded->lostCatalogNodes = lostNodes;
@@ -86,9 +99,11 @@ std::optional<FileTable> Commands::LoadSalvagedFileTable(CKestrowCore& core, con
   FileTable files;
   std::size_t lostNodes = 0;
   MasterDirectoryBlock mdb;
-  if (!core.ReadMasterDirectoryBlock(salvaged.image, mdb) ||
-      !core.ScanCatalog(salvaged.image, files, salvaged.unreadableBytes, lostNodes, includeDeleted)) {
+  if (!core.ReadMasterDirectoryBlock(salvaged.image, mdb)) {
     Fail(msg::kUnknownFormat);
+    return std::nullopt;
+  }
+  if (!ScanCatalogOrSayWhy(core, salvaged.image, files, salvaged.unreadableBytes, lostNodes, includeDeleted)) {
     return std::nullopt;
   }
   if (loaded) {
@@ -119,7 +134,7 @@ bool Commands::ReportSalvagedList(const LoadedVolume& loaded) {
 int Commands::List(const SourceOptions& options, const ListOptions& list) {
   const auto selected = SelectSource(options);
   if (!selected) return kExitFailed;
-  if (!OutputsSpareTheSource(*selected, options, {list.outputFile})) return kExitUsage;
+  if (!OutputsSpareTheSource(*selected, options, {{list.outputFile, "the list"}})) return kExitUsage;
   LoadedVolume loaded;
   const std::optional<FileTable> table =
       LoadFileTable(*selected, options, ReadPolicy{list.retries, list.keepGoing}, &loaded, list.deleted);

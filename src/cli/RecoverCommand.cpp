@@ -11,6 +11,7 @@
 #include "Interrupt.h"
 #include "KestrowCore.h"
 #include "ProgressLine.h"
+#include "drive/SourceFiles.h"
 #include "platform/FileSystem.h"
 #include "recovery/DamageReport.h"
 #include "recovery/OutputFiles.h"
@@ -42,6 +43,25 @@ bool WriteText(const std::string& path, const std::string& text) {
   return !file.fail();
 }
 
+// The recovered file (data file or companion) that `report` would replace,
+// or empty: the report is written after the job, over what it wrote there.
+std::string RecoveredFileAt(const std::string& report, const std::string& destination,
+                            const std::vector<FileEntry>& chosen, CodePage codePage) {
+  const std::string reportKey = FullPathKey(report);
+  std::string folderKey = FullPathKey(destination);
+  if (folderKey.empty() || folderKey.back() != PathSeparator()) folderKey += PathSeparator();
+  if (reportKey.compare(0, folderKey.size(), folderKey) != 0) return {};
+  const std::string relative = reportKey.substr(folderKey.size());
+  for (const FileEntry& entry : chosen) {
+    const std::string data = OutputRelativePath(entry, codePage);
+    const std::size_t nameAt = data.rfind(PathSeparator()) + 1;  // 0 when there is no folder
+    for (const std::string& file : {data, data.substr(0, nameAt) + "._" + data.substr(nameAt)}) {
+      if (FileNameKey(file) == relative) return file;
+    }
+  }
+  return {};
+}
+
 bool Matches(const std::vector<std::string>& patterns, const std::string& displayPath) {
   for (const std::string& pattern : patterns) {
     if (GlobMatches(pattern, displayPath)) return true;
@@ -54,7 +74,7 @@ bool Matches(const std::vector<std::string>& patterns, const std::string& displa
 int Commands::Recover(const SourceOptions& source, const RecoverOptions& options) {
   const auto selected = SelectSource(source);
   if (!selected) return kExitFailed;
-  if (!OutputsSpareTheSource(*selected, source, {options.reportFile})) return kExitUsage;
+  if (!OutputsSpareTheSource(*selected, source, {{options.reportFile, "the report"}})) return kExitUsage;
   const ReadPolicy policy{options.retries, options.keepGoing};
   LoadedVolume listed;
   const std::optional<FileTable> table = LoadFileTable(*selected, source, policy, &listed, options.deleted);
@@ -73,6 +93,16 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   if (chosen.empty()) {
     Fail(msg::kSelectFiles, table->empty() ? "the disc holds no file" : "no file matches the pattern(s)");
     return kExitFailed;
+  }
+
+  // The report is written last: over a file the job wrote, it would replace it.
+  if (!options.reportFile.empty()) {
+    const std::string file = RecoveredFileAt(options.reportFile, options.destination, chosen, codePage);
+    if (!file.empty()) {
+      Fail(msg::kOutputIsSource,
+           options.reportFile + ", the report, would also be the recovered file " + file + "; nothing was written");
+      return kExitUsage;
+    }
   }
 
   std::error_code ec;

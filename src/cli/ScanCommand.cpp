@@ -20,10 +20,17 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
   DamageScan scan;
   ProgressLine progress(m_err, StderrIsTerminal());
   const auto started = std::chrono::steady_clock::now();
-  const bool scanned = core.ScanDamage(scan, ReadPolicy{options.retries, options.keepGoing}, [&](const ScanProgress& p) {
-    progress.Update(ProgressFigures{p.sectorsDone, p.sectorsTotal, false, p.unreadable, {}});
-    return true;
-  });
+  bool scanned = false;
+  try {
+    scanned = core.ScanDamage(scan, ReadPolicy{options.retries, options.keepGoing}, [&](const ScanProgress& p) {
+      progress.Update(ProgressFigures{p.sectorsDone, p.sectorsTotal, false, p.unreadable, {}});
+      return true;
+    });
+  } catch (const std::exception& e) {
+    progress.Clear();
+    Fail(msg::kCatalogTooDamaged, msg::ExceptionReason(e));
+    return kExitFailed;
+  }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - started;
   progress.Clear();
   Note(core);

@@ -1,4 +1,6 @@
 // kestrow: examine and rescue Kestrow PRO discs from a terminal.
+#include <csignal>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 
@@ -8,6 +10,7 @@
 #include "Console.h"
 #include "platform/CommandLine.h"
 #include "platform/FileSystem.h"
+#include "text/Messages.h"
 
 namespace {
 
@@ -49,6 +52,12 @@ void AddSource(CLI::App& command, SourceOptions& source) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(SIGXFSZ)
+  // A write past the file size limit then fails with EFBIG and is reported
+  // with its file ("File too large"), instead of ending the program in the
+  // middle of a write.
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
   const kestrow::cli::ConsoleSession console;
   CLI::App app{"kestrow: examine Kestrow PRO CD-R discs and disc images"};
   app.set_version_flag("--version", std::string("kestrow ") + KESTROW_VERSION);
@@ -155,22 +164,30 @@ int main(int argc, char** argv) {
 
   Commands commands(std::cout, std::cerr);
   int code = kestrow::cli::kExitUsage;
-  if (*drives) {
-    code = commands.Drives();
-  } else if (*check) {
-    code = commands.Check(source);
-  } else if (*size) {
-    code = commands.Size(source);
-  } else if (*info) {
-    code = commands.Info(source, infoOptions);
-  } else if (*listCommand) {
-    code = commands.List(source, list);
-  } else if (*recoverCommand) {
-    code = commands.Recover(source, recover);
-  } else if (*dumpCommand) {
-    code = commands.Dump(source, dump);
-  } else if (*scanCommand) {
-    code = commands.Scan(source, scan);
+  // Whatever a command did not foresee (memory running out, for one) ends it
+  // with a message, never with an abort.
+  try {
+    if (*drives) {
+      code = commands.Drives();
+    } else if (*check) {
+      code = commands.Check(source);
+    } else if (*size) {
+      code = commands.Size(source);
+    } else if (*info) {
+      code = commands.Info(source, infoOptions);
+    } else if (*listCommand) {
+      code = commands.List(source, list);
+    } else if (*recoverCommand) {
+      code = commands.Recover(source, recover);
+    } else if (*dumpCommand) {
+      code = commands.Dump(source, dump);
+    } else if (*scanCommand) {
+      code = commands.Scan(source, scan);
+    }
+  } catch (const std::exception& e) {
+    std::cout.flush();
+    std::cerr << kestrow::msg::kCommandFailed << "\nkestrow: " << kestrow::msg::ExceptionReason(e) << '\n';
+    code = kestrow::cli::kExitFailed;
   }
   commands.ReportZeroSectors();
   return code;

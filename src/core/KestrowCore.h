@@ -243,7 +243,9 @@ class CKestrowCore {
   // that `map` does not mark finished, writes each at its place through
   // `target`, and keeps `map` (extended to the whole disc) up to date and
   // saved through `target`, also when it stops early. True only when every
-  // sector of the range is finished.
+  // sector of the range is finished. A map that marks sectors finished is
+  // first checked against the disc (MatchesResumedImage): when that fails,
+  // nothing is read or written, and the statistics say why.
   bool RescueSectors(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
                      const RescueSettings& settings);
   const RescueStatistics& GetRescueStatistics() const { return m_rescueStatistics; }
@@ -306,6 +308,11 @@ class CKestrowCore {
   // with keep-going). A fork that cannot be placed, or whose bytes are not all
   // on the disc, leaves the file incomplete, zeros where bytes are missing.
   bool GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache, JobDamage& damage);
+  // Before a rescue resumes: compares a sample of the sectors `map` marks
+  // finished (as `target` holds them) with the disc. False, with the
+  // refusal in the rescue statistics, when the image holds no raw sectors
+  // there or another disc's.
+  bool MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount);
   // Runs on the writer's thread: writes the file and counts how it went.
   void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
   // Counts file `index` as not written, after every file before it.

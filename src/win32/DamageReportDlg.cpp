@@ -9,8 +9,8 @@
 
 namespace kestrow::win32 {
 
-CDamageReportDlg::CDamageReportDlg(app::Host& host, DamageReport report)
-    : Dialog(IDD_DAMAGEREPORT), m_host(host), m_report(std::move(report)) {}
+CDamageReportDlg::CDamageReportDlg(app::Host& host, DamageReport report, std::vector<std::string> sourceFiles)
+    : Dialog(IDD_DAMAGEREPORT), m_host(host), m_report(std::move(report)), m_sourceFiles(std::move(sourceFiles)) {}
 
 BOOL CDamageReportDlg::OnInitDialog() {
   SetItemText(m_hWnd, IDC_DAMAGE_SUMMARY, app::DamageSummary(m_report));
@@ -50,7 +50,7 @@ BOOL CDamageReportDlg::OnInitDialog() {
 
 bool CDamageReportDlg::OnCommand(int id, int) {
   if (id == IDC_SAVE_REPORT) {
-    app::SaveDamageReport(m_host, m_report);
+    app::SaveDamageReport(m_host, m_report, m_sourceFiles);
     return true;
   }
   if (id == IDOK || id == IDCANCEL) {

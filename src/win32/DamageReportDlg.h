@@ -3,6 +3,9 @@
 // be read, and "Save Report..." for the same report as JSON.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "Dialog.h"
 #include "app/Host.h"
 #include "recovery/DamageReport.h"
@@ -11,7 +14,8 @@ namespace kestrow::win32 {
 
 class CDamageReportDlg : public Dialog {
  public:
-  CDamageReportDlg(app::Host& host, DamageReport report);
+  // `sourceFiles`: the files the disc is read from, which the report may not replace.
+  CDamageReportDlg(app::Host& host, DamageReport report, std::vector<std::string> sourceFiles = {});
 
   const DamageReport& Report() const { return m_report; }
 
@@ -22,6 +26,7 @@ class CDamageReportDlg : public Dialog {
  private:
   app::Host& m_host;
   DamageReport m_report;
+  std::vector<std::string> m_sourceFiles;
 };
 
 }  // namespace kestrow::win32

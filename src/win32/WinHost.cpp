@@ -136,8 +136,8 @@ void WinHost::RunFileList(app::FileListSession& session) {
   dialog.DoModal(Owner());
 }
 
-void WinHost::ShowDamageReport(const DamageReport& report) {
-  CDamageReportDlg dialog(*this, report);
+void WinHost::ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) {
+  CDamageReportDlg dialog(*this, report, sourceFiles);
   dialog.DoModal(Owner());
 }
 

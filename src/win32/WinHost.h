@@ -36,7 +36,7 @@ class WinHost : public app::Host {
   std::optional<app::SectorRange> ChooseSectorRange(std::uint32_t sectorCount) override;
   std::unique_ptr<app::ProgressWindow> OpenProgressWindow() override;
   void RunFileList(app::FileListSession& session) override;
-  void ShowDamageReport(const DamageReport& report) override;
+  void ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) override;
   void ShowAboutBox() override;
   void SetBusy(bool busy) override;
   app::SettingsStore& Settings() override { return m_settings; }

@@ -72,7 +72,7 @@ void RecordingHost::RunFileList(app::FileListSession& session) {
   if (onFileList) onFileList(session);
 }
 
-void RecordingHost::ShowDamageReport(const DamageReport& report) {
+void RecordingHost::ShowDamageReport(const DamageReport& report, const std::vector<std::string>& /*sourceFiles*/) {
   damageReports.push_back(report);
   if (onDamageReport) onDamageReport(report);
 }

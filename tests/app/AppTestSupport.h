@@ -51,7 +51,7 @@ class RecordingHost : public app::Host {
   std::optional<app::SectorRange> ChooseSectorRange(std::uint32_t sectorCount) override;
   std::unique_ptr<app::ProgressWindow> OpenProgressWindow() override;
   void RunFileList(app::FileListSession& session) override;
-  void ShowDamageReport(const DamageReport& report) override;
+  void ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) override;
   void ShowAboutBox() override { ++aboutBoxes; }
   void SetBusy(bool busy) override { busyDepth += busy ? 1 : -1; }
   app::SettingsStore& Settings() override { return settings; }

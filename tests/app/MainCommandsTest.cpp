@@ -304,6 +304,16 @@ TEST(MainCommands, PhysicalDump) {
   }
 }
 
+// A write that fails is no damaged CD.
+TEST(MainCommands, DumpOntoAFullDiskSaysTheWriteFailed) {
+  MainFixture f;
+  f.shelf.Put(kDrive, PlainDisc(20));
+  f.host.saveAnswer = "/dev/full";
+  f.host.rangeAnswer = SectorRange{1, 20};
+  f.commands.OnPhysicalDump();
+  EXPECT_EQ(f.host.Texts(), Texts{msg::kImageWriteFailed});
+}
+
 TEST(MainCommands, DumpWithoutAFileNameDoesNothing) {
   MainFixture f;
   f.shelf.Put(kDrive, PlainDisc(20));

@@ -82,17 +82,33 @@ done
 [ "$(cat "$work/out-blocked/$label/Pictures")" = "in the way" ] || fail "the file in the way was changed"
 
 # 5. A destination that fills up: a file size limit makes writes past 200 KiB
-# fail as on a full disk (EFBIG instead of ENOSPC). The big files are
-# reported and leave no partial file; the small ones are saved.
+# fail as on a full disk (EFBIG instead of ENOSPC; the program ignores
+# SIGXFSZ, which would end it with the file half written). The big files are
+# reported and leave no partial file, no temporary file either, and the
+# earlier copy of `huge` stays as it was; the small ones are saved. What an
+# earlier run cut short left (a regular file of a temporary name) is removed;
+# a link and a folder of that name are not.
+mkdir -p "$work/out-full/$label/Pictures"
+echo "earlier copy" > "$work/out-full/$label/Pictures/huge"
+echo "left by a run cut short" > "$work/out-full/$label/Pictures/.kestrow-partial-0000abcd"
+ln -s huge "$work/out-full/$label/Pictures/.kestrow-partial-0000abce"
+mkdir "$work/out-full/$label/.kestrow-partial-0000abcf"
 set +e
-(trap '' XFSZ; ulimit -f 200; exec "$KESTROW" recover "$disc" --all -o "$work/out-full") > "$work/out" 2> "$work/err"
+(ulimit -f 200; exec "$KESTROW" recover "$disc" --all -o "$work/out-full") > "$work/out" 2> "$work/err"
 status=$?
 set -e
 expect_status 1 "recover into a full destination"
 grep -qxF "Not written: $label:Pictures:huge (File too large)" "$work/err" ||
   fail "full destination: huge not reported with its reason: $(cat "$work/err")"
-[ ! -e "$work/out-full/$label/Pictures/huge" ] || fail "full destination: a partial file was left"
+[ "$(cat "$work/out-full/$label/Pictures/huge")" = "earlier copy" ] ||
+  fail "full destination: the earlier copy of huge was replaced by a partial file"
+rm "$work/out-full/$label/Pictures/huge"
 [ "$(check_saved "$work/out-full")" = 3 ] || fail "full destination: the files that fit were not all saved"
+[ -L "$work/out-full/$label/Pictures/.kestrow-partial-0000abce" ] &&
+  [ -d "$work/out-full/$label/.kestrow-partial-0000abcf" ] ||
+  fail "full destination: a link or folder of a temporary name was removed"
+leftovers=$(find "$work/out-full" -type f -name '.kestrow-partial-*')
+[ -z "$leftovers" ] || fail "full destination: temporary files left: $leftovers"
 
 # 6. A destination nothing can be written into: refused or reported, never a success.
 if [ "$(id -u)" != 0 ]; then

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # kestrow recover into destinations that hold traps: a symbolic link at the
-# volume's folder or at a file's place, a named pipe at a file's place, the
-# disc image itself at a file's place, and a disc file named like another
-# file's companion. Nothing outside the destination may change, the job must
+# volume's folder, at a file's or at a companion's place, a named pipe or a
+# read-only file at a file's place, the disc image itself at a file's place,
+# and a disc file named like another file's companion. Nothing outside the destination may change, the job must
 # end, and every file that is not written is named with the reason.
 source "$(dirname "$0")/lib.sh"
 
@@ -63,6 +63,32 @@ grep -qx "Not written: $label:Dir:pipe (a named pipe is in its place)" "$work/er
 for companion in "._Foo (2)" "._._Foo"; do
   [ "$(bytes_at "$dest/$label/$companion" 0 4 | od -An -tx1 | tr -d ' ')" = 00051607 ] || fail "$companion is no companion"
 done
+
+# A symbolic link where a companion goes: the companion is not written and
+# the file is reported, with or without --resource-forks (its data file stays).
+for forks in "" --resource-forks; do
+  dest="$work/dest-companion$forks"
+  mkdir -p "$dest/$label/Dir"
+  ln -s "$outside/target" "$dest/$label/Dir/._plain"
+  run timeout 60 "$KESTROW" recover "$work/image/disc.bin" -o "$dest" --all $forks
+  expect_status 1 "symbolic link at a companion's place ${forks:-(plain companions)}"
+  grep -q "^Not written: $label:Dir:plain (its companion ._ file.*: a symbolic link is in its place)$" "$work/err" ||
+    fail "companion link ${forks:-(plain)}: $(cat "$work/err")"
+  grep -q "^Recovered 5 of 6 file(s)" "$work/out" || fail "companion link ${forks:-(plain)}: $(cat "$work/out")"
+  [ -L "$dest/$label/Dir/._plain" ] || fail "the companion's link was replaced"
+  snapshot | cmp -s "$work/outside.before" - || fail "a companion was written through a link"
+done
+
+# A read-only file where a file goes is left alone and reported, also for
+# root (whom permissions do not stop).
+dest="$work/dest-readonly"
+mkdir -p "$dest/$label/Dir"
+echo "read-only copy" > "$dest/$label/Dir/plain"
+chmod 444 "$dest/$label/Dir/plain"
+recover_into "$dest"
+expect_status 1 "a read-only file at a file's place"
+grep -qx "Not written: $label:Dir:plain (Permission denied)" "$work/err" || fail "read-only file: $(cat "$work/err")"
+[ "$(cat "$dest/$label/Dir/plain")" = "read-only copy" ] || fail "the read-only file was replaced"
 
 # The disc image itself where a recovered file goes: it is never written.
 mkdir -p "$work/image/$label"

@@ -2,10 +2,14 @@
 # Rescue imaging: `kestrow dump --rescue-map` over an image damaged through
 # a mapfile (ddrescue's passes, a map GNU ddrescuelog reads the same way, a
 # second source that completes the image, runs cut short that resume);
-# outputs that name the source refused; raw sectors damaged in an image
-# mended from their parity, or refused.
+# outputs that name the source or one another refused (the map's temporary
+# file among them); GNU ddrescue's 2048-byte image and map, and another disc
+# in the drive, refused for a resume; a full disk and Ctrl-C in a plain dump;
+# raw sectors damaged in an image mended from their parity, or refused.
 source "$(dirname "$0")/lib.sh"
-command -v ddrescuelog >/dev/null || fail "ddrescuelog (GNU ddrescue, Debian package gddrescue) is not installed"
+for tool in ddrescue ddrescuelog; do
+  command -v "$tool" >/dev/null || fail "$tool (GNU ddrescue, Debian package gddrescue) is not installed"
+done
 
 readonly REFUSED="Error: the output would overwrite the disc's own files."
 
@@ -72,8 +76,11 @@ fewer=(31 100)
 write_mapfile "$work/fewer.map" "$RAW_SECTOR" "$sectors" "${fewer[@]}"
 run "$KESTROW" dump "$disc" --mapfile "$work/fewer.map" -o "$image" --rescue-map "$map"
 expect_status 1 "second rescue run"
-grep -q "^read $((${#bad[@]} - ${#fewer[@]})) sectors in ${#bad[@]} READ CD commands, .*, ${#fewer[@]} unreadable$" "$work/out" ||
-  fail "second run's end line: $(cat "$work/out")"
+# Besides the missing sectors, one per command, it reads the few finished
+# sectors it compares with the disc first (each one command).
+end_line="^read ([0-9]+) sectors in ([0-9]+) READ CD commands, .*, ${#fewer[@]} unreadable$"
+[[ $(cat "$work/out") =~ $end_line ]] && [ $((BASH_REMATCH[2] - BASH_REMATCH[1])) = ${#fewer[@]} ] &&
+  [ "${BASH_REMATCH[1]}" -gt $((${#bad[@]} - ${#fewer[@]})) ] || fail "second run's end line: $(cat "$work/out")"
 [ "$(bad_sectors "$map")" = "${fewer[*]}" ] || fail "after the second run ddrescuelog lists $(bad_sectors "$map")"
 image_with_holes "$work/expected.bin" "${fewer[@]}"
 cmp -s "$image" "$work/expected.bin" || fail "the second run's image is wrong"
@@ -91,11 +98,11 @@ ddrescuelog -D "$map" || fail "ddrescuelog does not take the rescue for finished
 cut="$work/cut.bin"
 (
   ulimit -f $((sectors * RAW_SECTOR / 2 / 1024))
-  trap '' XFSZ
   exec "$KESTROW" dump "$disc" -o "$cut" --rescue-map "$cut.map" >"$work/out" 2>"$work/err"
 ) && status=0 || status=$?
 expect_status 1 "a rescue whose writes fail"
-grep -q "File too large" "$work/err" || fail "the failed write is not named: $(cat "$work/err")"
+[ "$(head -n 1 "$work/err")" = "Error: the image file could not be written." ] &&
+  grep -q "File too large" "$work/err" || fail "the failed write is not named: $(cat "$work/err")"
 finished=$(ddrescuelog -b "$RAW_SECTOR" -l+ "$cut.map" | wc -l)
 [ "$finished" -gt 0 ] && [ "$finished" -lt "$sectors" ] || fail "$finished sectors finished before the write failed"
 cmp -s -n $((finished * RAW_SECTOR)) "$cut" "$disc" || fail "sectors marked finished are not in the image"
@@ -109,7 +116,8 @@ rm -f "$cut" "$cut.map"
 run timeout --preserve-status -k 30 -s INT 3 "$KESTROW" dump "$disc" --mapfile "$work/source.map" -o "$cut" \
   --rescue-map "$cut.map" --retries 100000000
 expect_status 1 "a rescue stopped by Ctrl-C"
-grep -q "^kestrow: interrupted; " "$work/err" || fail "Ctrl-C's detail: $(cat "$work/err")"
+[ "$(head -n 1 "$work/err")" = "Stopped." ] && grep -q "^kestrow: interrupted; " "$work/err" ||
+  fail "Ctrl-C's message: $(cat "$work/err")"
 grep -Eq "^0x[0-9A-F]+ +- +[0-9]+$" "$cut.map" || fail "the map does not say it was retrying: $(head -n 5 "$cut.map")"
 [ "$(bad_sectors "$cut.map")" = "${bad[*]}" ] || fail "after Ctrl-C ddrescuelog lists $(bad_sectors "$cut.map")"
 run "$KESTROW" dump "$disc" -o "$cut" --rescue-map "$cut.map"
@@ -145,7 +153,112 @@ refused list "$work/disc.cue" -o "$work/link.bin"
 refused list "$disc" --mapfile "$work/source.map" -o "$work/link.map"
 refused recover "$disc" -o "$work/never" --all --report "$work/link.bin"
 refused recover "$disc" --mapfile "$work/source.map" -o "$work/never" --all --keep-going --report "$work/source.map"
+# The report is written after the job: where a recovered file or companion goes, it would replace it.
+refused recover "$disc" -o "$work/never" --all --report "$work/never/$label/Numbers"
+refused recover "$disc" -o "$work/never/" --all --report "$work/never/./$label/._Noise"
 [ ! -e "$work/never" ] || fail "a refused recovery created its folder"
+
+# The map's temporary file MAP.tmp is an output too: it may be neither the
+# source (SRC.tmp would be truncated and renamed into the map) nor the image
+# (M.tmp would be renamed over the map, leaving no image).
+cp "$disc" "$work/SRC.tmp"
+before=$(md5sum < "$work/SRC.tmp")
+run "$KESTROW" dump "$work/SRC.tmp" -o "$work/X.bin" --rescue-map "$work/SRC"
+expect_status 2 "MAP.tmp naming the source"
+[ "$(head -n 1 "$work/err")" = "$REFUSED" ] || fail "MAP.tmp naming the source: $(cat "$work/err")"
+[ "$(md5sum < "$work/SRC.tmp")" = "$before" ] && [ ! -e "$work/SRC" ] && [ ! -e "$work/X.bin" ] ||
+  fail "MAP.tmp naming the source changed or made files"
+run "$KESTROW" dump "$disc" -o "$work/M.tmp" --rescue-map "$work/M"
+expect_status 2 "MAP.tmp naming the image"
+[ "$(head -n 1 "$work/err")" = "$REFUSED" ] && [ ! -e "$work/M.tmp" ] && [ ! -e "$work/M" ] ||
+  fail "MAP.tmp naming the image: $(cat "$work/err")"
+# Anything but a regular file where MAP.tmp goes is never written through.
+printf 'keep me\n' > "$work/elsewhere"
+ln -s elsewhere "$work/L.map.tmp"
+mkfifo "$work/F.map.tmp"
+for trap_map in L.map F.map; do
+  run timeout 60 "$KESTROW" dump "$disc" -o "$work/$trap_map.bin" --rescue-map "$work/$trap_map"
+  expect_status 2 "something in MAP.tmp's place ($trap_map)"
+  [ "$(head -n 1 "$work/err")" = "Error: something that is not our file is where an output goes." ] ||
+    fail "$trap_map.tmp: $(cat "$work/err")"
+  [ ! -e "$work/$trap_map.bin" ] && [ ! -e "$work/$trap_map" ] || fail "$trap_map: files were made"
+done
+[ "$(cat "$work/elsewhere")" = "keep me" ] && [ -L "$work/L.map.tmp" ] && [ -p "$work/F.map.tmp" ] ||
+  fail "MAP.tmp's link or pipe was touched"
+
+# --- Only whole-disc raw images are resumed ------------------------------------------
+# GNU ddrescue's own 2048-byte image and map of the disc: refused, and left as they were.
+python3 - "$disc" "$work/user.iso" <<'PY'
+import sys
+raw = open(sys.argv[1], 'rb').read()
+open(sys.argv[2], 'wb').write(b''.join(raw[i + 16:i + 2064] for i in range(0, len(raw), 2352)))
+PY
+ddrescue -q -b 2048 "$work/user.iso" "$work/disc.iso" "$work/disc.iso.map" ||
+  fail "GNU ddrescue could not copy the image"
+iso_before=$(cat "$work/disc.iso" "$work/disc.iso.map" | md5sum)
+run "$KESTROW" dump "$disc" -o "$work/disc.iso" --rescue-map "$work/disc.iso.map"
+expect_status 2 "resuming GNU ddrescue's 2048-byte image"
+[ "$(head -n 1 "$work/err")" = "Error: the image and its map are not a raw image of this disc." ] &&
+  grep -q -- "--mapfile" "$work/err" || fail "ddrescue's image: $(cat "$work/err")"
+[ "$(cat "$work/disc.iso" "$work/disc.iso.map" | md5sum)" = "$iso_before" ] ||
+  fail "ddrescue's image or map was changed"
+# Its image under a map of the right extent: its finished sectors are no raw sectors.
+cp "$work/disc.iso" "$work/padded.bin"
+truncate -s $((sectors * RAW_SECTOR)) "$work/padded.bin"
+printf '0 +\n0 0x%X +\n' $((sectors * RAW_SECTOR)) > "$work/padded.map"
+run "$KESTROW" dump "$disc" -o "$work/padded.bin" --rescue-map "$work/padded.map"
+expect_status 2 "resuming a 2048-byte image under a raw map"
+[ "$(head -n 1 "$work/err")" = "Error: the image and its map are not a raw image of this disc." ] ||
+  fail "2048-byte image under a raw map: $(cat "$work/err")"
+
+# Another disc in the drive than the one the image was read from: refused
+# before a sector is written or the map is touched.
+other_volume="$work/other.hfs"
+make_volume "$other_volume" "Other"
+head -c 600000 /dev/urandom > "$work/more-noise"
+put_file "$work/more-noise" "Other:Noise" BINA hDmp
+humount "Other" >/dev/null
+pack "$other_volume" "$work/other.bin"
+head -c $((sectors * RAW_SECTOR)) "$work/other.bin" > "$work/other-cut.bin"
+[ "$(sector_count "$work/other-cut.bin")" = "$sectors" ] || fail "the other disc is too small for this test"
+write_mapfile "$work/half.map" "$RAW_SECTOR" "$sectors" $(seq $((sectors / 2)) $((sectors - 1)))
+run "$KESTROW" dump "$disc" --mapfile "$work/half.map" -o "$work/half.bin" --rescue-map "$work/half.rescue"
+expect_status 1 "the first half of the disc"
+half_before=$(cat "$work/half.bin" "$work/half.rescue" | md5sum)
+run "$KESTROW" dump "$work/other-cut.bin" -o "$work/half.bin" --rescue-map "$work/half.rescue"
+expect_status 1 "resuming onto another disc"
+[ "$(head -n 1 "$work/err")" = "Error: the disc in the drive is not the one this image was read from." ] ||
+  fail "another disc: $(cat "$work/err")"
+[ "$(cat "$work/half.bin" "$work/half.rescue" | md5sum)" = "$half_before" ] || fail "resuming onto another disc wrote"
+run "$KESTROW" dump "$disc" -o "$work/half.bin" --rescue-map "$work/half.rescue"
+expect_status 0 "resuming the half onto its own disc"
+cmp -s "$work/half.bin" "$disc" || fail "the resumed half differs from the disc"
+
+# --- A plain dump: a full disk and Ctrl-C are said as what they are ------------------
+run "$KESTROW" dump "$disc" -o /dev/full
+expect_status 1 "dumping onto a full disk"
+[ "$(head -n 1 "$work/err")" = "Error: the image file could not be written." ] &&
+  grep -q "No space left on device" "$work/err" || fail "a full disk: $(cat "$work/err")"
+# A pipe that nobody reads yet holds the dump once it is full; Ctrl-C comes
+# while the dump waits there (it has the pipe open: its handler is in
+# place), then the pipe is drained. The dump does not inherit our end of it.
+mkfifo "$work/slow"
+exec 3<>"$work/slow"
+"$KESTROW" dump "$disc" -o "$work/slow" >"$work/out" 2>"$work/err" 3<&- &
+dumping=$!
+for _ in $(seq 300); do
+  ls -l "/proc/$dumping/fd" 2>/dev/null | grep -q -- "$work/slow" && break
+  sleep 0.1
+done
+kill -INT "$dumping"
+cat <&3 >/dev/null &
+draining=$!
+wait "$dumping" && status=0 || status=$?
+kill "$draining" 2>/dev/null || true
+wait "$draining" 2>/dev/null || true
+exec 3<&-
+expect_status 1 "a healthy dump stopped by Ctrl-C"
+[ "$(head -n 1 "$work/err")" = "Stopped." ] || fail "Ctrl-C during a dump: $(cat "$work/err")"
 
 # --- Damaged raw sectors are mended from their parity ---------------------------------
 # A few bytes changed in five sectors of the files' groups, and the files

@@ -69,10 +69,18 @@ hcopy -r "$work/noise" :Blob
 humount
 shrink_volume two
 
+# Disc 3: a hostile catalogue, one file record repeated 128 times in each of
+# 64 nodes, the file with 40,000 overflow extents (make-hostile-catalogue.py
+# says how); tests/unit/HostileCatalogueTest.cpp lists it under a memory limit.
+make_volume empty Hostile
+humount
+python3 "$root/tests/fuzz/make-hostile-catalogue.py" "$work/empty.hfs" "$work/hostile.hfs"
+
 mkdir -p "$corpus"/{DiscFuzzer,CatalogFuzzer,PackTableFuzzer,LzsFuzzer,CueSheetFuzzer,MapfileFuzzer,ImageKindFuzzer}
 "$mkdisc" --leading-sectors 0 "$work/one.hfs" "$corpus/DiscFuzzer/folders-lzs.bin"
 "$mkdisc" --leading-sectors 0 --blocks-per-group 40 --volume-start-offset 3 \
   "$work/two.hfs" "$corpus/DiscFuzzer/two-groups-offset3.bin"
+"$mkdisc" --leading-sectors 0 "$work/hostile.hfs" "$corpus/DiscFuzzer/hostile-catalogue.bin"
 
 # Seeds cut out of the discs for the catalogue, table and LZS fuzzers.
 python3 - "$corpus" "$work" <<'EOF'

@@ -190,6 +190,21 @@ class MainDialogTest : public QObject {
     }
   }
 
+  // A write that fails is no damaged CD.
+  void dumpOntoAFullDiskSaysTheWriteFailed() {
+    MainFixture f;
+    f.shelf.Put(kDrive, PlainDisc(20));
+    f.host.saveAnswer = QStringLiteral("/dev/full");
+    f.host.onModal = [](QDialog& dialog) {
+      auto* range = qobject_cast<CSelectSectorDlg*>(&dialog);
+      if (!range) return int(QDialog::Rejected);
+      range->OkButton()->click();
+      return range->result();
+    };
+    f.Click(QStringLiteral("Physical Dump..."));
+    QCOMPARE(f.host.Texts(), QStringList{Text(msg::kImageWriteFailed)});
+  }
+
   void logoAndContextMenuShowTheAboutBox() {
     MainFixture f;
     f.dialog.show();

@@ -18,10 +18,11 @@ using Node = std::vector<std::uint8_t>;
 Node HeaderNode() { return NodeBuilder(1).bytes(); }
 Node EmptyNode() { return Node(512, 0); }
 
+// Files of distinct IDs, in whatever node they are.
 Node FileNode(std::initializer_list<std::string> names, std::uint32_t parent = 2) {
+  static std::uint32_t id = 100;
   NodeBuilder node;
   std::size_t offset = 14;
-  std::uint32_t id = 100;
   for (const std::string& name : names) {
     node.AddRecord(offset, 37, parent, name, FileData({.fileId = id++}));
     offset += 140;

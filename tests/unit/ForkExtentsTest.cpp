@@ -246,26 +246,66 @@ std::vector<std::uint32_t> Ids(const FileTable& files, bool deleted) {
   return ids;
 }
 
-TEST(CatalogScan, ReadsOnlyTheCatalogsLeafNodesAndKeepsFreedNodesApart) {
+// Extents tree: its header and a node whose record reads as a file.
+// Catalogue: nodes 0-2 and 4 in use, node 3 free (0xE8).
+Volume CatalogWithAFreedNode() {
   Volume v;
-  // Extents tree: its header and a node whose record reads as a file.
   v.Put(0, HeaderNode(0, 8, Bytes(1, 0x80)));
   v.Put(1, MakeNode(kLeafNode, 0, {FileRecord(40)}));
-  // Catalogue: nodes 0-2 and 4 in use, node 3 free (0xE8).
   v.Put(8, HeaderNode(1, 8, {0xE8}));
   v.Put(9, MakeNode(kLeafNode, 2, {FileRecord(30)}));
   v.Put(10, MakeNode(kLeafNode, 0, {FileRecord(30), FileRecord(31)}));   // 30 again
   v.Put(11, MakeNode(kLeafNode, 0, {FileRecord(32), FileRecord(31)}));   // freed: 31 is stale
   v.Put(12, MakeNode(kIndexNode, 0, {FileRecord(33)}));
+  return v;
+}
+
+TEST(CatalogScan, ReadsOnlyTheCatalogsLeafNodesAndKeepsFreedNodesApart) {
+  const Volume v = CatalogWithAFreedNode();
   const CatalogRecords records = ScanCatalogRecords(v.image);
   EXPECT_TRUE(records.treeKnown);
   EXPECT_EQ(Ids(records.files, false), (std::vector<std::uint32_t>{30, 31}));
   EXPECT_EQ(Ids(records.deletedFiles, true), (std::vector<std::uint32_t>{32}));
 
-  // A catalogue header that cannot be read: every node counts, as always.
+  // A catalogue header that cannot be read: every node counts, as always,
+  // but a file ID still only once.
   const CatalogRecords before = ScanCatalogRecords(v.image, {{0x6200 + 8 * 512, 0x6200 + 9 * 512}});
   EXPECT_FALSE(before.treeKnown);
-  EXPECT_EQ(Ids(before.files, false), (std::vector<std::uint32_t>{40, 30, 30, 31, 32, 31, 33}));
+  EXPECT_EQ(Ids(before.files, false), (std::vector<std::uint32_t>{40, 30, 31, 32, 33}));
+}
+
+TEST(CatalogScan, OnlyUnreadableNodesTheCatalogueUsesCountAsLost) {
+  const Volume v = CatalogWithAFreedNode();
+  // The block that could not be read, and whether its loss may have taken files.
+  const std::vector<std::pair<std::size_t, std::size_t>> cases = {
+      {1, 0},    // a node of the extents file
+      {11, 0},   // the catalogue's freed node: only deleted files were there
+      {10, 1},   // a node in use
+      {12, 1}};  // an index node in use, whose kind cannot be seen once it is lost
+  for (const auto& [block, lost] : cases) {
+    const std::size_t at = 0x6200 + block * 512;
+    EXPECT_EQ(ScanCatalogRecords(v.image, {{at + 100, at + 101}}).lostNodes, lost) << "block " << block;
+  }
+}
+
+TEST(AddOverflowExtents, AForkTakesNoMoreExtentsThanItsPhysicalLengthNeeds) {
+  Volume v;
+  v.Put(0, HeaderNode(1, 8, Bytes(32, 0xFF)));
+  v.Put(1, MakeNode(kLeafNode, 0, {ExtentRecord(kDataForkType, 20, 6, {{100, 2}, {90, 1}, {80, 1}}),
+                                   ExtentRecord(kDataForkType, 20, 10, {{200, 5}})}));
+  const ExtentsOverflow overflow = ReadExtentsOverflow(v.image, v.mdb);
+  // Physical length in blocks -> the overflow extents taken; the logical
+  // length (claiming 4 GiB) plays no part.
+  const std::vector<std::pair<std::uint32_t, std::size_t>> cases = {{6, 0}, {7, 3}, {10, 3}, {11, 4}};
+  for (const auto& [blocks, taken] : cases) {
+    FileTable files(1);
+    files[0].fileId = 20;
+    files[0].dataExtents = {{{1, 2}, {5, 2}, {9, 2}}};
+    files[0].dataLogicalLength = 0xFFFFFE00;
+    files[0].dataPhysicalLength = blocks * 512;
+    AddOverflowExtents(files, overflow, 512);
+    EXPECT_EQ(files[0].dataOverflowExtents.size(), taken) << blocks << " blocks";
+  }
 }
 
 }  // namespace

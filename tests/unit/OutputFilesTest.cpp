@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <set>
 
 #include "TempDir.h"
 #include "recovery/OutputFiles.h"
@@ -160,6 +161,7 @@ TEST(WriteOutputFiles, UncreatableDataFileIsReportedAndCompanionStillTried) {
 #if !defined(_WIN32)
 TEST(WriteOutputFiles, FullDiskDoesNotCountAndLeavesNoTruncatedFile) {
   TempDir dir;
+  ASSERT_TRUE(WriteOutputFiles(Entry("V:", "f"), {'o', 'l', 'd'}, dir.Destination()).dataWritten);
   // A file size limit makes writes fail as on a full disk.
   struct rlimit old {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
@@ -169,12 +171,20 @@ TEST(WriteOutputFiles, FullDiskDoesNotCountAndLeavesNoTruncatedFile) {
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
   const std::vector<std::uint8_t> big(100000, 0x5A);
   const OutputResult r = WriteOutputFiles(Entry("V:", "big"), big, dir.Destination());
+  const OutputResult again = WriteOutputFiles(Entry("V:", "f"), big, dir.Destination());
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previousHandler);
   EXPECT_FALSE(r.dataWritten);
   EXPECT_EQ(r.error, "File too large");
   EXPECT_FALSE(fs::exists(dir.path() / "V" / "big"));
   EXPECT_TRUE(r.companionWritten) << "82 bytes still fit";
+  // A file written before stays as it was until a new one is whole.
+  EXPECT_FALSE(again.dataWritten);
+  EXPECT_EQ(ReadFile(dir.path() / "V" / "f"), "old");
+  // Nothing else is left behind: no partial file under any name.
+  std::set<std::string> left;
+  for (const auto& item : fs::directory_iterator(dir.path() / "V")) left.insert(item.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"._big", "f", "._f"}));
 }
 
 TEST(WriteOutputFiles, ControlCharactersAndDotsAreKeptAsTheCatalogueHasThem) {
@@ -265,6 +275,30 @@ TEST(WriteOutputFiles, ADiscFileNamedLikeACompanionKeepsItsBytesAndTheCompanionS
   }
 }
 
+// Files are written under temporary names that no disc name becomes, and
+// what a run cut short left under such names (regular files only) goes when
+// a later run writes into the folder.
+TEST(WriteOutputFiles, LeftoverTemporariesAreRemovedAndNoDiscNameIsOne) {
+#if defined(_WIN32)
+  const std::vector<std::string> temporaries = {"KP~00042.TMP", "KP~00043.TMP"};
+#else
+  const std::vector<std::string> temporaries = {".kestrow-partial-0000abcd", ".kestrow-partial-0000abce"};
+#endif
+  for (const std::string& name : temporaries) {
+    ASSERT_TRUE(IsTemporaryName(name));
+    EXPECT_FALSE(IsTemporaryName(OutputName(name, CodePage::kWindows1252))) << name;
+    EXPECT_FALSE(IsTemporaryName(OutputName(name, CodePage::kMacRoman))) << name;
+  }
+  TempDir dir;
+  fs::create_directories(dir.path() / "V" / temporaries[1]);  // a folder of that name stays
+  std::ofstream(dir.path() / "V" / temporaries[0]) << "left by a run cut short";
+  std::ofstream(dir.path() / "V" / "unrelated") << "stays";
+  ASSERT_TRUE(WriteOutputFiles(Entry("V:", "f"), {'n'}, dir.Destination()).dataWritten);
+  std::set<std::string> left;
+  for (const auto& item : fs::directory_iterator(dir.path() / "V")) left.insert(item.path().filename().string());
+  EXPECT_EQ(left, (std::set<std::string>{"f", "._f", "unrelated", temporaries[1]}));
+}
+
 #if !defined(_WIN32)  // links and named pipes as Linux makes them; see WindowsOutputTest
 // What may lie in the destination where a file or folder goes. Nothing there
 // is opened or written through; a regular file is replaced by a new one.
@@ -315,7 +349,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "a symbolic link is in its place"},
         InTheWayCase{"NamedPipeForAFolder", true, [](auto& p, auto&) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
                      "a named pipe is in its place"},
-        InTheWayCase{"FileForAFolder", true, [](auto& p, auto&) { std::ofstream(p) << "x"; }, "Not a directory"}),
+        InTheWayCase{"FileForAFolder", true, [](auto& p, auto&) { std::ofstream(p) << "x"; }, "Not a directory"},
+        // Left alone for every user: root, whom permissions do not stop, too.
+        InTheWayCase{"ReadOnlyFile", false,
+                     [](auto& p, auto&) {
+                       std::ofstream(p) << "read-only";
+                       fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+                     },
+                     "Permission denied"}),
     [](const auto& testCase) { return std::string(testCase.param.what); });
 #endif
 

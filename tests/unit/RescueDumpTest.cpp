@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -26,15 +27,15 @@ using Bytes = std::vector<std::uint8_t>;
 constexpr std::uint32_t kSectors = 400;
 constexpr std::size_t kRaw = 2352;
 
-Bytes UserData() {
+Bytes UserData(std::uint8_t disc = 0) {
   Bytes user(std::size_t{kSectors} * 2048);
-  for (std::size_t i = 0; i < user.size(); ++i) user[i] = static_cast<std::uint8_t>(i / 2048 * 13 + i % 251);
+  for (std::size_t i = 0; i < user.size(); ++i) user[i] = static_cast<std::uint8_t>(i / 2048 * 13 + i % 251 + disc);
   return user;
 }
 
 // The disc as a raw image, every sector whole.
-Bytes WholeImage() {
-  const Bytes user = UserData();
+Bytes WholeImage(std::uint8_t disc = 0) {
+  const Bytes user = UserData(disc);
   Bytes image(std::size_t{kSectors} * kRaw);
   for (std::uint32_t lba = 0; lba < kSectors; ++lba) {
     SynthesizeMode1Sector(lba, std::span<const std::uint8_t>(user).subspan(std::size_t{lba} * 2048, 2048),
@@ -74,11 +75,17 @@ class MemoryTarget : public RescueTarget {
     std::copy(raw.begin(), raw.end(), image.begin() + static_cast<std::ptrdiff_t>(std::size_t{lba} * kRaw));
     return true;
   }
+  bool ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) override {
+    if (image.size() < (std::size_t{lba} + 1) * kRaw) return false;
+    std::copy_n(image.begin() + static_cast<std::ptrdiff_t>(std::size_t{lba} * kRaw), kRaw, raw.begin());
+    return true;
+  }
   bool ReachSize(std::uint64_t bytes) override {
     if (image.size() < bytes) image.resize(static_cast<std::size_t>(bytes), 0);
     return true;
   }
   bool SaveMap(const std::string& text) override {
+    if (failSaveMap) return false;
     map = text;
     return true;
   }
@@ -88,6 +95,7 @@ class MemoryTarget : public RescueTarget {
   std::string map;
   int writes = 0;
   int failWriteAt = -1;
+  bool failSaveMap = false;
 };
 
 class Face : public DumpCallbacks {
@@ -273,6 +281,67 @@ INSTANTIATE_TEST_SUITE_P(Cuts, RescueInterrupted,
                                            InterruptCase{"WriteFailsWhileCopying", -1, 100},
                                            InterruptCase{"WriteFailsWhileScraping", -1, 360}),
                          [](const auto& p) { return p.param.name; });
+
+// A run that resumes from a map first compares some of the sectors it marks
+// finished (the first half of the disc here) with the disc in the drive.
+struct ResumeCase {
+  const char* name;
+  std::function<void(Bytes& image)> change;  // what becomes of the image between the runs
+  RescueRefusal refusal;
+};
+
+class RescueResume : public ::testing::TestWithParam<ResumeCase> {};
+
+TEST_P(RescueResume, FinishedSectorsMustBeThoseOfTheDiscInTheDrive) {
+  RescueMap map;
+  MemoryTarget target;
+  Rescue(Disc({}), map, target, 1, kSectors / 2);
+  GetParam().change(target.image);
+  const Bytes image = target.image;
+  const std::string savedMap = target.map;
+  const Outcome rest = Rescue(Disc({}), map, target, 1, kSectors);
+  EXPECT_EQ(rest.stats.refusal, GetParam().refusal);
+  EXPECT_EQ(rest.complete, GetParam().refusal == RescueRefusal::kNone);
+  if (GetParam().refusal != RescueRefusal::kNone) {
+    EXPECT_EQ(target.image, image) << "nothing is written";
+    EXPECT_EQ(target.map, savedMap) << "the map is not touched";
+    EXPECT_LE(rest.reads.sectorsRead, 6u) << "only the samples are read";
+  } else {
+    EXPECT_EQ(target.image, WholeImage());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, RescueResume,
+    ::testing::Values(
+        ResumeCase{"ItsOwnDisc", [](Bytes&) {}, RescueRefusal::kNone},
+        ResumeCase{"AnotherDiscsSectors",
+                   [](Bytes& image) {
+                     const Bytes other = WholeImage(7);
+                     std::copy_n(other.begin(), image.size(), image.begin());
+                   },
+                   RescueRefusal::kOtherDisc},
+        // GNU ddrescue's image: 2048-byte sectors where raw ones belong.
+        ResumeCase{"UserDataOnly",
+                   [](Bytes& image) {
+                     const Bytes user = UserData();
+                     std::copy(user.begin(), user.end(), image.begin());
+                   },
+                   RescueRefusal::kNotRawImage},
+        ResumeCase{"AHoleWhereTheMapSaysFinished",
+                   [](Bytes& image) { std::fill_n(image.begin(), kRaw, std::uint8_t{0}); },
+                   RescueRefusal::kNotRawImage}),
+    [](const auto& p) { return p.param.name; });
+
+TEST(RescuePasses, AMapThatCouldNotBeSavedIsNotSaidToBe) {
+  RescueMap map;
+  MemoryTarget target;
+  target.failSaveMap = true;
+  const Outcome run = Rescue(Disc({}), map, target, 1, kSectors);
+  EXPECT_FALSE(run.complete);
+  EXPECT_TRUE(run.stats.writeFailed);
+  EXPECT_FALSE(run.stats.mapSaved);
+}
 
 }  // namespace
 }  // namespace kestrow

@@ -378,6 +378,16 @@ TEST_P(SalvageRecovery, KeepGoingWritesWhatCanBeReadAndTheScanNamesWhatWasLost) 
     }
   }
   EXPECT_GT(hit + missing.size(), 0u) << "the damage hit nothing: the case tests nothing";
+  // The "Pack" table placed the groups; those whose block table was hit are named.
+  std::vector<int> tablesLost;
+  for (std::size_t g = 0; g + 1 < tables.bounds.size(); ++g) {
+    const std::set<std::uint32_t> sectors = tables.TableSectors(g);
+    if (std::any_of(sectors.begin(), sectors.end(), [&](std::uint32_t l) { return bad.count(l) != 0; })) {
+      tablesLost.push_back(static_cast<int>(g));
+    }
+  }
+  EXPECT_FALSE(outcome.salvage.groupsSearched);
+  EXPECT_EQ(outcome.salvage.groupsLost, tablesLost);
 
   DamageScan scan;
   ASSERT_TRUE(core->ScanDamage(scan, ReadPolicy{}));
@@ -388,6 +398,7 @@ TEST_P(SalvageRecovery, KeepGoingWritesWhatCanBeReadAndTheScanNamesWhatWasLost) 
     EXPECT_EQ(scan.results[i].status, outcome.files[i].status) << listed[i].name;
     EXPECT_EQ(scan.results[i].lostRanges, outcome.files[i].lostRanges) << listed[i].name;
   }
+  EXPECT_EQ(scan.salvage.groupsLost, tablesLost);
 }
 
 INSTANTIATE_TEST_SUITE_P(

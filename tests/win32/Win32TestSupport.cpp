@@ -41,8 +41,8 @@ void TestHost::RunFileList(app::FileListSession& session) {
   if (onFileList) onFileList(dialog.Handle(), session);
 }
 
-void TestHost::ShowDamageReport(const DamageReport& report) {
-  win32::CDamageReportDlg dialog(*this, report);
+void TestHost::ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) {
+  win32::CDamageReportDlg dialog(*this, report, sourceFiles);
   dialog.Create(Owner());
   if (onDamageReport) onDamageReport(dialog.Handle());
 }

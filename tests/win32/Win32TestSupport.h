@@ -28,7 +28,7 @@ class TestHost : public win32::WinHost {
   // The real dialogs, created modeless over the main window and handed to the test.
   std::optional<app::SectorRange> ChooseSectorRange(std::uint32_t sectorCount) override;
   void RunFileList(app::FileListSession& session) override;
-  void ShowDamageReport(const DamageReport& report) override;
+  void ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) override;
   void ShowAboutBox() override { ++aboutBoxes; }
 
   std::vector<std::string> Texts() const;

@@ -9,6 +9,7 @@
 #include "drive/CueSheet.h"
 #include "drive/ImageKind.h"
 #include "drive/ReadOnlyFile.h"
+#include "platform/FileSystem.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -30,8 +31,7 @@ std::optional<std::string> CueDataFile(const std::string& path) {
   std::string reason;
   const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
   if (!ParseCueSheet(text, sheet, reason)) return std::nullopt;
-  namespace fs = std::filesystem;
-  return (fs::path(path).parent_path() / fs::path(sheet.dataFile)).string();
+  return Utf8FromPath(PathFromUtf8(path).parent_path() / PathFromUtf8(sheet.dataFile));
 }
 
 #if defined(_WIN32)
@@ -44,7 +44,7 @@ struct FileIdentity {
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
   // No access asked for: only the file's identity is read. Links are followed.
-  const HANDLE handle = CreateFileW(std::filesystem::path(path).c_str(), 0,
+  const HANDLE handle = CreateFileW(WindowsPath(path).c_str(), 0,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
@@ -70,6 +70,12 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
 
 }  // namespace
 
+std::string FullPathKey(const std::string& path) {
+  std::error_code ec;
+  const std::filesystem::path full = std::filesystem::weakly_canonical(PathFromUtf8(path), ec);
+  return FileNameKey(Utf8FromPath(ec ? std::filesystem::absolute(PathFromUtf8(path), ec) : full));
+}
+
 std::vector<std::string> SourceFiles(const std::string& source, const std::string& mapfile) {
   std::vector<std::string> files;
   if (!source.empty()) files.push_back(source);
@@ -84,13 +90,22 @@ bool IsSameFile(const std::string& first, const std::string& second) {
   return a && b && *a == *b;
 }
 
-std::string SourceFileNamedBy(const std::string& output, const std::vector<std::string>& sourceFiles) {
-  const auto target = IdentityOf(output);
-  if (!target) return {};
-  for (const std::string& file : sourceFiles) {
-    if (IdentityOf(file) == target) return file;
+std::optional<OutputClash> FindOutputClash(const std::vector<std::string>& inputs,
+                                           const std::vector<std::string>& outputs) {
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    if (outputs[i].empty()) continue;
+    const auto target = IdentityOf(outputs[i]);
+    for (std::size_t k = 0; target && k < inputs.size(); ++k) {
+      if (!inputs[k].empty() && IdentityOf(inputs[k]) == target) return OutputClash{i, k, true};
+    }
+    for (std::size_t k = 0; k < i; ++k) {
+      if (outputs[k].empty()) continue;
+      const auto other = IdentityOf(outputs[k]);
+      const bool same = target && other ? *target == *other : FullPathKey(outputs[i]) == FullPathKey(outputs[k]);
+      if (same) return OutputClash{i, k, false};
+    }
   }
-  return {};
+  return std::nullopt;
 }
 
 }  // namespace kestrow

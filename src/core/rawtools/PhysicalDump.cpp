@@ -1,6 +1,8 @@
 #include "rawtools/PhysicalDump.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include "KestrowCore.h"
@@ -38,6 +40,8 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
   }
   std::FILE* file = OpenFile(path, "wb");
   if (!file) {
+    m_dumpStatistics.writeFailed = true;
+    m_dumpStatistics.writeError = std::strerror(errno);
     CloseDevice();
     m_nErrorState = kErrorReadOrFormat;
     return false;
@@ -59,6 +63,7 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
     // A full disk must not pass for a completed dump.
     if (std::fwrite(raw.data(), raw.size(), 1, file) != 1) {
       m_dumpStatistics.writeFailed = true;
+      m_dumpStatistics.writeError = std::strerror(errno);
       return false;
     }
     m_dumpStatistics.bytesWritten += raw.size();
@@ -77,6 +82,7 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
   }
   if (std::fclose(file) != 0 && ok) {
     m_dumpStatistics.writeFailed = true;
+    m_dumpStatistics.writeError = std::strerror(errno);
     ok = false;
   }
   CloseDevice();

@@ -30,7 +30,8 @@ class DumpCallbacks {
 struct DumpStatistics {
   std::uint32_t sectorsRead = 0;
   std::uint64_t bytesWritten = 0;
-  bool writeFailed = false;  // a write or the close of the output file failed
+  bool writeFailed = false;  // the output file could not be created, or a write or its close failed
+  std::string writeError;    // why, in the system's words
   bool discChanged = false;  // the disc may have been changed: the dump ended there
   bool cancelled = false;
 };

@@ -12,17 +12,23 @@
 //      forward and backward.
 // Only sectors the map does not mark finished are read; each sector read
 // whole is written at its place in the image and marked finished, a sector
-// that failed alone is marked bad.
+// that failed alone is marked bad. A run that resumes from a map first
+// compares a sample of the finished sectors with the disc.
 #include "rawtools/RescueDump.h"
 
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "KestrowCore.h"
 #include "SectorBuffer.h"
+#include "drive/Mode1Sector.h"
 #include "rawtools/RescueMap.h"
+#include "volume/PackedFormat.h"
+#include "volume/VolumeImage.h"
 
 namespace kestrow {
 namespace {
@@ -270,7 +276,8 @@ bool RescueRun::KeepGoing(std::uint64_t lba) {
 
 bool RescueRun::SaveMap() {
   m_lastSave = std::chrono::steady_clock::now();
-  if (m_target.SaveMap(m_map.Format(m_phase))) return true;
+  m_stats.mapSaved = m_target.SaveMap(m_map.Format(m_phase));
+  if (m_stats.mapSaved) return true;
   m_stats.writeFailed = true;
   m_stats.failure = m_target.Failure();
   return false;
@@ -285,7 +292,87 @@ void RescueRun::CountResults() {
   m_stats.untried = m_stats.rangeSectors - m_stats.finished - m_stats.bad;
 }
 
+// Spread samples besides the last sector and the volume area's first.
+constexpr std::uint32_t kSpreadSamples = 4;
+
+bool Finished(const RescueMap& map, std::uint64_t lba) {
+  return map.StatusOf(lba * kSectorBytes, (lba + 1) * kSectorBytes) == rescue::kFinished;
+}
+
+// True when `raw` is a raw sector of `lba`: the sync pattern, and the
+// sector's own address in its header.
+bool IsRawSectorOf(std::uint32_t lba, std::span<const std::uint8_t> raw) {
+  const std::array<std::uint8_t, 3> address = SectorAddress(lba);
+  return HasSyncPattern(raw) && std::equal(address.begin(), address.end(), raw.begin() + 12);
+}
+
+// The first sector of the volume area, when `last` is the disc's last
+// sector as the image holds it and begins with the "Trkb" trailer.
+std::optional<std::uint64_t> VolumeAreaStart(std::span<const std::uint8_t> last, std::uint32_t lastLba) {
+  if (!IsRawSectorOf(lastLba, last)) return std::nullopt;
+  const auto user = last.subspan(format::kUserDataOffset, format::kUserDataSize);
+  const std::optional<TrackTrailer> trailer = ParseTrackTrailer(user);
+  if (!trailer || !trailer->HasSignature()) return std::nullopt;
+  return trailer->volumeStart / format::kUnitsPerSector;
+}
+
+// The finished sectors a resumed rescue compares with the disc: the last
+// sector, the volume area's first sector, and the first finished sector at
+// or after each of a few points spread over the disc; each once, ascending.
+std::vector<std::uint64_t> FinishedSamples(const RescueMap& map, std::uint64_t sectorCount,
+                                           std::optional<std::uint64_t> volumeStart) {
+  std::vector<std::uint64_t> samples{sectorCount - 1};
+  if (volumeStart && *volumeStart < sectorCount) samples.push_back(*volumeStart);
+  for (std::uint64_t k = 0; k < kSpreadSamples; ++k) {
+    const std::uint64_t point = sectorCount * k / kSpreadSamples;
+    for (const RescueMap::Area& area : map.Areas(point * kSectorBytes, sectorCount * kSectorBytes)) {
+      if (area.status != rescue::kFinished) continue;
+      samples.push_back((area.begin + kSectorBytes - 1) / kSectorBytes);
+      break;
+    }
+  }
+  std::erase_if(samples, [&](std::uint64_t lba) { return lba >= sectorCount || !Finished(map, lba); });
+  std::sort(samples.begin(), samples.end());
+  samples.erase(std::unique(samples.begin(), samples.end()), samples.end());
+  return samples;
+}
+
 }  // namespace
+
+bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount) {
+  RescueStatistics& stats = m_rescueStatistics;
+  const auto refuse = [&](RescueRefusal why, std::uint64_t lba, const char* what) {
+    stats.refusal = why;
+    stats.failure = "sector " + std::to_string(lba) + " of the image " + what;
+    return false;
+  };
+  SectorBuffer image;
+  SectorBuffer disc;
+  const std::span<std::uint8_t> imageBytes(image.data(), kSectorBytes);
+  std::optional<std::uint64_t> volumeStart;
+  if (Finished(map, sectorCount - 1) && target.ReadSector(sectorCount - 1, imageBytes)) {
+    volumeStart = VolumeAreaStart(image.raw(), sectorCount - 1);
+  }
+  for (const std::uint64_t lba : FinishedSamples(map, sectorCount, volumeStart)) {
+    if (!target.ReadSector(static_cast<std::uint32_t>(lba), imageBytes)) {
+      return refuse(RescueRefusal::kNotRawImage, lba, "cannot be read back");
+    }
+    const bool raw = IsRawSectorOf(static_cast<std::uint32_t>(lba), image.raw());
+    const bool read = ReadRawSector(static_cast<std::int32_t>(lba), disc.data()) ==
+                      static_cast<std::int32_t>(kSectorBytes);
+    if (read && std::equal(image.raw().begin(), image.raw().end(), disc.raw().begin())) continue;
+    // Audio sectors have no sync pattern on the disc either, and two drives
+    // may read them a few bytes apart.
+    if (!raw && read && !HasSyncPattern(disc.raw())) continue;
+    if (!raw) {
+      return refuse(RescueRefusal::kNotRawImage, lba,
+                    "is not a raw sector of that address (no sync pattern, or another address)");
+    }
+    // A sector the drive cannot read now says nothing either way.
+    if (read) return refuse(RescueRefusal::kOtherDisc, lba, "differs from that sector of the disc in the drive");
+  }
+  return true;
+}
 
 bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
                                  const RescueSettings& settings) {
@@ -303,6 +390,13 @@ bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallb
   // The image covers the whole disc, whatever the range.
   map.Extend(std::uint64_t{sectorCount} * kSectorBytes);
   const SectorUse previous = std::exchange(m_sectorUse, SectorUse::kWholeSectors);
+  // Nothing is read into, or written over, an image of another disc.
+  if (!MatchesResumedImage(map, target, sectorCount)) {
+    m_sectorUse = previous;
+    CloseDevice();
+    m_nErrorState = kErrorReadOrFormat;
+    return false;
+  }
   callbacks.ProgressStarted();
   RescueRun run(
       map, target, callbacks, settings,

@@ -18,6 +18,9 @@ class RescueTarget {
   virtual ~RescueTarget() = default;
   // Writes one whole raw sector at byte lba x 2352 of the image.
   virtual bool WriteSector(std::uint32_t lba, std::span<const std::uint8_t> raw) = 0;
+  // Reads back the 2352 bytes at byte lba x 2352 of the image; false when
+  // the image does not hold them.
+  virtual bool ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) = 0;
   // Makes the image at least `bytes` long, the new part a hole.
   virtual bool ReachSize(std::uint64_t bytes) = 0;
   // Flushes the image to the disk, then replaces the mapfile with `text`.
@@ -31,6 +34,13 @@ struct RescueSettings {
   std::chrono::milliseconds saveInterval{5000};  // the map is replaced at least this often
 };
 
+// Why a rescue that resumes from a map refused to read anything.
+enum class RescueRefusal {
+  kNone,
+  kNotRawImage,  // finished sectors of the image are not raw sectors of the disc (no sync, another address)
+  kOtherDisc,    // finished sectors of the image differ from the disc in the drive
+};
+
 // The figures of the last rescue, for its report.
 struct RescueStatistics {
   std::uint32_t rangeSectors = 0;  // sectors of the chosen range
@@ -42,7 +52,9 @@ struct RescueStatistics {
   bool cancelled = false;          // the face asked to stop (Ctrl-C)
   bool writeFailed = false;        // a write to the image, or the map's replacement, failed
   bool discChanged = false;        // the disc may have been changed: the run ended, the map holds what came before
-  std::string failure;             // what failed with the files
+  bool mapSaved = false;           // the map on the disk is this run's last state
+  RescueRefusal refusal = RescueRefusal::kNone;
+  std::string failure;             // what failed with the files, or why the run was refused
 };
 
 }  // namespace kestrow

@@ -19,6 +19,7 @@
 #include "drive/DdrescueMap.h"
 #include "drive/RawSector.h"
 #include "drive/ReadOnlyFile.h"
+#include "platform/FileSystem.h"
 
 namespace kestrow {
 namespace {
@@ -32,10 +33,24 @@ std::string Message(int error) { return std::generic_category().message(error); 
 
 #if defined(_WIN32)
 int OpenImageFile(const std::string& path) {
-  return ::_open(path.c_str(), _O_RDWR | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+  return ::_wopen(WindowsPath(path).c_str(), _O_RDWR | _O_CREAT | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+// What is in the way of the temporary map: empty when nothing or a regular
+// file (one left by a run cut short) is.
+std::string InTheWay(const std::string& path) {
+  const DWORD attributes = GetFileAttributesW(WindowsPath(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return "a symbolic link is in its place";
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return "a folder is in its place";
+  return {};
 }
 int CreateTemporary(const std::string& path) {
-  return ::_open(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (!InTheWay(path).empty()) {
+    errno = EEXIST;
+    return -1;
+  }
+  DeleteFileW(WindowsPath(path).c_str());
+  return ::_wopen(WindowsPath(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
 }
 int CloseFile(int fd) { return ::_close(fd); }
 bool IsRegularFile(int fd, std::uint64_t& size) {
@@ -53,10 +68,21 @@ bool WriteAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) 
   }
   return true;
 }
+bool ReadAt(int fd, std::uint64_t offset, std::span<std::uint8_t> bytes) {
+  if (::_lseeki64(fd, static_cast<long long>(offset), SEEK_SET) < 0) return false;
+  while (!bytes.empty()) {
+    const int got = ::_read(fd, bytes.data(), static_cast<unsigned>(bytes.size()));
+    if (got <= 0) return false;
+    bytes = bytes.subspan(static_cast<std::size_t>(got));
+  }
+  return true;
+}
 bool SyncFile(int fd) { return ::_commit(fd) == 0; }
 bool GrowFile(int fd, std::uint64_t size) { return ::_chsize_s(fd, static_cast<long long>(size)) == 0; }
+void ShrinkFile(int fd, std::uint64_t size) { ::_chsize_s(fd, static_cast<long long>(size)); }
 bool ReplaceFile(const std::string& from, const std::string& to) {
-  if (MoveFileExW(fs::path(from).c_str(), fs::path(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (MoveFileExW(WindowsPath(from).c_str(), WindowsPath(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return true;
   }
   errno = EIO;
@@ -69,10 +95,26 @@ void SyncFolderOf(const std::string&) {}
 int OpenImageFile(const std::string& path) {
   return ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
 }
-// A FIFO or a symbolic link in the temporary map's place is not followed
-// and cannot hold the open.
+// What is in the way of the temporary map: empty when nothing or a regular
+// file (one left by a run cut short) is.
+std::string InTheWay(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode)) return {};
+  if (S_ISLNK(st.st_mode)) return "a symbolic link is in its place";
+  if (S_ISFIFO(st.st_mode)) return "a named pipe is in its place";
+  if (S_ISDIR(st.st_mode)) return "a folder is in its place";
+  return "something that is not a file is in its place";
+}
+// The temporary map is always a new file: a regular file of its name is
+// removed first (a hard link to another file loses nothing), and anything
+// else in its place, or put there meanwhile, makes the open fail.
 int CreateTemporary(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW, 0644);
+  if (!InTheWay(path).empty()) {
+    errno = EEXIST;
+    return -1;
+  }
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) return -1;
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
 }
 int CloseFile(int fd) { return ::close(fd); }
 bool IsRegularFile(int fd, std::uint64_t& size) {
@@ -94,8 +136,19 @@ bool WriteAt(int fd, std::uint64_t offset, std::span<const std::uint8_t> bytes) 
   }
   return true;
 }
+bool ReadAt(int fd, std::uint64_t offset, std::span<std::uint8_t> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t got = ::pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    bytes = bytes.subspan(static_cast<std::size_t>(got));
+    offset += static_cast<std::uint64_t>(got);
+  }
+  return true;
+}
 bool SyncFile(int fd) { return ::fdatasync(fd) == 0; }
 bool GrowFile(int fd, std::uint64_t size) { return ::ftruncate(fd, static_cast<off_t>(size)) == 0; }
+void ShrinkFile(int fd, std::uint64_t size) { static_cast<void>(::ftruncate(fd, static_cast<off_t>(size))); }
 bool ReplaceFile(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
 // The rename is on the disk only once the folder is.
 void SyncFolderOf(const std::string& path) {
@@ -156,40 +209,75 @@ bool RescueFiles::Fail(const std::string& what, int error) {
   return false;
 }
 
-bool RescueFiles::Open(const std::string& imagePath, const std::string& mapPath, RescueMap& map, std::string& error) {
+RescueOpenFailure RescueFiles::Open(const std::string& imagePath, const std::string& mapPath,
+                                   std::uint32_t sectorCount, RescueMap& map, std::string& error) {
   Close();
   m_imagePath = imagePath;
   m_mapPath = mapPath;
   std::error_code ec;
   map = RescueMap();
-  if (fs::exists(fs::symlink_status(mapPath, ec)) && !ReadMapfile(mapPath, map, error)) return false;
+  if (fs::exists(fs::symlink_status(PathFromUtf8(mapPath), ec)) && !ReadMapfile(mapPath, map, error)) {
+    return RescueOpenFailure::kCannotOpen;
+  }
+  const std::uint64_t discBytes = std::uint64_t{sectorCount} * format::kRawSectorSize;
+  if (map.Size() != 0 && map.Size() != discBytes) {
+    error = mapPath + " covers " + std::to_string(map.Size()) + " bytes, not the " + std::to_string(sectorCount) +
+            " raw sectors of the disc (" + std::to_string(discBytes) + " bytes)";
+    return RescueOpenFailure::kNotRawImage;
+  }
+  const std::string temporary = TemporaryMapPath(mapPath);
+  if (const std::string why = InTheWay(temporary); !why.empty()) {
+    error = temporary + " (where the map is written before it replaces " + mapPath + "): " + why;
+    return RescueOpenFailure::kTemporaryInTheWay;
+  }
+  const fs::file_status status = fs::status(PathFromUtf8(imagePath), ec);
+  const bool exists = fs::exists(status);
+  const std::uint64_t size = exists && fs::is_regular_file(status) ? fs::file_size(PathFromUtf8(imagePath), ec) : 0;
+  if (exists && !fs::is_regular_file(status)) {
+    error = imagePath + ": not a regular file";
+    return RescueOpenFailure::kCannotOpen;
+  }
   const std::uint64_t finishedEnd = FinishedEnd(map);
-  if (finishedEnd > 0) {
-    const std::uint64_t size = fs::is_regular_file(imagePath, ec) ? fs::file_size(imagePath, ec) : 0;
-    if (ec || size < finishedEnd) {
-      error = mapPath + " marks sectors finished that " + imagePath +
-              (size == 0 ? " does not hold (it is missing or empty)" : " does not reach");
-      return false;
-    }
+  // A last sector cut short (a run that stopped in the middle of a write)
+  // is no sector the map marks finished; anything else is no raw image.
+  const std::uint64_t partial = size % format::kRawSectorSize;
+  if (partial != 0 && (finishedEnd == 0 || finishedEnd > size - partial)) {
+    error = imagePath + " is " + std::to_string(size) + " bytes, not a whole number of 2352-byte raw sectors";
+    return RescueOpenFailure::kNotRawImage;
+  }
+  if (finishedEnd > 0 && size < finishedEnd) {
+    error = mapPath + " marks sectors finished that " + imagePath +
+            (size == 0 ? " does not hold (it is missing or empty)" : " does not reach");
+    return RescueOpenFailure::kCannotOpen;
   }
   m_fd = OpenImageFile(imagePath);
   if (m_fd < 0) {
     error = imagePath + ": " + Message(errno);
-    return false;
+    return RescueOpenFailure::kCannotOpen;
   }
-  std::uint64_t size = 0;
-  if (!IsRegularFile(m_fd, size)) {
+  std::uint64_t opened = 0;
+  if (!IsRegularFile(m_fd, opened)) {
     Close();
     error = imagePath + ": not a regular file";
-    return false;
+    return RescueOpenFailure::kCannotOpen;
   }
-  return true;
+  return RescueOpenFailure::kNone;
 }
 
 bool RescueFiles::WriteSector(std::uint32_t lba, std::span<const std::uint8_t> raw) {
   const std::uint64_t offset = std::uint64_t{lba} * format::kRawSectorSize;
-  if (m_fd < 0 || !WriteAt(m_fd, offset, raw)) return Fail("writing " + m_imagePath, m_fd < 0 ? EBADF : errno);
-  return true;
+  if (m_fd < 0) return Fail("writing " + m_imagePath, EBADF);
+  if (WriteAt(m_fd, offset, raw)) return true;
+  const int error = errno;
+  // A sector written in part at the image's end goes again, so that the
+  // image stays whole sectors for the next run.
+  std::uint64_t size = 0;
+  if (IsRegularFile(m_fd, size) && size > offset && size < offset + raw.size()) ShrinkFile(m_fd, offset);
+  return Fail("writing " + m_imagePath, error);
+}
+
+bool RescueFiles::ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) {
+  return m_fd >= 0 && ReadAt(m_fd, std::uint64_t{lba} * format::kRawSectorSize, raw);
 }
 
 bool RescueFiles::ReachSize(std::uint64_t bytes) {
@@ -201,9 +289,17 @@ bool RescueFiles::ReachSize(std::uint64_t bytes) {
 
 bool RescueFiles::SaveMap(const std::string& text) {
   if (m_fd < 0 || !SyncFile(m_fd)) return Fail("flushing " + m_imagePath, m_fd < 0 ? EBADF : errno);
-  const std::string temporary = m_mapPath + ".tmp";
+  const std::string temporary = TemporaryMapPath(m_mapPath);
   const int fd = CreateTemporary(temporary);
-  if (fd < 0) return Fail("writing " + temporary, errno);
+  if (fd < 0) {
+    const int error = errno;
+    const std::string why = InTheWay(temporary);
+    if (!why.empty()) {
+      m_failure = "writing " + temporary + ": " + why;
+      return false;
+    }
+    return Fail("writing " + temporary, error);
+  }
   std::uint64_t size = 0;
   bool ok = IsRegularFile(fd, size);
   int writeError = ok ? 0 : EINVAL;
@@ -216,12 +312,12 @@ bool RescueFiles::SaveMap(const std::string& text) {
     writeError = errno;
   }
   if (!ok) {
-    std::remove(temporary.c_str());
+    RemoveFile(temporary);
     return Fail("writing " + temporary, writeError != 0 ? writeError : EIO);
   }
   if (!ReplaceFile(temporary, m_mapPath)) {
     const int renameError = errno;
-    std::remove(temporary.c_str());
+    RemoveFile(temporary);
     return Fail("replacing " + m_mapPath, renameError);
   }
   SyncFolderOf(m_mapPath);

@@ -153,9 +153,12 @@ std::string SalvageFactsText(const SalvageFacts& facts) {
       text += "  group " + std::to_string(g.index) + " at LBA " + std::to_string(g.lba) + ": volume bytes " +
               std::to_string(g.firstByte) + " to " + std::to_string(g.endByte) + "\n";
     }
-    for (const int k : facts.groupsLost) {
-      text += "  group " + std::to_string(k) + ": its block table could not be read; its files' bytes are lost\n";
-    }
+  }
+  // Indented under the groups found by search; on lines of their own when
+  // the "Pack" table placed the groups.
+  for (const int k : facts.groupsLost) {
+    text += (facts.groupsSearched ? "  group " : "Group ") + std::to_string(k) +
+            ": its block table could not be read; its files' bytes are lost\n";
   }
   return text;
 }

@@ -173,7 +173,8 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
       }
     }
     if (DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
-    tables.emplace(g, ReadGroupBlocks(buffer, mask));
+    const GroupBlocks& table = tables.emplace(g, ReadGroupBlocks(buffer, mask)).first->second;
+    if (table.tableLost) AddLostGroup(scan.salvage, g);
     done.sectorsDone += kDataSectors;
     if (!report()) return fail(ScanFailure::kStopped, {});
   }

@@ -34,11 +34,14 @@ std::string OutputName(std::string_view discName, CodePage codePage) {
   std::string name = DiscTextToUtf8(discName, codePage);
 #if defined(_WIN32)
   // Windows refuses more names than the replacement table covers.
-  return WindowsSafeName(name);
+  name = WindowsSafeName(name);
 #else
   SanitizeName(name);
-  return name;
 #endif
+  // The form of the job's temporary names stays theirs, so that a later job
+  // never takes a recovered file for one that was cut short.
+  if (IsTemporaryName(name)) name += '-';
+  return name;
 }
 
 std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage) {
@@ -49,6 +52,12 @@ std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePa
     begin = colon + 1;
   }
   return names;
+}
+
+std::string OutputRelativePath(const FileEntry& entry, CodePage codePage) {
+  std::string relative;
+  for (const std::string& name : OutputFolderNames(entry.path, codePage)) relative += name + PathSeparator();
+  return relative + OutputName(entry.name, codePage);
 }
 
 OutputTree::OutputTree(std::string destFolder, OutputOptions options, std::vector<FileIdentity> keep,
@@ -65,6 +74,7 @@ OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::str
   if (m_open.empty()) {
     std::unique_ptr<OutputFolder> destination = OutputFolder::Open(m_destFolder, error);
     if (!destination) return nullptr;
+    TidyOnce(*destination);
     m_open.push_back(std::move(destination));
   }
   // Files come folder by folder in catalogue order: the folders this file
@@ -76,15 +86,23 @@ OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::str
   for (std::size_t i = shared; i < names.size(); ++i) {
     std::unique_ptr<OutputFolder> folder = m_open.back()->OpenSubfolder(names[i], error);
     if (!folder) return nullptr;
+    TidyOnce(*folder);
     m_open.push_back(std::move(folder));
     m_openNames.push_back(names[i]);
   }
   return m_open.back().get();
 }
 
+void OutputTree::TidyOnce(OutputFolder& folder) {
+  if (m_tidied.insert(folder.Path()).second) folder.RemoveLeftoverTemporaries();
+}
+
 bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool hidden,
                            std::span<const std::uint8_t> bytes, std::uint32_t modifyDate, std::string& error) {
-  std::unique_ptr<OutputFile> file = folder.CreateFile(name, hidden, m_keep, error);
+  // Nothing is written for a place that cannot take the file.
+  if (!folder.MayReplace(name, m_keep, error)) return false;
+  std::string temporary;
+  std::unique_ptr<OutputFile> file = folder.CreateTemporary(hidden, temporary, error);
   if (!file) return false;
   bool written = file->Write(bytes, error);
   // The time is set after the last write, which would move it again.
@@ -92,9 +110,10 @@ bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool h
   std::string closeError;
   const bool closed = file->Close(closeError);
   if (written && !closed) error = closeError;
-  written = written && closed;
-  // No truncated file may pass for a rescued one.
-  if (!written) folder.RemoveFile(name);
+  // The file takes its name only once it is whole: no truncated file may
+  // pass for a rescued one, and the file it replaces stays until then.
+  written = written && closed && folder.MoveIntoPlace(temporary, name, m_keep, error);
+  if (!written) folder.RemoveFile(temporary);
   return written;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,12 +24,18 @@ namespace kestrow {
 void SanitizeName(std::string& name);
 
 // A disc name (raw bytes) as a file or folder name: read in `codePage`, in
-// UTF-8, then sanitized.
+// UTF-8, then sanitized; a name in the form of the job's temporary names
+// (IsTemporaryName) gets a '-' after it.
 std::string OutputName(std::string_view discName, CodePage codePage);
 
 // The sanitized output names of each ':'-terminated folder of a catalogue
 // path, outermost first. Text after the last ':' is not used.
 std::vector<std::string> OutputFolderNames(const std::string& folderPath, CodePage codePage);
+
+// Where a job writes an entry's data file, relative to the destination: its
+// folders and its name, with the platform's separator (before any number a
+// name that another file of the job took would get).
+std::string OutputRelativePath(const FileEntry& entry, CodePage codePage);
 
 struct OutputOptions {
   CodePage codePage = CodePage::kWindows1252;  // how the disc's names are read
@@ -61,7 +68,9 @@ class OutputTree {
   OutputTree& operator=(const OutputTree&) = delete;
 
   // Writes the data file, then the companion file (also when the data file
-  // failed). A file that cannot be written in full is removed again.
+  // failed), each under a temporary name that it loses only once it is
+  // written in full; a file that cannot be written leaves nothing behind,
+  // and the file it would have replaced stays.
   // `resourceFork` is used with the resourceForks option only.
   OutputResult Write(const FileEntry& entry, std::span<const std::uint8_t> data,
                      std::span<const std::uint8_t> resourceFork = {});
@@ -70,8 +79,12 @@ class OutputTree {
   // The folder for these names below the destination, opened (and made) as
   // needed; nothing when one of them cannot be, with the reason in `error`.
   OutputFolder* Folder(const std::vector<std::string>& names, std::string& error);
+  // Writes `bytes` under a temporary name in `folder`, then renames it to `name`.
   bool WriteFile(OutputFolder& folder, const std::string& name, bool hidden, std::span<const std::uint8_t> bytes,
                  std::uint32_t modifyDate, std::string& error);
+  // Removes the temporaries an earlier run left in `folder`, the first time
+  // the job opens it.
+  void TidyOnce(OutputFolder& folder);
 
   std::string m_destFolder;
   OutputOptions m_options;
@@ -79,6 +92,7 @@ class OutputTree {
   OutputNames* m_names;
   std::vector<std::string> m_openNames;                 // the folder names of m_open[1..]
   std::vector<std::unique_ptr<OutputFolder>> m_open;    // the destination, then the open chain below it
+  std::set<std::string> m_tidied;                       // folders whose leftover temporaries are gone
 };
 
 // One file on its own: a tree for this call only.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace kestrow {
 
@@ -26,6 +27,14 @@ struct FileIdentity {
 // The identity of the file at `path` (links followed), or nothing when
 // there is no such file.
 std::optional<FileIdentity> IdentifyFile(const std::string& path);
+
+// A file is written under a temporary name in its folder and renamed into
+// place only when it is complete, so that no partial file ever carries a
+// final name. The temporary names are ".kestrow-partial-" and 8 hex digits
+// ("KP~" and 5 digits with ".TMP" on Windows, the form of a short 8.3 alias),
+// names that every file system takes (FAT on a memory stick too) and that no
+// recovered file is given: OutputName changes a disc name of that form.
+bool IsTemporaryName(std::string_view name);
 
 // A new file, open for writing.
 class OutputFile {
@@ -62,16 +71,29 @@ class OutputFolder {
   // anything else is in its place (a file, a symbolic link, a named pipe).
   std::unique_ptr<OutputFolder> OpenSubfolder(const std::string& name, std::string& error);
 
-  // A new, empty file `name`. A regular file of that name is replaced
-  // (unlinked, never written through), unless it is one of `keep` (the disc
-  // image being read); anything else in its place (a folder, a symbolic
-  // link, a named pipe, a device) is left alone and the call fails.
-  // `hidden` marks the file hidden where the file system has the notion.
-  std::unique_ptr<OutputFile> CreateFile(const std::string& name, bool hidden, std::span<const FileIdentity> keep,
-                                         std::string& error);
+  // True when `name` may be given to a new file: nothing is there, or a
+  // regular file that may be replaced. A file of `keep` (the disc image
+  // being read), a read-only file (also for a user whom permissions do not
+  // bind) and anything but a regular file (a folder, a symbolic link, a
+  // named pipe, a device) are left alone: false, with the reason in `error`.
+  bool MayReplace(const std::string& name, std::span<const FileIdentity> keep, std::string& error);
 
-  // Removes a file that CreateFile made (one that could not be written in full).
+  // A new, empty file under a temporary name (IsTemporaryName), never an
+  // existing entry; the name in `temporary`. `hidden` marks the file hidden
+  // where the file system has the notion.
+  std::unique_ptr<OutputFile> CreateTemporary(bool hidden, std::string& temporary, std::string& error);
+
+  // Renames the written temporary file `temporary` to `name`, replacing a
+  // regular file of that name in one step, when MayReplace allows it.
+  bool MoveIntoPlace(const std::string& temporary, const std::string& name, std::span<const FileIdentity> keep,
+                     std::string& error);
+
+  // Removes a file that CreateTemporary made (one that could not be written in full).
   void RemoveFile(const std::string& name);
+
+  // Removes what an earlier run left in this folder when it was cut short:
+  // the regular files whose names are temporary names, nothing else.
+  void RemoveLeftoverTemporaries();
 
   // The folder's path, for messages.
   const std::string& Path() const { return m_path; }

@@ -1,18 +1,24 @@
 // OutputFolder on POSIX systems: folders are held open as descriptors and
-// everything inside them is reached with openat, mkdirat and unlinkat,
-// without following a symbolic link. A new file is always created with
-// O_EXCL, so an existing entry is never opened: a regular file in the way is
-// unlinked first, anything else makes the call fail.
+// everything inside them is reached with openat, mkdirat, renameat and
+// unlinkat, without following a symbolic link. A new file is always created
+// with O_EXCL under a temporary name, so an existing entry is never opened,
+// and renamed over a regular file in the way; anything else makes the call
+// fail.
 #include "recovery/OutputFolder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <system_error>
+#include <vector>
 
 namespace kestrow {
 namespace {
@@ -131,42 +137,66 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
   return std::make_unique<OutputFolder>(std::move(path), descriptor);
 }
 
-std::unique_ptr<OutputFile> OutputFolder::CreateFile(const std::string& name, bool /*hidden*/,
-                                                     std::span<const FileIdentity> keep, std::string& error) {
-  // The "._" prefix already hides a companion file here.
+bool IsTemporaryName(std::string_view name) {
+  constexpr std::string_view kPrefix = ".kestrow-partial-";
+  return name.size() == kPrefix.size() + 8 && name.substr(0, kPrefix.size()) == kPrefix &&
+         std::all_of(name.begin() + kPrefix.size(), name.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; });
+}
+
+bool OutputFolder::MayReplace(const std::string& name, std::span<const FileIdentity> keep, std::string& error) {
   if (TooLong(Join(m_path, name))) {
     error = SystemMessage(ENAMETOOLONG);
-    return nullptr;
+    return false;
   }
   const int folder = Descriptor(m_handle);
+  struct stat st {};
+  if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return true;
+    error = SystemMessage(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = InTheWay(st, EISDIR);
+    return false;
+  }
+  const FileIdentity identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  if (std::find(keep.begin(), keep.end(), identity) != keep.end()) {
+    error = "the disc image being read is in its place";
+    return false;
+  }
+  // A file we may not write stays. Permissions do not bind root, so a file
+  // that nobody may write stays for root as well.
+  if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0) {
+    error = SystemMessage(errno);
+    return false;
+  }
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+    error = SystemMessage(EACCES);
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<OutputFile> OutputFolder::CreateTemporary(bool /*hidden*/, std::string& temporary,
+                                                          std::string& error) {
+  // The leading '.' hides it, as it does the companions.
+  static std::atomic<std::uint32_t> counter{static_cast<std::uint32_t>(::getpid()) * 2654435761u};
+  const int folder = Descriptor(m_handle);
   constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  // Something may take the name between the tries; a few rounds settle it.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const int descriptor = ::openat(folder, name.c_str(), kFlags, 0666);
-    if (descriptor >= 0) return std::make_unique<OutputFile>(descriptor);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, ".kestrow-partial-%08x", static_cast<unsigned>(counter++));
+    if (TooLong(Join(m_path, name))) {
+      error = SystemMessage(ENAMETOOLONG);
+      return nullptr;
+    }
+    const int descriptor = ::openat(folder, name, kFlags, 0666);
+    if (descriptor >= 0) {
+      temporary = name;
+      return std::make_unique<OutputFile>(descriptor);
+    }
     if (errno != EEXIST) {
-      error = SystemMessage(errno);
-      return nullptr;
-    }
-    struct stat st {};
-    if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno == ENOENT) continue;
-      error = SystemMessage(errno);
-      return nullptr;
-    }
-    if (!S_ISREG(st.st_mode)) {
-      error = InTheWay(st, EISDIR);
-      return nullptr;
-    }
-    const FileIdentity identity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
-    if (std::find(keep.begin(), keep.end(), identity) != keep.end()) {
-      error = "the disc image being read is in its place";
-      return nullptr;
-    }
-    // A file we may not write stays, as it did when files were opened for
-    // writing in place.
-    if (::faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0 ||
-        (::unlinkat(folder, name.c_str(), 0) != 0 && errno != ENOENT)) {
       error = SystemMessage(errno);
       return nullptr;
     }
@@ -175,6 +205,42 @@ std::unique_ptr<OutputFile> OutputFolder::CreateFile(const std::string& name, bo
   return nullptr;
 }
 
+bool OutputFolder::MoveIntoPlace(const std::string& temporary, const std::string& name,
+                                 std::span<const FileIdentity> keep, std::string& error) {
+  if (!MayReplace(name, keep, error)) return false;
+  const int folder = Descriptor(m_handle);
+  // rename replaces a regular file in one step and never follows a link:
+  // whatever may have come into the name's place since is replaced itself.
+  if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {
+    error = SystemMessage(errno);
+    return false;
+  }
+  return true;
+}
+
 void OutputFolder::RemoveFile(const std::string& name) { ::unlinkat(Descriptor(m_handle), name.c_str(), 0); }
+
+void OutputFolder::RemoveLeftoverTemporaries() {
+  // Listing needs the folder opened for reading; a folder we may not list
+  // keeps what it holds.
+  const int listing = ::openat(Descriptor(m_handle), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listing < 0) return;
+  DIR* dir = ::fdopendir(listing);
+  if (dir == nullptr) {
+    ::close(listing);
+    return;
+  }
+  std::vector<std::string> leftovers;
+  while (const struct dirent* entry = ::readdir(dir)) {
+    if (IsTemporaryName(entry->d_name)) leftovers.emplace_back(entry->d_name);
+  }
+  ::closedir(dir);
+  for (const std::string& name : leftovers) {
+    struct stat st {};
+    if (::fstatat(Descriptor(m_handle), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
+      ::unlinkat(Descriptor(m_handle), name.c_str(), 0);
+    }
+  }
+}
 
 }  // namespace kestrow

@@ -4,19 +4,21 @@
 // a junction in its place while files are made in it. Nothing is opened
 // through a reparse point (a symbolic link or a junction): it is found with
 // FILE_FLAG_OPEN_REPARSE_POINT and left alone. A new file is always made with
-// CREATE_NEW, so an existing entry is never written through: a regular file
-// in the way is deleted first, anything else makes the call fail.
+// CREATE_NEW under a temporary name, so an existing entry is never written
+// through, and moved over a regular file in the way; anything else makes the
+// call fail.
 #include "recovery/OutputFolder.h"
 
 #include <windows.h>
-// The member function OutputFolder::CreateFile, not the ANSI/wide macro.
-#undef CreateFile
-
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <system_error>
+#include <vector>
 
 #include "platform/FileSystem.h"
+#include "platform/Utf16.h"
 
 namespace kestrow {
 namespace {
@@ -158,49 +160,57 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
   return std::make_unique<OutputFolder>(std::move(path), Stored(folder));
 }
 
-std::unique_ptr<OutputFile> OutputFolder::CreateFile(const std::string& name, bool hidden,
-                                                     std::span<const FileIdentity> keep, std::string& error) {
-  const std::string path = Join(m_path, name);
-  const std::wstring wide = WindowsPath(path);
+bool IsTemporaryName(std::string_view name) {
+  return name.size() == 12 && name.substr(0, 3) == "KP~" && name.substr(8) == ".TMP" &&
+         std::all_of(name.begin() + 3, name.begin() + 8, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool OutputFolder::MayReplace(const std::string& name, std::span<const FileIdentity> keep, std::string& error) {
+  const HANDLE existing = OpenEntry(Join(m_path, name), kShareAll);
+  if (existing == INVALID_HANDLE_VALUE) {
+    const DWORD code = GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return true;
+    error = SystemMessage(ErrnoOfWindowsError(code));
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(existing, &info) != 0;
+  CloseHandle(existing);
+  if (!known) {
+    error = LastErrorMessage();
+    return false;
+  }
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    error = InTheWay(info.dwFileAttributes, EISDIR);
+    return false;
+  }
+  if (std::find(keep.begin(), keep.end(), IdentityOf(info)) != keep.end()) {
+    error = "the disc image being read is in its place";
+    return false;
+  }
+  // A read-only file stays, as a file we may not write does elsewhere.
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    error = SystemMessage(EACCES);
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<OutputFile> OutputFolder::CreateTemporary(bool hidden, std::string& temporary, std::string& error) {
+  static std::atomic<std::uint32_t> counter{static_cast<std::uint32_t>(GetCurrentProcessId())};
   const DWORD attributes = hidden ? FILE_ATTRIBUTE_HIDDEN : FILE_ATTRIBUTE_NORMAL;
-  // Something may take the name between the tries; a few rounds settle it.
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, 0, nullptr, CREATE_NEW,
-                                    attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return std::make_unique<OutputFile>(Stored(file));
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "KP~%05u.TMP", static_cast<unsigned>(counter++ % 100000));
+    const HANDLE file = CreateFileW(WindowsPath(Join(m_path, name)).c_str(), GENERIC_WRITE | FILE_WRITE_ATTRIBUTES,
+                                    0, nullptr, CREATE_NEW, attributes | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      temporary = name;
+      return std::make_unique<OutputFile>(Stored(file));
+    }
     const DWORD code = GetLastError();
     if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
       error = SystemMessage(ErrnoOfWindowsError(code));
-      return nullptr;
-    }
-    const HANDLE existing = OpenEntry(path, kShareAll);
-    if (existing == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_NOT_FOUND) continue;
-      error = LastErrorMessage();
-      return nullptr;
-    }
-    BY_HANDLE_FILE_INFORMATION info{};
-    const bool known = GetFileInformationByHandle(existing, &info) != 0;
-    CloseHandle(existing);
-    if (!known) {
-      error = LastErrorMessage();
-      return nullptr;
-    }
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
-      error = InTheWay(info.dwFileAttributes, EISDIR);
-      return nullptr;
-    }
-    if (std::find(keep.begin(), keep.end(), IdentityOf(info)) != keep.end()) {
-      error = "the disc image being read is in its place";
-      return nullptr;
-    }
-    // A read-only file stays, as a file we may not write does elsewhere.
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      error = SystemMessage(EACCES);
-      return nullptr;
-    }
-    if (!DeleteFileW(wide.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
-      error = LastErrorMessage();
       return nullptr;
     }
   }
@@ -208,6 +218,35 @@ std::unique_ptr<OutputFile> OutputFolder::CreateFile(const std::string& name, bo
   return nullptr;
 }
 
+bool OutputFolder::MoveIntoPlace(const std::string& temporary, const std::string& name,
+                                 std::span<const FileIdentity> keep, std::string& error) {
+  if (!MayReplace(name, keep, error)) return false;
+  // The rename replaces a file in one step; it never follows a reparse point.
+  if (!MoveFileExW(WindowsPath(Join(m_path, temporary)).c_str(), WindowsPath(Join(m_path, name)).c_str(),
+                   MOVEFILE_REPLACE_EXISTING)) {
+    error = LastErrorMessage();
+    return false;
+  }
+  return true;
+}
+
 void OutputFolder::RemoveFile(const std::string& name) { DeleteFileW(WindowsPath(Join(m_path, name)).c_str()); }
+
+void OutputFolder::RemoveLeftoverTemporaries() {
+  WIN32_FIND_DATAW found{};
+  const HANDLE search = FindFirstFileW(WindowsPath(Join(m_path, "KP~*.TMP")).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::string> leftovers;
+  do {
+    // The listing's long name: a short alias of another file never matches it.
+    const std::wstring wide(found.cFileName);
+    const std::string name =
+        Utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(wide.data()), wide.size()));
+    const bool plainFile = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+    if (plainFile && IsTemporaryName(name)) leftovers.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  for (const std::string& name : leftovers) RemoveFile(name);
+}
 
 }  // namespace kestrow

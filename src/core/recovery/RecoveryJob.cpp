@@ -194,9 +194,7 @@ std::uint32_t CKestrowCore::RunRecovery() {
     // Out of memory for a group or a file, a writer thread that cannot start:
     // the job ends as failed, and says why. The writer has written what it
     // was handed before its thread ended.
-    const std::string why = dynamic_cast<const std::bad_alloc*>(&e) != nullptr
-                                ? std::string("not enough memory to go on")
-                                : std::string(e.what());
+    const std::string why = msg::ExceptionReason(e);
     CloseDevice();
     std::lock_guard<std::mutex> lock(m_statusLock);
     m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
@@ -359,6 +357,9 @@ bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLay
     if (DiscChanged() || (!whole && !layout.policy.keepGoing)) return false;
     if (unreadable.any()) {
       damage.groupMasks[g] = unreadable;
+      if (ReadGroupBlocks(groups.back(), unreadable).tableLost) {
+        UpdateOutcome([g](RecoveryOutcome& o) { AddLostGroup(o.salvage, g); });
+      }
     } else {
       damage.groupMasks.erase(g);
     }
@@ -466,11 +467,14 @@ void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) 
     result.dataWritten = false;
     result.error = e.what();
   }
-  // With resource forks the companion holds part of the file's contents: a
-  // file without it is not recovered, although its data file stays.
-  if (result.dataWritten && g_recoveryOptions.resourceForks && !result.companionWritten) {
+  // The companion holds the file's type and creator (with resource forks,
+  // part of its contents too): a file without it is not recovered, although
+  // its data file stays.
+  if (result.dataWritten && !result.companionWritten) {
     result.dataWritten = false;
-    result.error = "its companion ._ file with the resource fork: " + result.companionError;
+    result.error = std::string(g_recoveryOptions.resourceForks ? "its companion ._ file with the resource fork: "
+                                                                : "its companion ._ file: ") +
+                   result.companionError;
   }
   const bool keepGoing = g_recoveryOptions.keepGoing;
   UpdateOutcome([&](RecoveryOutcome& o) {

@@ -83,8 +83,14 @@ SalvageFacts FactsOf(const SalvagedVolume& volume) {
         k, search.base + k * static_cast<std::int32_t>(format::kGroupSectors), search.spans[i].first,
         search.spans[i].second});
   }
-  facts.groupsLost = search.lost;
+  for (const int k : search.lost) AddLostGroup(facts, k);
   return facts;
+}
+
+void AddLostGroup(SalvageFacts& facts, int group) {
+  std::vector<int>& lost = facts.groupsLost;
+  const auto at = std::lower_bound(lost.begin(), lost.end(), group);
+  if (at == lost.end() || *at != group) lost.insert(at, group);
 }
 
 // Fills volume bytes [start, end) into `out` from the packed copy, group by

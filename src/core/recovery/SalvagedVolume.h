@@ -65,10 +65,15 @@ struct SalvageFacts {
     std::int64_t firstByte = 0, endByte = 0;  // volume bytes, end exclusive
   };
   std::vector<Group> groupsFoundBySearch;
-  std::vector<int> groupsLost;  // found by the 248-sector step, their tables unreadable
+  // Groups whose block table could not be read: found by the 248-sector
+  // step, or placed by the "Pack" table and read by the job or the scan.
+  std::vector<int> groupsLost;
   bool metadataGone = false;
 };
 
 SalvageFacts FactsOf(const SalvagedVolume& volume);
+
+// Adds group `group` to facts.groupsLost, which stays ascending, each once.
+void AddLostGroup(SalvageFacts& facts, int group);
 
 }  // namespace kestrow

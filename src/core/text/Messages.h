@@ -2,6 +2,10 @@
 // desktop application and the command-line tool.
 #pragma once
 
+#include <exception>
+#include <new>
+#include <string>
+
 namespace kestrow::msg {
 
 inline constexpr char kNoDrive[] = "No CD drive found...";
@@ -41,7 +45,29 @@ inline constexpr char kDiscChanged[] = "Error: the disc was changed during the j
 // "N sectors hold no data (all zeros); if this is a rescue image, give its
 // mapfile with --mapfile" (the desktop application words it for its window).
 inline constexpr char kZeroSectorsFormat[] = "%llu %s no data (all zeros)";
-// Our own text: an output file (-o, --rescue-map) names a file the source is read from.
+// Our own text: an output file (-o, --rescue-map, its temporary file) names
+// a file the source is read from, or another output.
 inline constexpr char kOutputIsSource[] = "Error: the output would overwrite the disc's own files.";
+// Our own texts for dumps: the image file could not be written (a full
+// disk), the user stopped the dump, a rescue's temporary map has something
+// else in its place.
+inline constexpr char kImageWriteFailed[] = "Error: the image file could not be written.";
+inline constexpr char kStopped[] = "Stopped.";
+inline constexpr char kOutputInTheWay[] = "Error: something that is not our file is where an output goes.";
+// Our own texts for a rescue dump that resumes: the image and map are not a
+// whole-disc raw image of this disc (GNU ddrescue's 2048-byte image and
+// map, for one), or the disc in the drive is another disc.
+inline constexpr char kNotRawImage[] = "Error: the image and its map are not a raw image of this disc.";
+inline constexpr char kOtherDiscInDrive[] = "Error: the disc in the drive is not the one this image was read from.";
+// Our own text: a catalogue so damaged that listing it could not go on.
+inline constexpr char kCatalogTooDamaged[] = "Error: the catalogue is too damaged to list.";
+// Our own text: anything else that ended a command before its end.
+inline constexpr char kCommandFailed[] = "Error: the command could not go on.";
+
+// Why an exception ended an operation, in words for its user.
+inline std::string ExceptionReason(const std::exception& e) {
+  if (dynamic_cast<const std::bad_alloc*>(&e) != nullptr) return "not enough memory to go on";
+  return e.what();
+}
 
 }  // namespace kestrow::msg

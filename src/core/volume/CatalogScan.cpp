@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <set>
+#include <unordered_set>
 
 #include "KestrowCore.h"
 #include "text/ByteReader.h"
@@ -89,16 +89,26 @@ FileEntry ReadFileRecord(const RecordView& record) {
 
 bool IsDesktopFile(const std::string& name) { return name == "Desktop DB" || name == "Desktop DF"; }
 
-void ScanRecordNode(const ByteReader& node, std::vector<DirEntry>& dirs, FileTable& files) {
+// The records kept from a set of nodes: each file ID once (the first met),
+// so that a node that repeats one file record, or a catalogue that repeats
+// one node, adds no more files.
+struct RecordLists {
+  std::vector<DirEntry>& dirs;
+  FileTable& files;
+  std::unordered_set<std::uint32_t> fileIds;
+};
+
+void ScanRecordNode(const ByteReader& node, RecordLists& out) {
   const std::size_t count = std::min<std::size_t>(*node.u8(kRecordCountOffset), kMaxRecords);
   for (std::size_t j = 0; j < count; ++j) {
     const std::optional<RecordView> record = LocateRecord(node, j);
     if (!record) continue;
     const std::uint8_t type = *record->data.u8(0);
     if (type == kDirectoryRecord && record->data.has(0, kDirectoryDataSize)) {
-      dirs.push_back(DirEntry{*record->data.be32(6), record->parentId, record->name});
+      out.dirs.push_back(DirEntry{*record->data.be32(6), record->parentId, record->name});
     } else if (type == kFileRecord && record->data.has(0, kFileDataSize)) {
-      if (!IsDesktopFile(record->name)) files.push_back(ReadFileRecord(*record));
+      if (IsDesktopFile(record->name) || !out.fileIds.insert(*record->data.be32(20)).second) continue;
+      out.files.push_back(ReadFileRecord(*record));
     }
   }
 }
@@ -128,13 +138,10 @@ std::optional<CatalogTree> FindCatalogTree(std::span<const std::uint8_t> image,
   return CatalogTree{std::move(file), std::move(*header)};
 }
 
-// Keeps the first file of each ID; deleted files only when no live file has
-// their ID.
-void DropRepeatedFiles(CatalogRecords& out) {
-  std::set<std::uint32_t> seen;
-  const auto repeated = [&seen](const FileEntry& entry) { return !seen.insert(entry.fileId).second; };
-  out.files.erase(std::remove_if(out.files.begin(), out.files.end(), repeated), out.files.end());
-  out.deletedFiles.erase(std::remove_if(out.deletedFiles.begin(), out.deletedFiles.end(), repeated),
+// Deleted files only when no live file has their ID.
+void DropDeletedFilesOfLiveIds(CatalogRecords& out, const std::unordered_set<std::uint32_t>& liveIds) {
+  const auto live = [&liveIds](const FileEntry& entry) { return liveIds.count(entry.fileId) != 0; };
+  out.deletedFiles.erase(std::remove_if(out.deletedFiles.begin(), out.deletedFiles.end(), live),
                          out.deletedFiles.end());
   for (FileEntry& entry : out.deletedFiles) entry.deleted = true;
 }
@@ -154,13 +161,19 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image, const std
   std::array<std::uint8_t, kNodeSize> buffer{};
   const std::optional<CatalogTree> tree = FindCatalogTree(image, unreadable);
   out.treeKnown = tree.has_value();
+  RecordLists live{out.dirs, out.files, {}};
+  RecordLists deleted{out.deletedDirs, out.deletedFiles, {}};
   while (position < image.size()) {
     // A last node cut short by the end of the image reads as zeros past it.
     buffer.fill(0);
     const std::size_t available = std::min(kNodeSize, image.size() - position);
     if (Overlaps(unreadable, position, position + available)) {
-      // What is left of it could give records that were never written.
-      ++out.lostNodes;
+      // What is left of it could give records that were never written. It
+      // lost records only when it may have held some in use: a node of the
+      // catalogue that its map does not mark free (any node, when the
+      // catalogue's tree is not known).
+      const std::optional<std::uint32_t> number = tree ? tree->file.NodeAt(position) : std::nullopt;
+      if (!tree || (number && !tree->header.IsFree(*number))) ++out.lostNodes;
       position += kNodeSize;
       continue;
     }
@@ -172,20 +185,19 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image, const std
     } else if (node.matches(0, kPadding)) {
       position += kPaddingSkip;
     } else if (!tree) {
-      ScanRecordNode(node, out.dirs, out.files);
+      ScanRecordNode(node, live);
       position += kNodeSize;
     } else {
       // Only the catalogue's leaf nodes hold its records; the extents
       // tree's nodes, index and map nodes hold other things.
       const std::optional<std::uint32_t> number = tree->file.NodeAt(position);
       if (number && buffer[kNodeTypeOffset] == kLeafNode) {
-        const bool free = tree->header.IsFree(*number);
-        ScanRecordNode(node, free ? out.deletedDirs : out.dirs, free ? out.deletedFiles : out.files);
+        ScanRecordNode(node, tree->header.IsFree(*number) ? deleted : live);
       }
       position += kNodeSize;
     }
   }
-  if (tree) DropRepeatedFiles(out);
+  if (tree) DropDeletedFilesOfLiveIds(out, live.fileIds);
   return out;
 }
 

@@ -14,7 +14,7 @@ namespace kestrow {
 struct CatalogRecords {
   std::vector<DirEntry> dirs;
   FileTable files;
-  std::size_t lostNodes = 0;  // nodes passed over because bytes of them could not be read
+  std::size_t lostNodes = 0;  // nodes in use (or perhaps in use) passed over: bytes of them could not be read
   // Records of nodes that the catalogue's node map marks free, files whose
   // ID no live record has, each ID once; marked deleted.
   std::vector<DirEntry> deletedDirs;
@@ -26,13 +26,17 @@ struct CatalogRecords {
 // Scans `image` from image offset 0x6200 to its end or to the third header
 // node. Records that would reach outside their node are skipped. Files named
 // exactly "Desktop DB" or "Desktop DF" are left out. Paths are not built.
+// A file ID met twice is kept once (the first), so that the file list grows
+// with the catalogue's distinct files, not with copies of one record.
 // A node that shares a byte with `unreadable` (image offsets of bytes that
-// could not be read and are zeros) is passed over and counted as lost.
+// could not be read and are zeros) is passed over, and counted as lost when
+// it may have held records in use.
 // When the master directory block's catalogue extents lead to a readable
 // header node, records are taken only from the catalogue file's leaf nodes,
-// those of nodes its map marks free go to the deleted lists, and a file ID
-// met twice in nodes in use is kept once (the first). Otherwise every node
-// that is neither a header nor a padding node is read as one of records.
+// those of nodes its map marks free go to the deleted lists, and only nodes
+// of the catalogue that its map marks in use count as lost. Otherwise every
+// node that is neither a header nor a padding node is read as one of
+// records, and every unreadable node counts as lost.
 CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image,
                                   const std::vector<ByteSpan>& unreadable = {});
 

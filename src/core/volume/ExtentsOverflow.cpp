@@ -33,9 +33,11 @@ std::uint64_t BlocksOf(std::span<const ExtentDescriptor> extents) {
   return blocks;
 }
 
-std::uint64_t NeededBlocks(std::uint32_t logical, std::uint32_t physical, std::uint32_t allocBlockSize) {
-  const std::uint64_t bytes = std::max(logical, physical);
-  return allocBlockSize == 0 ? 0 : (bytes + allocBlockSize - 1) / allocBlockSize;
+// The blocks a fork has room for: its physical length. A fork whose logical
+// length claims more is missing the rest (a hostile record could otherwise
+// claim every extent of the overflow file for each of its copies).
+std::uint64_t NeededBlocks(std::uint32_t physical, std::uint32_t allocBlockSize) {
+  return allocBlockSize == 0 ? 0 : (std::uint64_t{physical} + allocBlockSize - 1) / allocBlockSize;
 }
 
 }  // namespace
@@ -81,10 +83,10 @@ void AddOverflowExtents(FileTable& files, const ExtentsOverflow& overflow, std::
   for (FileEntry& entry : files) {
     entry.dataOverflowExtents =
         OverflowExtents(overflow, kDataForkType, entry.fileId, entry.dataExtents,
-                        NeededBlocks(entry.dataLogicalLength, entry.dataPhysicalLength, allocBlockSize));
+                        NeededBlocks(entry.dataPhysicalLength, allocBlockSize));
     entry.rsrcOverflowExtents =
         OverflowExtents(overflow, kResourceForkType, entry.fileId, entry.rsrcExtents,
-                        NeededBlocks(entry.rsrcLogicalLength, entry.rsrcPhysicalLength, allocBlockSize));
+                        NeededBlocks(entry.rsrcPhysicalLength, allocBlockSize));
   }
 }
 

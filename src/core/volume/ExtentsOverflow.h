@@ -40,7 +40,8 @@ ExtentsOverflow ReadExtentsOverflow(std::span<const std::uint8_t> image, const M
                                     const std::vector<ByteSpan>& unreadable = {});
 
 // Gives every file's forks the extents after their catalogue record's three,
-// as far as the forks' lengths need them and the overflow file holds them.
+// as far as the forks' physical lengths need them and the overflow file
+// holds them.
 void AddOverflowExtents(FileTable& files, const ExtentsOverflow& overflow, std::uint32_t allocBlockSize);
 
 // The extents of a fork past its catalogue record's three that the

@@ -119,8 +119,8 @@ void QtHost::RunFileList(app::FileListSession& session) {
   UiHost::Current().RunModal(dialog);
 }
 
-void QtHost::ShowDamageReport(const DamageReport& report) {
-  CDamageReportDlg dialog(report, Owner());
+void QtHost::ShowDamageReport(const DamageReport& report, const std::vector<std::string>& sourceFiles) {
+  CDamageReportDlg dialog(report, Owner(), sourceFiles);
   UiHost::Current().RunModal(dialog);
 }
 

@@ -12,8 +12,8 @@
 
 namespace kestrow::gui {
 
-CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent)
-    : QDialog(parent), m_report(std::move(report)) {
+CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent, std::vector<std::string> sourceFiles)
+    : QDialog(parent), m_report(std::move(report)), m_sourceFiles(std::move(sourceFiles)) {
   setWindowTitle(QString::fromLatin1(app::text::kDamageReportCaption));
   SetCaptionButtons(*this, CaptionButtons::kClose);
   const DialogUnits du = SetUpDialogFrame(*this, 439, 200);
@@ -44,7 +44,7 @@ CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent)
 
 void CDamageReportDlg::OnSaveReport() {
   QtHost host;
-  app::SaveDamageReport(host, m_report);
+  app::SaveDamageReport(host, m_report, m_sourceFiles);
 }
 
 }  // namespace kestrow::gui

@@ -5,6 +5,9 @@
 
 #include <QDialog>
 
+#include <string>
+#include <vector>
+
 #include "recovery/DamageReport.h"
 
 class QTreeWidget;
@@ -15,7 +18,8 @@ class CDamageReportDlg : public QDialog {
   Q_OBJECT
 
  public:
-  explicit CDamageReportDlg(DamageReport report, QWidget* parent = nullptr);
+  // `sourceFiles`: the files the disc is read from, which the report may not replace.
+  explicit CDamageReportDlg(DamageReport report, QWidget* parent = nullptr, std::vector<std::string> sourceFiles = {});
 
   QTreeWidget* FileList() const { return m_files; }
   const DamageReport& Report() const { return m_report; }
@@ -25,6 +29,7 @@ class CDamageReportDlg : public QDialog {
 
  private:
   DamageReport m_report;
+  std::vector<std::string> m_sourceFiles;
   QTreeWidget* m_files = nullptr;
 };
 
