@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ReadPolicy.h"
+#include "drive/ReadPolicy.h"
 #include "recovery/RecoveryJob.h"
 #include "text/CodePage.h"
 #include "Spans.h"

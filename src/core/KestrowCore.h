@@ -18,9 +18,10 @@
 #include <thread>
 #include <vector>
 
-#include "ReadPolicy.h"
 #include "Spans.h"
+#include "drive/ReadPolicy.h"
 #include "drive/SectorCheck.h"
+#include "drive/SectorReader.h"
 #include "drive/Transport.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/FileWriter.h"
@@ -39,45 +40,6 @@ enum ErrorState : std::int32_t {
   kErrorCannotOpen = 1,    // the drive or image could not be opened
   kErrorReadOrFormat = 2,  // the capacity or a sector could not be read, or the format is not ours
 };
-
-// What a core has asked of its drive since it was built or last reset.
-struct ReadStatistics {
-  std::uint64_t readCdCommands = 0;  // READ CD commands sent, failed ones included
-  std::uint64_t sectorsRead = 0;     // whole 2352-byte sectors that came back
-  std::uint64_t failedCommands = 0;  // READ CD commands that failed or moved nothing
-  std::uint64_t sectorsGivenUp = 0;  // sectors that stayed unreadable after every attempt
-  // What the check of every sector that came back found (each delivery counted):
-  std::uint64_t repairedSectors = 0;      // failed, and mended from the sector's own parity
-  std::uint64_t unrepairableSectors = 0;  // failed, could not be mended: a failed read
-  std::uint64_t zeroEdcSectors = 0;       // no EDC to check by (EDC and parity all zero), taken as they are
-  std::uint64_t recoveredErrors = 0;      // READ CDs the drive answered with RECOVERED ERROR and all the data
-  std::uint64_t failedSingleReads = 0;    // one-sector reads that failed (the command or the check)
-  // Sectors that came back but are not the data asked for (short, all zeros,
-  // audio, Mode 2 Form 2, another sector, no EDC on a source that has it): failed reads.
-  std::uint64_t refusedSectors = 0;
-  std::uint64_t zeroSectors = 0;  // distinct sectors that came back all zeros (a rescue image's holes)
-};
-
-// What the sectors a core reads are for.
-enum class SectorUse {
-  kUserData,      // their user data: only the sector asked for, Mode 1 or Mode 2 Form 1, is data
-  kWholeSectors,  // dumps: every whole sector as the drive gave it, its parity rewritten where it checks
-};
-
-
-// Most sectors one READ CD asks for: 27 x 2352 = 63,504 bytes, so that one
-// transfer stays under the 64 KiB that every Linux and Windows drive path
-// accepts.
-inline constexpr std::int32_t kSectorsPerReadCd = 27;
-
-// Receives the sectors of a run one by one, in ascending LBA order: each a
-// whole 2352-byte sector that passed the check (a sector not delivered whole
-// is a failed read). Returning false ends the run.
-using SectorConsumer = std::function<bool(std::int32_t lba, std::span<const std::uint8_t> raw)>;
-
-// Told, in LBA order among the sectors handed to the consumer, of each
-// sector that stayed unreadable.
-using UnreadableSink = std::function<void(std::int32_t lba)>;
 
 // The work a damage scan has done so far, for a progress display; returning
 // false from the callback asks the scan to stop.
@@ -252,7 +214,7 @@ class CKestrowCore {
 
   // True when the disc may have been changed since the device was opened:
   // nothing more was read, and what the job holds may be of two discs.
-  bool DiscChanged() const { return m_bDiscChanged.load(); }
+  bool DiscChanged() const { return m_reader.DiscChanged(); }
 
   std::int32_t GetErrorState() const { return m_nErrorState; }
   const std::string& GetDevicePath() const { return m_strDevicePath; }
@@ -277,6 +239,7 @@ class CKestrowCore {
   std::thread m_hThread;
   std::string m_strStatus;
   mutable std::mutex m_statusLock;  // guards m_strStatus and m_outcome
+  SectorReader m_reader;  // every command to the source goes through it
 
  private:
   // The first steps of a whole-disc operation: opens the device and reads the
@@ -317,46 +280,12 @@ class CKestrowCore {
   void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
   // Counts file `index` as not written, after every file before it.
   void MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer);
-  // One READ CD of `count` sectors into `buffer` (count x 2352 bytes): the
-  // number of leading sectors delivered whole (0 when the command failed).
-  std::int32_t ReadRawSectors(std::int32_t lba, std::int32_t count, std::uint8_t* buffer);
-  void CountReadCd(const CommandResult& result, std::int32_t transferred);
-  // Sends one command, answering a UNIT ATTENTION as JudgeUnitAttention
-  // says; after a disc change it sends nothing and fails.
-  CommandResult RunCommand(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
-  // Checks a sector that came back and counts the verdict; false when it is
-  // not to be used.
-  bool AcceptSector(std::int32_t lba, std::span<std::uint8_t> raw);
-  void RecordFailure(const CommandResult& result, std::int32_t badSector,
-                     DataSectorVerdict why = DataSectorVerdict::kBad);
   void UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change);
 
   RecoveryOutcome m_outcome;
   DumpStatistics m_dumpStatistics;
   RescueStatistics m_rescueStatistics;
-  // Dumps keep whole sectors, so they also have the parity of a sector that
-  // checks rewritten from its data.
-  SectorUse m_sectorUse = SectorUse::kUserData;
-  bool m_bSourceCarriesEdc = true;      // the transport's word, taken when the device opens
-  bool m_bAnswered = false;             // the source has answered a command of this core
-  std::atomic<bool> m_bDiscChanged{false};
-  std::set<std::int32_t> m_zeroSectors;  // under m_failureLock
-  // The last failure of a command or a sector check, for DescribeLastFailure.
-  mutable std::mutex m_failureLock;
-  CommandResult m_lastFailure;
-  std::int32_t m_lastBadSector = -1;  // a sector that failed its check, or -1
-  DataSectorVerdict m_lastBadVerdict = DataSectorVerdict::kBad;
   std::atomic<bool> m_bWorkerRunning{false};
-  std::atomic<std::uint64_t> m_readCdCommands{0};
-  std::atomic<std::uint64_t> m_sectorsRead{0};
-  std::atomic<std::uint64_t> m_failedReadCds{0};
-  std::atomic<std::uint64_t> m_sectorsGivenUp{0};
-  std::atomic<std::uint64_t> m_repairedSectors{0};
-  std::atomic<std::uint64_t> m_unrepairableSectors{0};
-  std::atomic<std::uint64_t> m_zeroEdcSectors{0};
-  std::atomic<std::uint64_t> m_recoveredErrors{0};
-  std::atomic<std::uint64_t> m_failedSingleReads{0};
-  std::atomic<std::uint64_t> m_refusedSectors{0};
 };
 
 }  // namespace kestrow

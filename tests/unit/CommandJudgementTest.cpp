@@ -17,6 +17,7 @@
 #include "TempDir.h"
 #include "drive/CommandJudgement.h"
 #include "drive/DiscImageTransport.h"
+#include "drive/SectorReader.h"
 
 namespace kestrow {
 namespace {
@@ -99,11 +100,11 @@ TEST_P(RecoveredError, ThroughTheFaultInjectingTransport) {
   const RecoveredCase& c = GetParam();
   auto disc = NumberedDisc(80);
   disc->RecoveredErrorAt(40, c.fullTransfer);
-  CKestrowCore core(std::move(disc));
-  ASSERT_TRUE(core.OpenDevice());
+  SectorReader reader(*disc);
+  ASSERT_TRUE(reader.Open());
   std::size_t delivered = 0;
   bool stale = false;
-  const bool ok = core.ReadSectorRun(0, 60, [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
+  const bool ok = reader.ReadSectorRun(0, 60, [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
     ++delivered;
     stale = stale || raw.size() != 2352 || raw[16] != static_cast<std::uint8_t>(lba);
     return true;
@@ -111,7 +112,7 @@ TEST_P(RecoveredError, ThroughTheFaultInjectingTransport) {
   EXPECT_EQ(ok, c.runOk);
   EXPECT_EQ(delivered, c.delivered);
   EXPECT_FALSE(stale) << "a sector was handed over with bytes the drive did not deliver";
-  EXPECT_EQ(core.GetReadStatistics().recoveredErrors, c.recovered);
+  EXPECT_EQ(reader.GetStatistics().recoveredErrors, c.recovered);
 }
 
 // Sector 40 lies in the second 27-sector command (27..53).
@@ -158,13 +159,11 @@ TEST(Judgement, UnitAttention) {
 TEST_P(Diagnosis, TheLastFailureInWords) {
   auto disc = NumberedDisc(10);
   GetParam().fault(*disc);
-  CKestrowCore core(std::move(disc));
+  SectorReader reader(*disc);
   std::vector<std::uint8_t> storage(2352 + 16);
-  if (core.GetSectorCount() > 0) {
-    ASSERT_TRUE(core.OpenDevice());
-    EXPECT_EQ(core.ReadRawSector(3, CKestrowCore::AlignSectorBuffer(storage.data())), -1);
-  }
-  EXPECT_EQ(core.DescribeLastFailure(), GetParam().expected);
+  ASSERT_TRUE(reader.Open());
+  if (reader.ReadCapacity() > 0) EXPECT_EQ(reader.ReadRawSector(3, AlignSectorBuffer(storage.data())), -1);
+  EXPECT_EQ(reader.DescribeLastFailure(), GetParam().expected);
 }
 
 // The system's error for a drive without a disc (Linux's errno; on Windows

@@ -475,10 +475,10 @@ TEST(SalvageSectorRun, KeepGoingHandsOverEveryReadableSectorAndNamesTheRest) {
   const std::set<std::uint32_t> bad = {0, 26, 27, 28, 53, 79};
   auto faults = std::make_unique<FaultInjectingTransport>(test::MakeDiscFromRaw(Disc().raw));
   for (std::uint32_t lba : bad) faults->FailReadAt(lba);
-  CKestrowCore core(std::move(faults));
-  ASSERT_TRUE(core.OpenDevice());
+  SectorReader reader(*faults);
+  ASSERT_TRUE(reader.Open());
   std::vector<std::int32_t> seen;
-  const bool whole = core.ReadSectorRun(
+  const bool whole = reader.ReadSectorRun(
       0, 80,
       [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
         seen.push_back(lba);
@@ -489,7 +489,7 @@ TEST(SalvageSectorRun, KeepGoingHandsOverEveryReadableSectorAndNamesTheRest) {
   std::vector<std::int32_t> expected;
   for (std::int32_t lba = 0; lba < 80; ++lba) expected.push_back(bad.count(lba) ? -lba - 1 : lba);
   EXPECT_EQ(seen, expected);
-  EXPECT_EQ(core.GetReadStatistics().sectorsGivenUp, bad.size());
+  EXPECT_EQ(reader.GetStatistics().sectorsGivenUp, bad.size());
 }
 
 // The sector that failed the volume area, in words, from the drive's failures.

@@ -15,6 +15,7 @@
 #include "TempDir.h"
 #include "drive/EmulatedDrive.h"
 #include "drive/Mode1Sector.h"
+#include "drive/SectorReader.h"
 
 namespace kestrow {
 namespace {
@@ -125,20 +126,21 @@ class SectorRuleTest : public ::testing::TestWithParam<RuleCase> {};
 
 TEST_P(SectorRuleTest, ReaderAndDumpTakeOnlyWhatTheyMay) {
   const RuleCase& c = GetParam();
-  const auto makeCore = [&] {
+  const auto makeDrive = [&] {
     std::vector<Sector> sectors;
     for (std::uint32_t lba = 0; lba < kSectors; ++lba) sectors.push_back(lba == kForged ? Forged(c.kind) : Mode1(lba));
     auto faults = std::make_unique<FaultInjectingTransport>(std::make_unique<RawDisc>(sectors, c.sourceCarriesEdc));
     if (c.shortBytes > 0) faults->ShortTransferAt(kForged, c.shortBytes);
-    return std::make_unique<CKestrowCore>(std::move(faults));
+    return faults;
   };
 
   // Read for user data, in a run of several sectors and then on its own.
-  auto core = makeCore();
-  ASSERT_TRUE(core->OpenDevice());
+  const auto drive = makeDrive();
+  SectorReader reader(*drive);
+  ASSERT_TRUE(reader.Open());
   Bytes got;
   std::vector<std::int32_t> unreadable;
-  const bool whole = core->ReadSectorRun(
+  const bool whole = reader.ReadSectorRun(
       10, 20,
       [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
         if (lba == static_cast<std::int32_t>(kForged)) {
@@ -155,14 +157,14 @@ TEST_P(SectorRuleTest, ReaderAndDumpTakeOnlyWhatTheyMay) {
     EXPECT_TRUE(got.empty()) << "a sector that is not data reached the reader";
     EXPECT_EQ(unreadable, std::vector<std::int32_t>{static_cast<std::int32_t>(kForged)});
   }
-  EXPECT_EQ(core->GetReadStatistics().zeroSectors, c.zeroSectors);
+  EXPECT_EQ(reader.GetStatistics().zeroSectors, c.zeroSectors);
 
   // A dump keeps whole sectors as the drive gave them.
   test::TempDir dir;
   const std::string path = (dir.path() / "dump.bin").string();
-  auto dumper = makeCore();
+  CKestrowCore dumper(makeDrive());
   WholeRange range;
-  EXPECT_EQ(dumper->DumpSectors(path, range), c.dumped);
+  EXPECT_EQ(dumper.DumpSectors(path, range), c.dumped);
   const std::string file = test::ReadFile(path);
   const std::size_t before = 4 * 2352;  // the sectors ahead of the forged one
   ASSERT_GE(file.size(), before);

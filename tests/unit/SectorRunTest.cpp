@@ -15,6 +15,7 @@
 #include "TestDisc.h"
 #include "FaultInjectingTransport.h"
 #include "KestrowCore.h"
+#include "drive/SectorReader.h"
 
 namespace kestrow {
 namespace {
@@ -26,15 +27,28 @@ struct Faults {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> shortAt;  // (lba, bytes delivered of it)
 };
 
-// A core over `userData` with the faults applied; `probe` watches its drive.
-std::unique_ptr<CKestrowCore> MakeCore(const Bytes& userData, const Faults& faults,
-                                       FaultInjectingTransport** probe = nullptr) {
+// A drive over `userData` with the faults applied.
+std::unique_ptr<FaultInjectingTransport> MakeDrive(const Bytes& userData, const Faults& faults) {
   auto transport = std::make_unique<FaultInjectingTransport>(test::MakeDisc(userData));
   for (std::uint32_t lba : faults.failAt) transport->FailReadAt(lba);
   for (const auto& [lba, bytes] : faults.shortAt) transport->ShortTransferAt(lba, bytes);
+  return transport;
+}
+
+// A core over `userData` with the faults applied; `probe` watches its drive.
+std::unique_ptr<CKestrowCore> MakeCore(const Bytes& userData, const Faults& faults,
+                                       FaultInjectingTransport** probe = nullptr) {
+  auto transport = MakeDrive(userData, faults);
   if (probe) *probe = transport.get();
   return std::make_unique<CKestrowCore>(std::move(transport));
 }
+
+// A sector reader over its own drive.
+struct ReaderOnDrive {
+  ReaderOnDrive(const Bytes& userData, const Faults& faults) : drive(MakeDrive(userData, faults)), reader(*drive) {}
+  std::unique_ptr<FaultInjectingTransport> drive;
+  SectorReader reader;
+};
 
 // Every sector's user data says which sector it is.
 Bytes NumberedDisc(std::uint32_t sectors) {
@@ -55,20 +69,20 @@ struct RunLog {
 };
 
 // What a consumer that stops after `acceptAtMost` sectors sees of a run.
-RunLog FastRun(CKestrowCore& core, std::int32_t lba, std::int32_t count, std::size_t acceptAtMost) {
+RunLog FastRun(SectorReader& reader, std::int32_t lba, std::int32_t count, std::size_t acceptAtMost) {
   RunLog log;
-  log.ok = core.ReadSectorRun(lba, count, [&](std::int32_t at, std::span<const std::uint8_t> raw) {
+  log.ok = reader.ReadSectorRun(lba, count, [&](std::int32_t at, std::span<const std::uint8_t> raw) {
     log.sectors.push_back({at, Bytes(raw.begin(), raw.end())});
     return log.sectors.size() < acceptAtMost;
   });
   return log;
 }
 
-RunLog SingleSectorRun(CKestrowCore& core, std::int32_t lba, std::int32_t count, std::size_t acceptAtMost) {
+RunLog SingleSectorRun(SectorReader& reader, std::int32_t lba, std::int32_t count, std::size_t acceptAtMost) {
   RunLog log;
   for (std::int32_t i = 0; i < count; ++i) {
     bool ok = false;
-    Bytes raw = reference::ReadOne(core, lba + i, ok);
+    Bytes raw = reference::ReadOne(reader, lba + i, ok);
     if (!ok) return log;
     log.sectors.push_back({lba + i, std::move(raw)});
     if (log.sectors.size() >= acceptAtMost) return log;
@@ -95,21 +109,20 @@ class SectorRunTest : public ::testing::TestWithParam<RunCase> {};
 TEST_P(SectorRunTest, DeliversWhatSingleSectorReadsDeliver) {
   const RunCase& c = GetParam();
   const Bytes disc = NumberedDisc(200);
-  FaultInjectingTransport* drive = nullptr;
-  auto fast = MakeCore(disc, c.faults, &drive);
-  auto simple = MakeCore(disc, c.faults);
-  ASSERT_TRUE(fast->OpenDevice());
-  ASSERT_TRUE(simple->OpenDevice());
+  ReaderOnDrive fast(disc, c.faults);
+  ReaderOnDrive simple(disc, c.faults);
+  ASSERT_TRUE(fast.reader.Open());
+  ASSERT_TRUE(simple.reader.Open());
 
-  const RunLog got = FastRun(*fast, c.lba, c.count, c.acceptAtMost);
-  const RunLog want = SingleSectorRun(*simple, c.lba, c.count, c.acceptAtMost);
+  const RunLog got = FastRun(fast.reader, c.lba, c.count, c.acceptAtMost);
+  const RunLog want = SingleSectorRun(simple.reader, c.lba, c.count, c.acceptAtMost);
 
   EXPECT_EQ(got.ok, c.ok);
   EXPECT_EQ(got.sectors.size(), c.delivered);
   EXPECT_EQ(got.ok, want.ok);
   EXPECT_TRUE(got.sectors == want.sectors) << "the sectors handed over differ from single-sector reads";
-  EXPECT_EQ(drive->counters().readCdCommands, c.readCdCommands);
-  const ReadStatistics stats = fast->GetReadStatistics();
+  EXPECT_EQ(fast.drive->counters().readCdCommands, c.readCdCommands);
+  const ReadStatistics stats = fast.reader.GetStatistics();
   EXPECT_EQ(stats.readCdCommands, c.readCdCommands);
 }
 
@@ -138,16 +151,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SectorRun, StatisticsCountWholeSectorsAndFailedCommands) {
   const Bytes disc = NumberedDisc(200);
-  auto core = MakeCore(disc, {{50}, {}});
-  ASSERT_TRUE(core->OpenDevice());
-  FastRun(*core, 0, 40, kAll);
+  ReaderOnDrive run(disc, {{50}, {}});
+  ASSERT_TRUE(run.reader.Open());
+  FastRun(run.reader, 0, 40, kAll);
   // One command for 27 sectors, one for 13.
-  EXPECT_EQ(core->GetReadStatistics().readCdCommands, 2u);
-  EXPECT_EQ(core->GetReadStatistics().sectorsRead, 40u);
-  EXPECT_EQ(core->GetReadStatistics().failedCommands, 0u);
-  core->ResetReadStatistics();
-  FastRun(*core, 45, 10, kAll);  // the chunk fails, then 45..49 succeed and 50 fails
-  const ReadStatistics stats = core->GetReadStatistics();
+  EXPECT_EQ(run.reader.GetStatistics().readCdCommands, 2u);
+  EXPECT_EQ(run.reader.GetStatistics().sectorsRead, 40u);
+  EXPECT_EQ(run.reader.GetStatistics().failedCommands, 0u);
+  run.reader.ResetStatistics();
+  FastRun(run.reader, 45, 10, kAll);  // the chunk fails, then 45..49 succeed and 50 fails
+  const ReadStatistics stats = run.reader.GetStatistics();
   EXPECT_EQ(stats.readCdCommands, 1u + 6u);
   EXPECT_EQ(stats.sectorsRead, 5u);
   EXPECT_EQ(stats.failedCommands, 2u);

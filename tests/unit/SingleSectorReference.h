@@ -19,10 +19,12 @@
 namespace kestrow::reference {
 
 // One raw sector as ReadRawSector left it: the bytes it reported transferred.
-inline std::vector<std::uint8_t> ReadOne(CKestrowCore& core, std::int32_t lba, bool& ok) {
+// `Reader` is a core or a SectorReader.
+template <typename Reader>
+std::vector<std::uint8_t> ReadOne(Reader& reader, std::int32_t lba, bool& ok) {
   std::vector<std::uint8_t> storage(format::kRawSectorSize + 16);
-  std::uint8_t* sector = CKestrowCore::AlignSectorBuffer(storage.data());
-  const std::int32_t transferred = core.ReadRawSector(lba, sector);
+  std::uint8_t* sector = AlignSectorBuffer(storage.data());
+  const std::int32_t transferred = reader.ReadRawSector(lba, sector);
   ok = transferred > 0;
   return ok ? std::vector<std::uint8_t>(sector, sector + transferred) : std::vector<std::uint8_t>{};
 }

@@ -165,6 +165,11 @@ bool DiscImageTransport::ReadSector(std::uint32_t lba, std::span<std::uint8_t> r
   return true;
 }
 
+std::optional<bool> DiscImageTransport::KnownUnreadable(std::uint32_t lba) const {
+  if (!IsOpen() || !m_hasMap) return std::nullopt;
+  return !m_map.IsFinished(std::uint64_t{lba} * m_sectorSize, m_sectorSize);
+}
+
 bool DiscImageTransport::ReadSectors(std::uint32_t lba, std::uint32_t count, std::span<std::uint8_t> raw) {
   const std::uint64_t bytes = std::uint64_t{count} * format::kRawSectorSize;
   const std::uint64_t offset = std::uint64_t{lba} * m_sectorSize;

@@ -44,6 +44,9 @@ class DiscImageTransport : public EmulatedDrive {
   // A raw image carries EDC unless the data sectors sampled when it was
   // opened all lack one; 2048-byte sectors get theirs synthesised.
   bool SectorsCarryEdc() const override { return m_carriesEdc; }
+  // With a mapfile: true for a sector the map does not mark finished (its
+  // read fails), false for one it does; nothing without a mapfile.
+  std::optional<bool> KnownUnreadable(std::uint32_t lba) const override;
 
   // For diagnosis, valid while open.
   // What the image path holds: raw sectors, user data, or a cue sheet.

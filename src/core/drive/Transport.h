@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -65,6 +66,15 @@ class Transport {
   // What the source itself adds to the cause of a failed command, for a
   // person diagnosing it (an image: "the image holds no whole sector").
   virtual std::string FailureNote() const { return {}; }
+
+  // Whether sector `lba` is known to be unreadable without reading it: a
+  // source that keeps a record of what could not be read (an image read
+  // through a ddrescue mapfile) answers for every sector; one that keeps none
+  // answers nothing, and its sectors must be read to know. Valid while open.
+  virtual std::optional<bool> KnownUnreadable(std::uint32_t lba) const {
+    static_cast<void>(lba);
+    return std::nullopt;
+  }
 };
 
 }  // namespace kestrow

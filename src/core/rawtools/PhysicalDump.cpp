@@ -72,9 +72,9 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
   };
   // The dump keeps whole sectors: a sector that checks also gets the parity
   // its data was written with.
-  const SectorUse previous = std::exchange(m_sectorUse, SectorUse::kWholeSectors);
+  const SectorUse previous = m_reader.SetSectorUse(SectorUse::kWholeSectors);
   bool ok = ReadSectorRun(static_cast<std::int32_t>(start - 1), total, writeSector);
-  m_sectorUse = previous;
+  m_reader.SetSectorUse(previous);
   m_dumpStatistics.discChanged = DiscChanged();
   if (!ok && !m_dumpStatistics.cancelled && !m_dumpStatistics.writeFailed && !m_dumpStatistics.discChanged) {
     // The read of sector `done` failed; its progress text comes first.

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "KestrowCore.h"
-#include "SectorBuffer.h"
+#include "drive/SectorBuffer.h"
 #include "drive/Mode1Sector.h"
 #include "rawtools/RescueMap.h"
 #include "volume/PackedFormat.h"
@@ -210,7 +210,7 @@ bool RescueRun::Retry(int pass) {
 
 std::int64_t RescueRun::CopyChunk(std::uint64_t lba, std::uint64_t count) {
   if (m_chunk.empty()) m_chunk.resize(static_cast<std::size_t>(kSectorsPerReadCd) * kSectorBytes + 16);
-  std::uint8_t* buffer = CKestrowCore::AlignSectorBuffer(m_chunk.data());
+  std::uint8_t* buffer = AlignSectorBuffer(m_chunk.data());
   const std::int32_t got =
       std::max(0, m_readChunk(static_cast<std::int32_t>(lba), static_cast<std::int32_t>(count), buffer));
   if (m_discChanged()) {
@@ -389,10 +389,10 @@ bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallb
   }
   // The image covers the whole disc, whatever the range.
   map.Extend(std::uint64_t{sectorCount} * kSectorBytes);
-  const SectorUse previous = std::exchange(m_sectorUse, SectorUse::kWholeSectors);
+  const SectorUse previous = m_reader.SetSectorUse(SectorUse::kWholeSectors);
   // Nothing is read into, or written over, an image of another disc.
   if (!MatchesResumedImage(map, target, sectorCount)) {
-    m_sectorUse = previous;
+    m_reader.SetSectorUse(previous);
     CloseDevice();
     m_nErrorState = kErrorReadOrFormat;
     return false;
@@ -400,7 +400,7 @@ bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallb
   callbacks.ProgressStarted();
   RescueRun run(
       map, target, callbacks, settings,
-      [this](std::int32_t lba, std::int32_t n, std::uint8_t* buffer) { return ReadRawSectors(lba, n, buffer); },
+      [this](std::int32_t lba, std::int32_t n, std::uint8_t* buffer) { return m_reader.ReadRawSectors(lba, n, buffer); },
       [this](std::int32_t lba, std::uint8_t* buffer) { return ReadRawSector(lba, buffer); },
       [this] { return DiscChanged(); }, start - 1, end,
       m_rescueStatistics);
@@ -415,7 +415,7 @@ bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallb
   // written before it is kept.
   run.SaveMap();
   run.CountResults();
-  m_sectorUse = previous;
+  m_reader.SetSectorUse(previous);
   CloseDevice();
   callbacks.ProgressFinished();
   const bool complete = m_rescueStatistics.finished == m_rescueStatistics.rangeSectors &&

@@ -5,7 +5,6 @@
 #include <set>
 
 #include "KestrowCore.h"
-#include "drive/DiscImageTransport.h"
 #include "recovery/DataLocation.h"
 #include "recovery/SalvagedVolume.h"
 #include "text/ByteReader.h"
@@ -15,18 +14,6 @@ namespace kestrow {
 namespace {
 
 constexpr std::size_t kDataSectors = format::kGroupDataSectors;
-
-// For an image read through a ddrescue mapfile: whether the map leaves a
-// sector unfinished (its read fails), judged without reading it. Empty for
-// any other source. Valid while the transport is open.
-std::function<bool(std::int32_t)> MapfileUnfinished(Transport& transport) {
-  const auto* image = dynamic_cast<const DiscImageTransport*>(&transport);
-  if (image == nullptr || !image->IsOpen() || !image->HasMapfile()) return {};
-  return [image](std::int32_t lba) {
-    const std::uint64_t size = image->SectorSize();
-    return !image->Mapfile().IsFinished(static_cast<std::uint64_t>(lba) * size, size);
-  };
-}
 
 // The group sectors (counted from 1) that hold a block table of `count`
 // entries.
@@ -136,22 +123,23 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
   done.sectorsTotal = done.sectorsDone + used.size() * kDataSectors;
   if (!report()) return fail(ScanFailure::kStopped, {});
 
-  const std::function<bool(std::int32_t)> unfinished = MapfileUnfinished(*m_pTransport);
-  scan.fromMapfile = static_cast<bool>(unfinished);
+  // A source that knows which sectors cannot be read (an image read through
+  // a mapfile) answers for every sector, or for none.
+  scan.fromMapfile = m_reader.KnownUnreadable(0).has_value();
   const UnreadableSink note = [&](std::int32_t lba) { unreadable.push_back(lba); };
   std::map<int, GroupBlocks> tables;
   GroupBuffer buffer;
   for (const int g : used) {
     GroupSectorMask mask;
     const std::int64_t first = std::int64_t{layout.base} + std::int64_t{g} * format::kGroupSectors + 1;
-    if (!unfinished || first < 0 || first + std::int64_t{kDataSectors} > INT32_MAX) {
+    if (!scan.fromMapfile || first < 0 || first + std::int64_t{kDataSectors} > INT32_MAX) {
       ReadSectorGroup(g, buffer, layout.base, policy, mask, note);
     } else {
       // The map says which sectors cannot be read; only the block table is.
       buffer.assign(format::kGroupBufferSize, 0);
       for (std::size_t i = 0; i < kDataSectors; ++i) {
         const auto lba = static_cast<std::int32_t>(first + static_cast<std::int64_t>(i));
-        if (unfinished(lba)) {
+        if (m_reader.KnownUnreadable(lba).value_or(false)) {
           mask.set(i);
           unreadable.push_back(lba);
         }

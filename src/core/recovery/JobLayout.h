@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-#include "ReadPolicy.h"
+#include "drive/ReadPolicy.h"
 #include "recovery/DataLocation.h"
 #include "recovery/GroupCache.h"
 #include "volume/FileEntry.h"

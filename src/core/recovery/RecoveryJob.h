@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ReadPolicy.h"
+#include "drive/ReadPolicy.h"
 #include "Spans.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/JobLayout.h"

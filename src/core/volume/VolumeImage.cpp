@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "KestrowCore.h"
-#include "SectorBuffer.h"
+#include "drive/SectorBuffer.h"
 #include "drive/SectorCheck.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"

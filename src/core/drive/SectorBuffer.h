@@ -6,15 +6,15 @@
 #include <cstdint>
 #include <span>
 
-#include "KestrowCore.h"
+#include "drive/RawSector.h"
 #include "drive/SectorCheck.h"
-#include "volume/PackedFormat.h"
+#include "drive/SectorReader.h"
 
 namespace kestrow {
 
 class SectorBuffer {
  public:
-  SectorBuffer() : m_sector(CKestrowCore::AlignSectorBuffer(m_storage.data())) {}
+  SectorBuffer() : m_sector(AlignSectorBuffer(m_storage.data())) {}
   SectorBuffer(const SectorBuffer&) = delete;
   SectorBuffer& operator=(const SectorBuffer&) = delete;
 
