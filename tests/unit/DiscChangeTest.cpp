@@ -183,6 +183,11 @@ class MemoryTarget : public RescueTarget {
     std::copy(raw.begin(), raw.end(), image.begin() + lba * 2352);
     return true;
   }
+  bool ReadSector(std::uint32_t lba, std::span<std::uint8_t> raw) override {
+    if (image.size() < (lba + 1) * 2352u) return false;
+    std::copy_n(image.begin() + lba * 2352, 2352, raw.begin());
+    return true;
+  }
   bool ReachSize(std::uint64_t bytes) override {
     if (image.size() < bytes) image.resize(bytes);
     return true;
