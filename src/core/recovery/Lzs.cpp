@@ -22,7 +22,7 @@
 // that can neither load past the stream's end nor write past the block's, so
 // each round checks nothing but the token itself, and offsets are checked
 // against the bytes produced only while they could reach before the block.
-// Six literals in a row are written with one store.
+// Runs of literals are written six bytes at a time with one store.
 //
 // Every token the fast path does not take (the end marker, an offset of 0 or
 // before the block, a length code with more groups, anything within reach of
@@ -319,9 +319,9 @@ static_assert(6 <= kRoundProduced && 8 <= kRoundWritten);            // six lite
 // before the block.
 constexpr int kOffsetMax = 2047;
 
-// Six literals in a row: their top bits, 9 bits apart, are all 0.
-constexpr std::uint64_t kSixLiteralFlags = (std::uint64_t{1} << 63) | (std::uint64_t{1} << 54) |
-                                           (std::uint64_t{1} << 45) | (std::uint64_t{1} << 36) |
+// Literals in a row: their top bits, 9 bits apart, are all 0.
+constexpr std::uint64_t kTwoLiteralFlags = (std::uint64_t{1} << 63) | (std::uint64_t{1} << 54);
+constexpr std::uint64_t kSixLiteralFlags = kTwoLiteralFlags | (std::uint64_t{1} << 45) | (std::uint64_t{1} << 36) |
                                            (std::uint64_t{1} << 27) | (std::uint64_t{1} << 18);
 
 // Writes the bytes of the six literals at the top of `window` to at[0..5]
@@ -390,6 +390,13 @@ bool RunRounds(BitBuffer& in, std::uint8_t* block, std::uint8_t*& at, int rounds
       WriteSixLiterals(in.bits, at);
       at += 6;
       in.Consume(54);
+      continue;
+    }
+    if ((in.bits & kTwoLiteralFlags) == 0) [[unlikely]] {  // two to five literals, then a reference
+      const int literalBits = std::countl_zero((in.bits & kSixLiteralFlags) | (std::uint64_t{1} << 9));
+      WriteSixLiterals(in.bits, at);
+      at += literalBits / 9;
+      in.Consume(static_cast<unsigned>(literalBits));
       continue;
     }
     if (!FastToken<kNear>(in, block, at) || !FastToken<kNear>(in, block, at)) return false;
