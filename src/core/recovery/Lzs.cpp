@@ -305,15 +305,16 @@ constexpr int kFastCopy = 24;
 static_assert(kFastLengthMax <= kFastCopy);
 
 // A round of the fast path is one refill and then two tokens of at most 21
-// bits each (a long offset's 13 and an 8-bit length code), or six literals
-// (54 bits). It produces at most two references' bytes, and writes at most
-// one reference's bytes and a copy's chunks past the bytes produced before it.
+// bits each (a long offset's 13 and an 8-bit length code), or two to six
+// literals in a row (at most 54 bits). It produces at most two references'
+// bytes, and writes at most one reference's bytes and a copy's chunks past
+// the bytes produced before it.
 constexpr unsigned kTokenBitsMax = 13 + 8;
 constexpr std::uint64_t kRoundBits = 54;
 constexpr int kRoundProduced = 2 * kFastLengthMax;
 constexpr int kRoundWritten = kFastLengthMax + kFastCopy;
 static_assert(2 * kTokenBitsMax <= kRoundBits && kRoundBits <= 56);  // a refill leaves at least 56 bits
-static_assert(6 <= kRoundProduced && 8 <= kRoundWritten);            // six literals: one 8-byte store
+static_assert(6 <= kRoundProduced && 8 <= kRoundWritten);            // literals: one 8-byte store
 
 // Offsets are 11 bits: once this many bytes are produced, none can reach
 // before the block.
