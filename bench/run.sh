@@ -2,10 +2,11 @@
 # Every benchmark, with the ratios measured side by side in this run:
 #   1. LZS decoding and the 100,000-file catalogue (Google Benchmark);
 #   2. a ~600 MB disc image built from this machine's documentation and
-#      shared libraries (hfsutils into a 640 MiB volume, then mkdisc), and
-#      `kestrow recover --all` on it against `cat` of the image plus `cp -r`
-#      of the recovered tree, and against hfsutils copying the same files out
-#      of the unpacked volume; the peak memory of the recovery;
+#      shared libraries (hfsutils into a 640 MiB volume, then mkdisc), and,
+#      into memory (tmpfs) and onto the disk, `kestrow recover --all` on it
+#      against `cp -r` of the recovered tree and against hfsutils copying the
+#      same files out of the unpacked volume (one hmount, one hcopy -r per
+#      top-level folder); `cat` of the image; the peak memory of the recovery;
 #   3. READ CD commands, sectors read and simulated drive time of a full
 #      recovery and a full dump, against streaming the needed sectors once;
 #   4. the recovery with and without the check of every raw sector (EDC,
@@ -13,20 +14,22 @@
 #
 #   bench/run.sh                 everything (about 10 minutes on 2 cores)
 #   KESTROW_BENCH_MB=100 bench/run.sh   a smaller disc
-#   KESTROW_BENCH_RUNS=5 bench/run.sh   best of 5 timed runs instead of 3
+#   KESTROW_BENCH_RUNS=7 bench/run.sh   the median of 7 timed runs instead of 5
 #
 # Work files go to build-bench/work (the disc is kept and reused while the
-# file list it came from is unchanged). The timed copies are written to
-# /dev/shm when it has room, so that what is measured is the programs' work
-# and not the file system's moods (ext4 creates files slowly for a while
-# after many were deleted); KESTROW_BENCH_OUT=folder chooses another place.
-# Nothing here is a pass/fail test: the figures are for people to read.
+# file list it came from and its layout are unchanged). The whole runs write
+# into memory (/dev/shm/kestrow-bench, when it has room for three trees) and
+# onto the disk (build-bench/work/timed); KESTROW_BENCH_MEMORY=folder and
+# KESTROW_BENCH_DISK=folder choose other places. Every timed run is a whole
+# process, with its output folder removed and the file system synced before
+# it (outside the timing). Nothing here is a pass/fail test: the figures are
+# for people to read.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 work="$build/work"
 content_mb=${KESTROW_BENCH_MB:-560}
-runs=${KESTROW_BENCH_RUNS:-3}
+runs=${KESTROW_BENCH_RUNS:-5}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROW_BENCH=ON -DKESTROW_GUI=OFF \
   -DKESTROW_TESTS=OFF >/dev/null
@@ -67,46 +70,37 @@ mac_name() {  # mac_name FOLDER-KEY NAME
   REPLY=$candidate
 }
 
-# A staging tree of symbolic links under HFS names: one folder per source
-# folder (its path flattened), holding only files, under "doc" and "lib".
+# A staging tree of symbolic links under HFS names: the documentation in
+# "doc", the libraries in "lib", each holding its files directly (hcopy copies
+# files, not folders, so one hcopy per top-level folder copies them all).
 stage() {
   local stage_dir=$1
   rm -rf "$stage_dir"
-  local -A folder_of
-  local source dir top key folder
+  local source top
   while IFS= read -r source; do
-    dir=$(dirname "$source")
-    if [ -z "${folder_of[$dir]+x}" ]; then
-      case $dir in /usr/share/doc*) top=doc; key=${dir#/usr/share/doc} ;; *) top=lib; key=${dir#/usr/} ;; esac
-      key=${key#/}
-      mac_name "$top" "${key:-top}"
-      folder_of[$dir]="$top/$REPLY"
-      mkdir -p "$stage_dir/${folder_of[$dir]}"
-    fi
-    folder=${folder_of[$dir]}
-    mac_name "$folder" "${source##*/}"
-    ln -s "$source" "$stage_dir/$folder/$REPLY"
+    case $source in /usr/share/doc/*) top=doc ;; *) top=lib ;; esac
+    [ -d "$stage_dir/$top" ] || mkdir -p "$stage_dir/$top"
+    mac_name "$top" "${source##*/}"
+    ln -s "$source" "$stage_dir/$top/$REPLY"
   done
 }
 
 make_disc() {
   local stage_dir="$work/stage" volume="$work/bench.hfs"
   echo "   staging the files under HFS names"
-  stage "$stage_dir" < "$work/sources.txt"
+  stage "$stage_dir" < <(tail -n +2 "$work/sources.txt")
   echo "   copying them into a 640 MiB HFS volume with hfsutils"
   rm -f "$volume"
   truncate -s 640M "$volume"
   hformat -l "Bench" "$volume" >/dev/null
   hmount "$volume" >/dev/null
   local folder files
-  for folder in "$stage_dir"/*/; do hmkdir ":$(basename "$folder")"; done
-  while IFS= read -r -d '' folder; do
-    local mac=":${folder#"$stage_dir"/}"
-    mac=${mac//\//:}
-    hmkdir "$mac"
-    mapfile -d '' files < <(find "$folder" -maxdepth 1 -type l -print0 | sort -z)
-    [ ${#files[@]} -eq 0 ] || hcopy -r "${files[@]}" "$mac:"
-  done < <(find "$stage_dir" -mindepth 2 -maxdepth 2 -type d -print0 | sort -z)
+  for folder in "$stage_dir"/*/; do
+    folder=$(basename "$folder")
+    hmkdir ":$folder"
+    mapfile -d '' files < <(find "$stage_dir/$folder" -maxdepth 1 -type l -print0 | sort -z)
+    [ ${#files[@]} -eq 0 ] || hcopy -r "${files[@]}" ":$folder:"
+  done
   humount >/dev/null
   echo "   packing the volume with mkdisc"
   "$build/tools/mkdisc/mkdisc" "$volume" "$work/bench.bin"
@@ -114,7 +108,7 @@ make_disc() {
 
 echo
 echo "== Building the benchmark disc from ${content_mb} MB of this machine's files"
-list_sources > "$work/sources.new"
+{ echo "layout: files directly in doc and lib, no empty folder"; list_sources; } > "$work/sources.new"
 if [ -f "$work/bench.bin" ] && cmp -s "$work/sources.new" "$work/sources.txt"; then
   echo "   (reusing $work/bench.bin)"
 else
@@ -123,8 +117,8 @@ else
 fi
 rm -f "$work/sources.new"
 disc="$work/bench.bin"
-files=$(wc -l < "$work/sources.txt")
-content=$(tr '\n' '\0' < "$work/sources.txt" | du -cbL --files0-from=- | tail -1 | cut -f1)
+files=$(($(wc -l < "$work/sources.txt") - 1))
+content=$(tail -n +2 "$work/sources.txt" | tr '\n' '\0' | du -cbL --files0-from=- | tail -1 | cut -f1)
 listed=$("$kestrow" list "$disc" | wc -l)
 echo "   $files files, $((content / 1000000)) MB; disc image $(($(stat -c %s "$disc") / 1000000)) MB"
 [ "$listed" -eq "$files" ] || echo "   WARNING: the disc lists $listed files, not $files"
@@ -136,71 +130,111 @@ echo "   $files files, $((content / 1000000)) MB; disc image $(($(stat -c %s "$d
 calc() { awk "BEGIN { printf \"%.6f\", $1 }"; }
 below() { awk "BEGIN { exit !($1 < $2) }"; }
 
-# best_of CLEAN-FOLDER COMMAND...: the least wall time of `runs` runs, in
-# seconds; CLEAN-FOLDER is removed before each run, outside the timing.
-best_of() {
-  local clean=$1 best="" t0 t1 elapsed
-  shift
-  for _ in $(seq "$runs"); do
-    rm -rf "$clean"
-    sync
-    t0=$(date +%s.%N)
-    "$@" >/dev/null
-    t1=$(date +%s.%N)
-    elapsed=$(calc "$t1 - $t0")
-    if [ -z "$best" ] || below "$elapsed" "$best"; then best=$elapsed; fi
-  done
-  printf '%.3f' "$best"
+# median_of LIST: the median of the figures in LIST (a string, one per line).
+median_of() {
+  sort -g <<< "$1" | awk '{ v[NR] = $1 } END { printf "%.3f", NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# wall COMMAND...: the wall time of one run, in seconds.
+wall() {
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null
+  t1=$(date +%s.%N)
+  calc "$t1 - $t0"
+}
+# fresh FOLDER: removes FOLDER and writes out what is pending, before a run.
+fresh() {
+  rm -rf "$1"
+  sync
 }
 
-recover() { "$kestrow" recover "$disc" -o "$out_root/out" --all; }
-copy_tree() { cp -r "$out_root/out" "$out_root/copy"; }
-hfs_extract() {  # every file of the unpacked volume, folder by folder
-  mkdir -p "$out_root/hfs-out"
+# The three ways of getting the files out, each writing under $dest.
+recover() { "$kestrow" recover "$disc" -o "$dest/out" --all; }
+copy_tree() { cp -r "$dest/out" "$dest/copy"; }
+hfs_extract() {  # one hmount, one hcopy -r per top-level folder of the unpacked volume
+  mkdir -p "${hfs_tops[@]/#/$dest/hfs-out/}"
   hmount "$work/bench.hfs" >/dev/null
-  local top sub
-  for top in $(hls -1 :); do
-    for sub in $(hls -1 ":$top"); do
-      mkdir -p "$out_root/hfs-out/$top/$sub"
-      hcopy -r ":$top:$sub:*" "$out_root/hfs-out/$top/$sub/"
-    done
-  done
+  local top
+  for top in "${hfs_tops[@]}"; do hcopy -r ":$top:*" "$dest/hfs-out/$top/"; done
   humount >/dev/null
 }
 # The data forks' bytes, folder by folder and file by file in name order.
 digest() { (cd "$1" && find . -type f ! -name '._*' -print0 | LC_ALL=C sort -z | xargs -0 cat | md5sum); }
 
-# Where the timed runs write: memory when there is room for three trees.
-out_root=${KESTROW_BENCH_OUT:-}
-if [ -z "$out_root" ]; then
-  out_root="$work"
+hmount "$work/bench.hfs" >/dev/null
+mapfile -t hfs_tops < <(hls -1 :)
+humount >/dev/null
+
+# Where the timed runs write: memory, when it has room for three trees (or
+# the folder given), and the disk.
+places=()
+memory_root=${KESTROW_BENCH_MEMORY:-}
+if [ -z "$memory_root" ]; then
   shm_free_kb=$(df -Pk /dev/shm 2>/dev/null | awk 'NR == 2 { print $4 }')
   if [ -n "$shm_free_kb" ] && [ "$shm_free_kb" -gt $(((3 * content + 500000000) / 1024)) ]; then
-    out_root=/dev/shm/kestrow-bench
+    memory_root=/dev/shm/kestrow-bench
   fi
 fi
-mkdir -p "$out_root"
-trap 'rm -rf "$out_root/out" "$out_root/copy" "$out_root/hfs-out"; rmdir "$out_root" 2>/dev/null || true' EXIT
+[ -z "$memory_root" ] || places+=("into memory|$memory_root")
+places+=("onto the disk|${KESTROW_BENCH_DISK:-$work/timed}")
+out_root=${places[0]#*|}  # for the sections after this one
+cleanup() {
+  local place
+  for place in "${places[@]}"; do
+    rm -rf "${place#*|}/out" "${place#*|}/copy" "${place#*|}/hfs-out"
+    rmdir "${place#*|}" 2>/dev/null || true
+  done
+}
+trap cleanup EXIT
 
 echo
-echo "== kestrow recover --all on the disc image (in page cache) into $out_root, best of $runs"
+echo "== Whole runs on the disc image (in page cache): the median of $runs runs of each, taken in turns"
 cat "$disc" > /dev/null  # into the page cache
-t_cat=$(best_of /nonexistent cat "$disc")
-t_hfs=$(best_of "$out_root/hfs-out" hfs_extract)
-t_recover=$(best_of "$out_root/out" recover)
-t_copy=$(best_of "$out_root/copy" copy_tree)
-printf '   cat of the image            %8.3f s\n' "$t_cat"
-printf '   cp -r of the recovered tree %8.3f s\n' "$t_copy"
-printf '   kestrow recover --all       %8.3f s  = x%.2f of cat + cp -r (target <= x1.5: %s)\n' "$t_recover" \
-  "$(calc "$t_recover / ($t_cat + $t_copy)")" \
-  "$(below "$(calc "1.5 * ($t_cat + $t_copy)")" "$t_recover" && echo NOT met || echo met)"
-printf '   hfsutils hcopy, unpacked    %8.3f s  (kestrow recover takes x%.2f of its time)\n' "$t_hfs" \
-  "$(calc "$t_recover / $t_hfs")"
-if [ "$(digest "$out_root/out/Bench")" = "$(digest "$out_root/hfs-out")" ]; then
-  echo "   the recovered data forks hold the same bytes as hfsutils' copies"
-else
-  echo "   WARNING: the recovered data forks differ from hfsutils' copies"
-fi
+cat_times=""
+for _ in $(seq "$runs"); do cat_times+="$(wall cat "$disc")"$'\n'; done
+printf '   cat of the image                              %8.3f s\n' "$(median_of "$cat_times")"
+[ -n "$memory_root" ] || echo "   (no room in /dev/shm for three trees: only onto the disk)"
+for place in "${places[@]}"; do
+  dest=${place#*|}
+  mkdir -p "$dest"
+  recover_times="" copy_times="" hfs_times=""
+  for _ in $(seq "$runs"); do
+    fresh "$dest/out"
+    recover_times+="$(wall recover)"$'\n'
+    fresh "$dest/copy"
+    copy_times+="$(wall copy_tree)"$'\n'
+    fresh "$dest/hfs-out"
+    hfs_times+="$(wall hfs_extract)"$'\n'
+  done
+  t_recover=$(median_of "$recover_times") t_copy=$(median_of "$copy_times") t_hfs=$(median_of "$hfs_times")
+  echo "   ${place%|*} ($dest):"
+  printf '     kestrow recover --all                       %8.3f s\n' "$t_recover"
+  printf '     cp -r of the recovered tree                 %8.3f s  recover takes x%.2f of it (target <= x1.5: %s)\n' \
+    "$t_copy" "$(calc "$t_recover / $t_copy")" \
+    "$(below "$(calc "1.5 * $t_copy")" "$t_recover" && echo NOT met || echo met)"
+  printf '     hfsutils, hmount + %d x hcopy -r, unpacked   %8.3f s  recover takes x%.2f of it (target <= x1.0: %s)\n' \
+    "${#hfs_tops[@]}" "$t_hfs" "$(calc "$t_recover / $t_hfs")" \
+    "$(below "$t_hfs" "$t_recover" && echo NOT met || echo met)"
+  if [ "$(digest "$dest/out/Bench")" = "$(digest "$dest/hfs-out")" ]; then
+    echo "     the recovered data forks hold the same bytes as hfsutils' copies"
+  else
+    echo "     WARNING: the recovered data forks differ from hfsutils' copies"
+  fi
+  rm -rf "$dest/out" "$dest/copy" "$dest/hfs-out"
+done
+
+echo
+echo "== Peak memory of kestrow recover --all ($out_root)"
+rm -rf "$out_root/out"
+peak_kb=$("$build/bench/kestrow_peak_memory" "$kestrow" recover "$disc" -o "$out_root/out" --all 2>&1 >/dev/null |
+  sed -n 's/^peak resident memory: \([0-9]*\) kB$/\1/p')
+area=$("$kestrow" info "$disc" | sed -n 's/^Volume area: *\([0-9]*\) bytes$/\1/p')
+largest=$(find "$out_root/out" -type f -printf '%s\n' | sort -n | tail -1)
+allowed=$((area + largest + 64 * 1024 * 1024))
+printf '   peak %d MB; volume area %d MB + largest file %d MB + 64 MB = %d MB (target: %s)\n' \
+  $((peak_kb / 1024)) $((area / 1048576)) $((largest / 1048576)) $((allowed / 1048576)) \
+  "$([ $((peak_kb * 1024)) -le "$allowed" ] && echo met || echo NOT met)"
+rm -rf "$out_root/out"
 
 echo
 echo "== What checking every raw sector costs: kestrow recover --all with and without the check"
@@ -210,7 +244,8 @@ nocheck="$root/build-bench-nocheck"
 cmake -S "$root" -B "$nocheck" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROW_GUI=OFF -DKESTROW_TESTS=OFF \
   -DKESTROW_SKIP_SECTOR_CHECK=ON >/dev/null
 ninja -C "$nocheck" kestrow >/dev/null
-recover_unchecked() { "$nocheck/src/cli/kestrow" recover "$disc" -o "$out_root/out" --all; }
+dest=$out_root
+recover_unchecked() { "$nocheck/src/cli/kestrow" recover "$disc" -o "$dest/out" --all; }
 # timed CLEAN COMMAND...: "wall cpu" of one run in seconds, cpu = user + system
 # of both of its threads; CLEAN is removed first, outside the timing.
 timed() {
@@ -236,19 +271,6 @@ printf '   with the check              %8.3f s wall, %8.3f s CPU  = %+.1f%% wall
   "$(calc "100 * ($checked_cpu / $unchecked_cpu - 1)")" \
   "$(below "$(calc "1.05 * $unchecked_cpu")" "$checked_cpu" && echo NOT met || echo met)"
 echo "   (the least of $((runs * 2)) runs each, in turns; on a busy machine the CPU time is the steadier figure)"
-
-echo
-echo "== Peak memory of kestrow recover --all"
-rm -rf "$out_root/out"
-peak_kb=$("$build/bench/kestrow_peak_memory" "$kestrow" recover "$disc" -o "$out_root/out" --all 2>&1 >/dev/null |
-  sed -n 's/^peak resident memory: \([0-9]*\) kB$/\1/p')
-area=$("$kestrow" info "$disc" | sed -n 's/^Volume area: *\([0-9]*\) bytes$/\1/p')
-largest=$(find "$out_root/out" -type f -printf '%s\n' | sort -n | tail -1)
-allowed=$((area + largest + 64 * 1024 * 1024))
-printf '   peak %d MB; volume area %d MB + largest file %d MB + 64 MB = %d MB (target: %s)\n' \
-  $((peak_kb / 1024)) $((area / 1048576)) $((largest / 1048576)) $((allowed / 1048576)) \
-  "$([ $((peak_kb * 1024)) -le "$allowed" ] && echo met || echo NOT met)"
-rm -rf "$out_root/out" "$out_root/copy" "$out_root/hfs-out"
 
 echo
 echo "== Drive commands and simulated drive time"

@@ -11,18 +11,23 @@
 
 // How the decoder is fast and still exact.
 //
-// Bits are read through a bit position in the stream: a 64-bit big-endian
-// load at the position's byte, shifted by its bit, gives the next 57 or more
-// bits in one go. That load is made only where eight bytes of the stream are
-// left; closer to the end the window is put together from the bytes that are
-// there, so nothing past the stored length is read.
+// Most tokens go through a fast path. It reads bits through a 64-bit buffer
+// refilled in whole bytes (one big-endian load per refill, so a refill leaves
+// 56 to 63 bits held), and decodes two tokens per refill: a literal, or an
+// ordinary string reference whose length code has at most one extra group.
+// A reference's bit count comes from one table lookup on bits 9 to 16 of the
+// token, which hold the short form's length code and the start of the long
+// form's, and its offset and length from one shift that lines both forms up;
+// it is copied in whole 8-byte chunks. The fast path runs in batches of rounds
+// that can neither load past the stream's end nor write past the block's, so
+// each round checks nothing but the token itself, and offsets are checked
+// against the bytes produced only while they could reach before the block.
+// Runs of literals are written six bytes at a time with one store.
 //
-// Most tokens go through a fast path that decodes a literal or an ordinary
-// string reference without branching on which it is, and copies in whole
-// 8-byte chunks. It runs only where neither the end of the stream nor the end
-// of the block can be met, and leaves every unusual token (the end marker,
-// offsets below 8 or before the block, long length codes) to a careful path
-// that follows the format's rules step by step, as the bit-by-bit decoder did.
+// Every token the fast path does not take (the end marker, an offset of 0 or
+// before the block, a length code with more groups, anything within reach of
+// the stream's or the block's end) goes to a careful path that follows the
+// format's rules step by step, as the bit-by-bit decoder did.
 //
 // Whole-word writes run past the end of a token, so decoding goes into a
 // scratch block, and exactly the bytes produced are then copied to the
@@ -223,28 +228,105 @@ bool CarefulToken(BitStream& bits, std::uint8_t* out, int& produced) {
   return !overrun;
 }
 
-// Picks `ifSet` where `mask` is all ones and `ifClear` where it is zero:
-// arithmetic rather than a branch whose outcome would follow the data.
-constexpr std::uint64_t Select(std::uint64_t mask, std::uint64_t ifSet, std::uint64_t ifClear) {
-  return ifClear ^ ((ifSet ^ ifClear) & mask);
+// The fast path's bits: the top `count` bits of `bits` are the stream's next
+// ones, and `next` is the first byte whose bits are not all held. A refill
+// puts a big-endian load at `next` below the bits held (where the two meet
+// they hold the same stream bits) and moves `next` on by the whole bytes it
+// added, so that 56 to 63 bits are held after it.
+struct BitBuffer {
+  std::uint64_t bits = 0;
+  unsigned count = 0;
+  const std::uint8_t* next = nullptr;
+
+  // Needs eight bytes of the stream from `next` on.
+  void Refill() {
+    bits |= LoadBe64(next) >> count;
+    next += (count >> 3) ^ 7;  // (63 - count) / 8 whole bytes added
+    count |= 56;
+  }
+  void Consume(unsigned n) {
+    bits <<= n;
+    count -= n;
+  }
+  std::uint64_t Position(const std::uint8_t* start) const {
+    return static_cast<std::uint64_t>(next - start) * 8 - count;
+  }
+};
+
+// What the first 8 bits of a length code say, when the code has at most one
+// extra group: 00/01/10 are 2 bits for 2..4, 1100..1110 4 bits for 5..7,
+// 1111 and a group 8 bits for 8 + group. A second 1111 means more groups
+// follow: those codes are marked (0 bits) and left to the careful path.
+struct LengthCode {
+  std::uint8_t length;
+  std::uint8_t bits;
+};
+
+constexpr LengthCode ReadLengthCode(unsigned code) {
+  const unsigned head = code >> 4;
+  const unsigned group = code & 15;
+  if (head < 0b1100) return {static_cast<std::uint8_t>((head >> 2) + 2), 2};
+  if (head < 0b1111) return {static_cast<std::uint8_t>(head - 0b1100 + 5), 4};
+  if (group < kGroupMax) return {static_cast<std::uint8_t>(8 + group), 8};
+  return {0, 0};
 }
 
-// One step of the fast path takes at most 54 bits (six literals, or up to
-// four literals and a reference of at most 21 bits) of the 57 that a wide
-// window holds. It produces at most 27 bytes and writes at most 29 (five
-// literals' word and three 8-byte chunks of a reference), so with this much
-// room left it neither meets the end of the block nor writes past it.
-constexpr int kFastRoom = 32;
-static_assert(5 + 3 * 8 <= kFastRoom);
+// Tables of the fast path, by 8 bits of the stream:
+// - lengths: a reference's length by its length code's first 8 bits, 0 for
+//   a code with more groups;
+// - referenceBits: the bits a whole reference takes, by bits 9..16 of its
+//   token: the long form's (1 0, an 11-bit offset, the code from bit 13) in
+//   the low byte, the short form's (1 1, a 7-bit offset, the code from bit
+//   9) in the high byte. Bits 9..16 hold the short form's code, and the first
+//   four bits of the long form's, which are all that its bit count needs.
+struct FastTables {
+  std::uint8_t lengths[256];
+  std::uint16_t referenceBits[256];
+};
 
-// Six literals in a row: their top bits, 9 bits apart, are all 0.
-constexpr std::uint64_t kSixLiteralFlags = (std::uint64_t{1} << 63) | (std::uint64_t{1} << 54) |
-                                           (std::uint64_t{1} << 45) | (std::uint64_t{1} << 36) |
+constexpr FastTables MakeFastTables() {
+  FastTables tables{};
+  for (unsigned byte = 0; byte < 256; ++byte) {
+    tables.lengths[byte] = ReadLengthCode(byte).length;
+    const unsigned longHead = byte & 15;
+    const unsigned longCodeBits = longHead < 0b1100 ? 2 : longHead < 0b1111 ? 4 : 8;
+    const unsigned shortCodeBits = ReadLengthCode(byte).bits == 0 ? 8 : ReadLengthCode(byte).bits;
+    tables.referenceBits[byte] = static_cast<std::uint16_t>((13 + longCodeBits) | (9 + shortCodeBits) << 8);
+  }
+  return tables;
+}
+
+constexpr FastTables kFast = MakeFastTables();
+
+// The longest reference the fast path copies (1111 and a group of 1110),
+// and what it writes for one: three 8-byte chunks.
+constexpr int kFastLengthMax = 8 + static_cast<int>(kGroupMax) - 1;
+constexpr int kFastCopy = 24;
+static_assert(kFastLengthMax <= kFastCopy);
+
+// A round of the fast path is one refill and then two tokens of at most 21
+// bits each (a long offset's 13 and an 8-bit length code), or two to six
+// literals in a row (at most 54 bits). It produces at most two references'
+// bytes, and writes at most one reference's bytes and a copy's chunks past
+// the bytes produced before it.
+constexpr unsigned kTokenBitsMax = 13 + 8;
+constexpr std::uint64_t kRoundBits = 54;
+constexpr int kRoundProduced = 2 * kFastLengthMax;
+constexpr int kRoundWritten = kFastLengthMax + kFastCopy;
+static_assert(2 * kTokenBitsMax <= kRoundBits && kRoundBits <= 56);  // a refill leaves at least 56 bits
+static_assert(6 <= kRoundProduced && 8 <= kRoundWritten);            // literals: one 8-byte store
+
+// Offsets are 11 bits: once this many bytes are produced, none can reach
+// before the block.
+constexpr int kOffsetMax = 2047;
+
+// Literals in a row: their top bits, 9 bits apart, are all 0.
+constexpr std::uint64_t kTwoLiteralFlags = (std::uint64_t{1} << 63) | (std::uint64_t{1} << 54);
+constexpr std::uint64_t kSixLiteralFlags = kTwoLiteralFlags | (std::uint64_t{1} << 45) | (std::uint64_t{1} << 36) |
                                            (std::uint64_t{1} << 27) | (std::uint64_t{1} << 18);
 
-// Writes the six 9-bit tokens at the top of `window` as if all were
-// literals: their low 8 bits go to at[0..5] (at[6], at[7] get garbage). Only
-// those that are literals are then counted as produced.
+// Writes the bytes of the six literals at the top of `window` to at[0..5]
+// with one store (at[6], at[7] get garbage).
 inline void WriteSixLiterals(std::uint64_t window, std::uint8_t* at) {
   if constexpr (std::endian::native == std::endian::little) {
     // Token k's byte is at bits 55 - 9k. Field i = 5 - k, at 9i after a
@@ -264,98 +346,93 @@ inline void WriteSixLiterals(std::uint64_t window, std::uint8_t* at) {
   }
 }
 
-// What the first 8 bits of a length code say, when the code has at most one
-// extra group: 00/01/10 are 2 bits for 2..4, 1100..1110 4 bits for 5..7,
-// 1111 and a group 8 bits for 8 + group. A second 1111 means more groups
-// follow: those codes are marked and left to the careful path.
-struct LengthCodeEntry {
-  std::uint8_t length;
-  std::uint8_t bits;  // 0 for a code with more groups
-};
-
-struct LengthCodeTable {
-  LengthCodeEntry entries[256];
-};
-
-constexpr LengthCodeTable MakeLengthCodeTable() {
-  LengthCodeTable table{};
-  for (unsigned code = 0; code < 256; ++code) {
-    const unsigned head = code >> 4;
-    const unsigned group = code & 15;
-    LengthCodeEntry& entry = table.entries[code];
-    if (head < 0b1100) {
-      entry = {static_cast<std::uint8_t>((head >> 2) + 2), 2};
-    } else if (head < 0b1111) {
-      entry = {static_cast<std::uint8_t>(head - 0b1100 + 5), 4};
-    } else if (group < kGroupMax) {
-      entry = {static_cast<std::uint8_t>(8 + group), 8};
-    } else {
-      entry = {0, 0};
-    }
+// Decodes the token at the top of `in`: a literal, or a string reference
+// with an offset from 1 to the bytes produced and a length code of at most
+// one extra group. False, with nothing consumed or written, for any other
+// token. `kNear`: offsets may still reach before the block.
+template <bool kNear>
+inline bool FastToken(BitBuffer& in, std::uint8_t* block, std::uint8_t*& at) {
+  const std::uint64_t w = in.bits;
+  if (static_cast<std::int64_t>(w) >= 0) {  // literal
+    *at++ = static_cast<std::uint8_t>(w >> 55);
+    in.Consume(9);
+    return true;
   }
-  return table;
+  const unsigned shortBy8 = static_cast<unsigned>(w >> 59) & 8;  // 8 for the short form
+  const unsigned taken = kFast.referenceBits[(w >> 47) & 0xFF] >> shortBy8;  // in the low 6 bits
+  // With the flags dropped and a short offset moved down by 4, both forms
+  // hold the offset in the top 11 bits and the length code after them.
+  const std::uint64_t lined = (w << 2) >> (shortBy8 >> 1);
+  const std::uint64_t offset = lined >> 53;
+  const unsigned length = kFast.lengths[(lined >> 45) & 0xFF];
+  if (length == 0) [[unlikely]] return false;
+  if (kNear && offset > static_cast<std::uint64_t>(at - block)) [[unlikely]] return false;
+  if (offset < 8) [[unlikely]] {
+    if (offset == 0) return false;
+    CopyBack(at, static_cast<unsigned>(offset), static_cast<int>(length));
+  } else {  // each chunk reads only bytes before the ones it writes
+    const std::uint8_t* from = at - offset;
+    Store64(at, Load64(from));
+    Store64(at + 8, Load64(from + 8));
+    Store64(at + 16, Load64(from + 16));
+  }
+  at += length;
+  in.Consume(taken & 63);
+  return true;
 }
 
-constexpr LengthCodeTable kLengthCodes = MakeLengthCodeTable();
-
-// An ordinary string reference at the top of `window` (whose first bit is
-// 1): an offset from 8 to the bytes produced and a length code of at most one
-// extra group (a length of at most 22). Both offset forms are decoded by
-// arithmetic and the length code by a table, rather than by branches on the
-// data. Copies the reference and returns the number of bits it took, or
-// returns 0 for a token left to the careful path.
-inline std::uint64_t FastReference(std::uint64_t w, std::uint8_t* block, std::uint8_t*& at) {
-  const std::uint64_t shortOffset = (w >> 62) & 1;
-  // 1 1 + 7-bit offset, or 1 0 + 11-bit offset; the length code follows.
-  const std::uint64_t lengthAt = 13 - 4 * shortOffset;
-  const std::uint64_t offset = (w << 2) >> (53 + 4 * shortOffset);
-  const LengthCodeEntry code = kLengthCodes.entries[(w << lengthAt) >> 56];
-  // One branch for every reference the fast path leaves alone. At least 8
-  // bytes are produced, so the unsigned test is offset < 8 || offset > produced.
-  const auto produced = static_cast<std::uint64_t>(at - block);
-  if ((offset - 8 > produced - 8) || code.bits == 0) [[unlikely]] return 0;
-
-  // Each chunk reads only bytes before the ones it writes (offset >= 8).
-  const std::uint8_t* from = at - offset;
-  Store64(at, Load64(from));
-  Store64(at + 8, Load64(from + 8));
-  if (code.length > 16) Store64(at + 16, Load64(from + 16));
-  at += code.length;
-  return lengthAt + code.bits;
+// Runs `rounds` rounds, or fewer: false at the first token the fast path
+// does not take, which is left untouched.
+template <bool kNear>
+bool RunRounds(BitBuffer& in, std::uint8_t* block, std::uint8_t*& at, int rounds) {
+  for (; rounds > 0; --rounds) {
+    in.Refill();
+    if ((in.bits & kSixLiteralFlags) == 0) [[unlikely]] {
+      WriteSixLiterals(in.bits, at);
+      at += 6;
+      in.Consume(54);
+      continue;
+    }
+    if ((in.bits & kTwoLiteralFlags) == 0) [[unlikely]] {  // two to five literals, then a reference
+      const int literalBits = std::countl_zero((in.bits & kSixLiteralFlags) | (std::uint64_t{1} << 9));
+      WriteSixLiterals(in.bits, at);
+      at += literalBits / 9;
+      in.Consume(static_cast<unsigned>(literalBits));
+      continue;
+    }
+    if (!FastToken<kNear>(in, block, at) || !FastToken<kNear>(in, block, at)) return false;
+  }
+  return true;
 }
 
 // Runs the fast path for as long as it may and returns the new number of
-// bytes produced; the stream's position moves on past what it decoded. Each
-// step loads a window at the position and takes the literals that lead it
-// (counted from their flag bits, not one by one) and the reference after
-// them. The first token it cannot take ends the run, untouched.
+// bytes produced; the stream's position moves on past what it decoded. It
+// runs in batches of as many rounds as can neither load past the stream's
+// end nor write past the block's, and stops untouched at the first token it
+// does not take.
 int DecodeFast(BitStream& stream, std::uint8_t* block, int produced) {
-  if (produced < 8 || stream.size() < 8) return produced;
-  const std::uint64_t wideEnd = (stream.size() - 7) * 8;  // positions with eight bytes from their byte on
+  if (stream.size() < 16) return produced;
   const std::uint8_t* const bytes = stream.bytes();
+  // A refill loads eight bytes at `next`, and next * 8 <= position + 63.
+  const std::uint64_t lastRefill = (stream.size() - 8) * 8 - 63;
+  if (stream.position() > lastRefill) return produced;
+  BitBuffer in;
+  in.next = bytes + (stream.position() >> 3);
+  in.Refill();
+  in.Consume(static_cast<unsigned>(stream.position() & 7));
   std::uint8_t* at = block + produced;
-  std::uint8_t* const fastEnd = block + (kBlock - kFastRoom);
-  std::uint64_t position = stream.position();
-  while (at <= fastEnd && position < wideEnd) {
-    std::uint64_t window = LoadBe64(bytes + (position >> 3)) << (position & 7);
-    if ((window & kSixLiteralFlags) == 0) {  // six literals: no need to count them
-      WriteSixLiterals(window, at);
-      at += 6;
-      position += 54;
-      continue;
-    }
-    // The literals that lead the window, up to five: 9 bits each.
-    const int literalBits = std::countl_zero((window & kSixLiteralFlags) | (std::uint64_t{1} << 9));
-    WriteSixLiterals(window, at);
-    at += (literalBits * 29) >> 8;  // literalBits / 9
-    position += static_cast<std::uint64_t>(literalBits);
-    if (literalBits > 36) continue;  // 57 bits leave room for a reference only after 4 literals or fewer
-    window <<= literalBits;
-    const std::uint64_t used = FastReference(window, block, at);
-    if (used == 0) break;
-    position += used;
+  for (;;) {
+    const std::uint64_t position = in.Position(bytes);
+    const auto room = static_cast<int>(block + kBlock - at);
+    if (position > lastRefill || room < kRoundWritten) break;
+    const std::uint64_t byBits = (lastRefill - position) / kRoundBits + 1;
+    const int byRoom = (room - kRoundWritten) / kRoundProduced + 1;
+    const int rounds = byBits < static_cast<std::uint64_t>(byRoom) ? static_cast<int>(byBits) : byRoom;
+    const bool allTaken = at - block < kOffsetMax ? RunRounds<true>(in, block, at, rounds)
+                                                   : RunRounds<false>(in, block, at, rounds);
+    if (!allTaken) break;
   }
-  stream.set_position(position);
+  stream.set_position(in.Position(bytes));
   return static_cast<int>(at - block);
 }
 
