@@ -53,13 +53,11 @@ void CKestrowCore::ResetReadStatistics() { m_reader.ResetStatistics(); }
 std::string CKestrowCore::DescribeLastFailure() const { return m_reader.DescribeLastFailure(); }
 
 std::int32_t CKestrowCore::GetSectorCount() {
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return -1;
-  }
-  const std::int32_t count = ReadCapacity();
-  if (count <= 0) m_nErrorState = kErrorReadOrFormat;
-  CloseDevice();
+  std::int32_t count = -1;
+  WithDevice([&] {
+    count = m_reader.ReadCapacity();
+    return count > 0;
+  });
   return count;
 }
 
@@ -74,6 +72,21 @@ std::int32_t CKestrowCore::OpenAndReadCapacity() {
     m_nErrorState = kErrorReadOrFormat;
   }
   return count;
+}
+
+bool CKestrowCore::Judge(bool ok) {
+  if (!ok) m_nErrorState = kErrorReadOrFormat;
+  return ok;
+}
+
+bool CKestrowCore::WithDevice(const std::function<bool()>& operation) {
+  if (!OpenDevice()) {
+    m_nErrorState = kErrorCannotOpen;
+    return false;
+  }
+  const bool ok = operation();
+  CloseDevice();
+  return Judge(ok);
 }
 
 std::string CKestrowCore::GetOpenFailureDetail() const {

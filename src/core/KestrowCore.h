@@ -246,11 +246,13 @@ class CKestrowCore {
   // capacity. On failure the device is closed again, the error state says
   // why, and the result is 0 or less.
   std::int32_t OpenAndReadCapacity();
-  // Where the trailer is: in the last sector, or, when that cannot be read
-  // or does not begin with "Trkb", in the nearest of the sectors before it
-  // (a disc written track-at-once may end with run-out sectors). The device
-  // must be open.
-  TrailerSearch FindTrackTrailer(std::int32_t sectorCount, std::int32_t retries);
+  // The error state's one rule: an operation that failed on an open device
+  // sets it to kErrorReadOrFormat; `ok` is returned.
+  bool Judge(bool ok);
+  // Opens the device, runs `operation` on it and closes it again: a failed
+  // open sets the error state to kErrorCannotOpen (and runs nothing), a
+  // failed operation to kErrorReadOrFormat. The operation's result.
+  bool WithDevice(const std::function<bool()>& operation);
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();

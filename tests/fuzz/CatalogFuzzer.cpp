@@ -6,7 +6,7 @@
 // walks its nodes.
 //
 // Properties:
-// - ScanCatalog succeeds, appends to the table and leaves earlier rows alone;
+// - ListCatalogFiles succeeds, appends to the table and leaves earlier rows alone;
 // - a node yields at most 128 files;
 // - names keep no carriage return or NUL; the desktop database files are left out;
 // - a path ends with ':' and is made of distinct directories' names, so it is
@@ -18,9 +18,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "KestrowCore.h"
-#include "MemoryTransport.h"
 #include "volume/CatalogScan.h"
+#include "volume/MasterDirectoryBlock.h"
 #include "volume/PackedFormat.h"
 
 namespace {
@@ -53,14 +52,13 @@ FileEntry Sentinel() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const VolumeImage image = MakeImage(data, size);
-  CKestrowCore core(std::make_unique<MemoryTransport>(std::vector<std::uint8_t>{}));
-
   MasterDirectoryBlock mdb;
-  Require(core.ReadMasterDirectoryBlock(image, mdb), "the master directory block is found");
+  Require(ParseMasterDirectoryBlock(image, mdb), "the master directory block is found");
   Require(mdb.VolumeName().size() <= 27, "a volume name has at most 27 bytes");
 
   FileTable files{Sentinel()};
-  Require(core.ScanCatalog(image, files), "a catalogue with a master directory block scans");
+  std::size_t lostNodes = 0;
+  Require(ListCatalogFiles(image, files, {}, lostNodes), "a catalogue with a master directory block scans");
   Require(!files.empty() && files[0].fileId == 0xDEADBEEF && files[0].name == "already here" &&
               files[0].path == "Disk:",
           "rows already in the table stay as they were");
@@ -69,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(files.size() - 1 <= nodes * kMaxRecordsPerNode, "a node yields at most 128 files");
 
   const CatalogRecords records = ScanCatalogRecords(image);
-  Require(records.files.size() == files.size() - 1, "ScanCatalog keeps every file the scan found");
+  Require(records.files.size() == files.size() - 1, "ListCatalogFiles keeps every file the scan found");
   std::size_t allDirNames = 0;
   for (const DirEntry& dir : records.dirs) {
     Require(dir.name.find('\r') == std::string::npos, "directory names have no carriage return");

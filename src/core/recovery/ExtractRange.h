@@ -10,14 +10,9 @@
 
 #include "Spans.h"
 #include "volume/PackedFormat.h"
+#include "volume/SectorGroup.h"
 
 namespace kestrow {
-
-using GroupBuffer = std::vector<std::uint8_t>;
-
-// The data sectors of a group (bit i: the group's sector i + 1) that could
-// not be read; their bytes in the group buffer are zeros.
-using GroupSectorMask = std::bitset<format::kGroupDataSectors>;
 
 // Walks the block tables of `groups` (in ascending order) and fills `out`
 // (sized by the caller to the file's length) from its start with the blocks

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "KestrowCore.h"
+#include "volume/MasterDirectoryBlock.h"
 #include "text/ByteReader.h"
 #include "volume/BTreeFile.h"
 #include "volume/ExtentsOverflow.h"
@@ -201,22 +201,10 @@ CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image, const std
   return out;
 }
 
-bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files) {
-  std::size_t lostNodes = 0;
-  return ScanCatalog(image, files, {}, lostNodes);
-}
-
-bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
-                               std::size_t& lostNodes, bool includeDeleted) {
+bool ListCatalogFiles(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
+                      std::size_t& lostNodes, bool includeDeleted) {
   MasterDirectoryBlock mdb;
-  if (!ReadMasterDirectoryBlock(image, mdb)) {
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
-  if (image.size() < format::kCatalogScanOffset) {
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
+  if (!ParseMasterDirectoryBlock(image, mdb) || image.size() < format::kCatalogScanOffset) return false;
   CatalogRecords records = ScanCatalogRecords(image, unreadable);
   lostNodes = records.lostNodes;
   BuildFilePaths(records.files, records.dirs);

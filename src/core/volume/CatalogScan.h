@@ -8,6 +8,7 @@
 
 #include "Spans.h"
 #include "volume/FileEntry.h"
+#include "volume/VolumeImage.h"
 
 namespace kestrow {
 
@@ -39,6 +40,16 @@ struct CatalogRecords {
 // records, and every unreadable node counts as lost.
 CatalogRecords ScanCatalogRecords(std::span<const std::uint8_t> image,
                                   const std::vector<ByteSpan>& unreadable = {});
+
+// The catalogue's files: appends one row per file record of `image` to
+// `files`, then fills every path. The nodes that `unreadable` bytes (read as
+// zeros) touch are passed over and counted in `lostNodes`. With
+// `includeDeleted`, the files of catalogue nodes the node map marks free
+// follow the live ones, marked deleted. Every fork gets the extents the
+// extents overflow file holds for it. False, with `files` untouched, when
+// the image holds no master directory block or ends before the catalogue.
+bool ListCatalogFiles(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
+                      std::size_t& lostNodes, bool includeDeleted = false);
 
 // Names are read as NUL-terminated byte strings with every carriage return
 // replaced by '-'.

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "volume/PackedFormat.h"
@@ -36,5 +37,10 @@ struct MasterDirectoryBlock {
     return (Be16(offset) << 16) | Be16(offset + 2);
   }
 };
+
+// Copies the master directory block out of a volume image (from its first
+// byte); false when the image is too short to hold one or it lacks the "BD"
+// signature.
+bool ParseMasterDirectoryBlock(std::span<const std::uint8_t> image, MasterDirectoryBlock& mdb);
 
 }  // namespace kestrow

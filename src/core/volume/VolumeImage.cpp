@@ -1,45 +1,17 @@
-// Reading the volume area into memory, checking the master directory block,
-// and reading one sector group.
+// Finding the trailer and reading the volume area into memory.
 #include "volume/VolumeImage.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 
-#include "KestrowCore.h"
 #include "drive/SectorBuffer.h"
 #include "drive/SectorCheck.h"
-#include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
 
-bool CKestrowCore::LoadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut) {
-  VolumeAreaRead read;
-  const bool loaded = LoadVolumeImage(image, read);
-  if (trailerOut && read.trailerLba >= 0) *trailerOut = read.trailer;
-  return loaded;
-}
-
-bool CKestrowCore::ReadVolumeImage(VolumeImage& image, TrackTrailer* trailerOut) {
-  VolumeAreaRead read;
-  const bool loaded = ReadVolumeImage(image, read);
-  if (trailerOut && read.trailerLba >= 0) *trailerOut = read.trailer;
-  return loaded;
-}
-
-bool CKestrowCore::LoadVolumeImage(VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy) {
-  read = VolumeAreaRead{};
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return false;
-  }
-  const bool loaded = ReadVolumeImage(image, read, policy);
-  CloseDevice();
-  return loaded;
-}
-
-TrailerSearch CKestrowCore::FindTrackTrailer(std::int32_t sectorCount, std::int32_t retries) {
+TrailerSearch FindTrackTrailer(SectorReader& reader, std::int32_t sectorCount, std::int32_t retries) {
   TrailerSearch search;
   SectorBuffer sector;
   const std::int32_t last = sectorCount - 1;
@@ -47,9 +19,9 @@ TrailerSearch CKestrowCore::FindTrackTrailer(std::int32_t sectorCount, std::int3
   for (std::int32_t lba = last; lba >= lowest; --lba) {
     bool read = false;
     for (std::int32_t attempt = 0; attempt <= std::max(retries, 0) && !read; ++attempt) {
-      read = ReadRawSector(lba, sector.data()) > 0;
+      read = reader.ReadRawSector(lba, sector.data()) > 0;
     }
-    if (DiscChanged()) break;  // nothing was read, nor found unreadable
+    if (reader.DiscChanged()) break;  // nothing was read, nor found unreadable
     if (!read) {
       if (lba == last) search.lastSectorUnreadable = true;
       search.unreadable.push_back(lba);
@@ -65,20 +37,18 @@ TrailerSearch CKestrowCore::FindTrackTrailer(std::int32_t sectorCount, std::int3
   return search;
 }
 
-bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy) {
+bool ReadVolumeArea(SectorReader& reader, VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy) {
   read = VolumeAreaRead{};
-  const std::int32_t capacity = ReadCapacity();
+  const std::int32_t capacity = reader.ReadCapacity();
   if (capacity <= 0) {
-    m_nErrorState = kErrorReadOrFormat;
     return false;
   }
   read.sectorCount = capacity;
-  const TrailerSearch search = FindTrackTrailer(capacity, policy.retries);
+  const TrailerSearch search = FindTrackTrailer(reader, capacity, policy.retries);
   read.lastSectorUnreadable = search.lastSectorUnreadable;
   read.searchUnreadable = search.unreadable;
   if (search.lba < 0) {
     if (search.lastSectorUnreadable) read.failedLba = capacity - 1;
-    m_nErrorState = kErrorReadOrFormat;
     return false;
   }
   const TrackTrailer& trailer = search.trailer;
@@ -94,7 +64,6 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, con
   // would otherwise make us allocate up to 8 GiB before the first read fails.
   const std::uint64_t discUnits = static_cast<std::uint64_t>(capacity) * format::kUnitsPerSector;
   if (trailer.volumeEnd > discUnits) {
-    m_nErrorState = kErrorReadOrFormat;
     return false;
   }
   image.resize(static_cast<std::size_t>(size));
@@ -131,78 +100,17 @@ bool CKestrowCore::ReadVolumeImage(VolumeImage& image, VolumeAreaRead& read, con
     const std::uint64_t sectors = (wanted + format::kUserDataSize - 1) / format::kUserDataSize;
     const std::int64_t last = std::int64_t{lba} + static_cast<std::int64_t>(sectors) - 1;
     if (last > INT32_MAX) {
-      m_nErrorState = kErrorReadOrFormat;
       return false;
     }
     const bool whole =
-        ReadSectorRun(lba, static_cast<std::int32_t>(sectors), copySector, policy, unreadableSector);
+        reader.ReadSectorRun(lba, static_cast<std::int32_t>(sectors), copySector, policy, unreadableSector);
     if (!whole && !policy.keepGoing) {
-      m_nErrorState = kErrorReadOrFormat;
       return false;
     }
     lba = static_cast<std::int32_t>(last + 1);
   }
   if (policy.keepGoing) read.failedLba = -1;  // nothing ended the load
   return true;
-}
-
-bool CKestrowCore::ReadMasterDirectoryBlock(const VolumeImage& image, MasterDirectoryBlock& mdb) {
-  const ByteReader reader(image);
-  if (!reader.has(format::kMdbOffset, format::kMdbSize) || !reader.matches(format::kMdbOffset, "BD")) {
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
-  }
-  std::memcpy(mdb.bytes.data(), image.data() + format::kMdbOffset, format::kMdbSize);
-  return true;
-}
-
-bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector) {
-  GroupSectorMask unreadable;
-  return ReadSectorGroup(group, buffer, baseSector, ReadPolicy{}, unreadable);
-}
-
-bool CKestrowCore::ReadSectorGroup(int group, std::vector<std::uint8_t>& buffer, int baseSector,
-                                   const ReadPolicy& policy, GroupSectorMask& unreadable,
-                                   const UnreadableSink& sink) {
-  unreadable.reset();
-  buffer.resize(format::kGroupBufferSize);
-  const std::int64_t first = static_cast<std::int64_t>(baseSector) +
-                             static_cast<std::int64_t>(group) * format::kGroupSectors + 1;
-  if (first < 0 || first > INT32_MAX) {
-    if (policy.keepGoing) {
-      unreadable.set();
-      std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    }
-    return false;
-  }
-  // Sectors past the last LBA that can be addressed fail where they begin.
-  const auto count = static_cast<std::int32_t>(
-      std::min<std::int64_t>(format::kGroupDataSectors, std::int64_t{INT32_MAX} - first + 1));
-  const SectorConsumer copySector = [&](std::int32_t lba, std::span<const std::uint8_t> raw) {
-    const std::span<const std::uint8_t> user = UserDataOf(raw);
-    if (user.size() != format::kUserDataSize) return false;
-    const auto index = static_cast<std::size_t>(lba - first);
-    std::memcpy(buffer.data() + index * format::kUserDataSize, user.data(), format::kUserDataSize);
-    return true;
-  };
-  const UnreadableSink zeroSector = [&](std::int32_t lba) {
-    const auto index = static_cast<std::size_t>(lba - first);
-    if (policy.keepGoing) {
-      unreadable.set(index);
-      std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(index * format::kUserDataSize),
-                  format::kUserDataSize, std::uint8_t{0});
-    }
-    if (sink) sink(lba);
-  };
-  const bool whole = ReadSectorRun(static_cast<std::int32_t>(first), count, copySector, policy, zeroSector);
-  if (count < static_cast<std::int32_t>(format::kGroupDataSectors) && policy.keepGoing) {
-    for (std::size_t i = static_cast<std::size_t>(count); i < format::kGroupDataSectors; ++i) {
-      unreadable.set(i);
-      std::fill_n(buffer.begin() + static_cast<std::ptrdiff_t>(i * format::kUserDataSize), format::kUserDataSize,
-                  std::uint8_t{0});
-    }
-  }
-  return whole && count == static_cast<std::int32_t>(format::kGroupDataSectors);
 }
 
 }  // namespace kestrow

@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Spans.h"
+#include "drive/ReadPolicy.h"
+#include "drive/SectorReader.h"
 
 namespace kestrow {
 
@@ -65,5 +67,21 @@ std::optional<TrackTrailer> ParseTrackTrailer(std::span<const std::uint8_t> user
 
 // True when `userData` begins with the "Trkb" signature.
 bool HasTrailerSignature(std::span<const std::uint8_t> userData);
+
+// Where the trailer is: in the last of `sectorCount` sectors, or, when that
+// cannot be read or does not begin with "Trkb", in the nearest of the
+// sectors before it (a disc written track-at-once may end with run-out
+// sectors). Each sector is read up to `retries` more times. The source must
+// be open.
+TrailerSearch FindTrackTrailer(SectorReader& reader, std::int32_t sectorCount, std::int32_t retries);
+
+// Reads the capacity, finds the trailer and reads the volume area it names
+// into `image`, each of its sectors once, in runs; `read` says where the
+// trailer was found, which sector failed the load, and (policy.keepGoing)
+// which sectors of the area could not be read and were taken as zeros.
+// False when the capacity, the trailer or (without keepGoing) a sector of
+// the area could not be read, or the trailer points past the disc's end.
+// The source must be open.
+bool ReadVolumeArea(SectorReader& reader, VolumeImage& image, VolumeAreaRead& read, const ReadPolicy& policy);
 
 }  // namespace kestrow
