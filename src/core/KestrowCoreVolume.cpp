@@ -1,6 +1,8 @@
 // The facade's volume operations: the trailer, the volume area, the master
-// directory block, sector groups and the catalogue.
+// directory block, sector groups, the catalogue, and where the groups lie.
 #include "KestrowCore.h"
+#include "recovery/DataLocation.h"
+#include "recovery/GroupSearch.h"
 #include "volume/CatalogScan.h"
 #include "volume/SectorGroup.h"
 #include "volume/VolumeImage.h"
@@ -65,6 +67,20 @@ bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files) {
 bool CKestrowCore::ScanCatalog(const VolumeImage& image, FileTable& files, const std::vector<ByteSpan>& unreadable,
                                std::size_t& lostNodes, bool includeDeleted) {
   return Judge(ListCatalogFiles(image, files, unreadable, lostNodes, includeDeleted));
+}
+
+bool CKestrowCore::ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries) {
+  return kestrow::ReadPackTable(image, boundaries);
+}
+
+bool CKestrowCore::ExtractRange(const std::vector<GroupBuffer>& groups, std::int32_t start, std::int32_t end,
+                                std::vector<std::uint8_t>& out) {
+  return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end), out);
+}
+
+GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolicy& policy,
+                                       const UnreadableSink& sink) {
+  return kestrow::SearchGroups(m_reader, sectorCount, policy, sink);
 }
 
 }  // namespace kestrow

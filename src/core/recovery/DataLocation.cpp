@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <limits>
 
-#include "KestrowCore.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
@@ -31,10 +30,6 @@ bool ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundari
     boundaries.push_back(ClampToInt32(std::int64_t{*value} * static_cast<std::int64_t>(format::kUnitSize)));
   }
   return true;
-}
-
-bool CKestrowCore::ReadPackTable(const VolumeImage& image, std::vector<std::int32_t>& boundaries) {
-  return kestrow::ReadPackTable(image, boundaries);
 }
 
 std::uint32_t ForkStartBlock(const FileEntry& entry, Fork fork) {

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <optional>
 
-#include "KestrowCore.h"
 #include "recovery/Lzs.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
@@ -190,11 +189,6 @@ std::vector<ByteSpan> ExtractReadableRange(std::span<const GroupBuffer> groups,
                               std::memcpy(out.data() + at, contents + skip, static_cast<std::size_t>(length));
                             }
                           });
-}
-
-bool CKestrowCore::ExtractRange(const std::vector<GroupBuffer>& groups, std::int32_t start,
-                                std::int32_t end, std::vector<std::uint8_t>& out) {
-  return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end), out);
 }
 
 }  // namespace kestrow

@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "KestrowCore.h"
+#include "drive/SectorCheck.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
@@ -84,8 +84,8 @@ std::optional<GroupTableSector> ParseGroupTableSector(std::span<const std::uint8
   return table;
 }
 
-GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolicy& readPolicy,
-                                       const UnreadableSink& sink) {
+GroupSearch SearchGroups(SectorReader& reader, std::int32_t sectorCount, const ReadPolicy& readPolicy,
+                         const UnreadableSink& sink) {
   GroupSearch search;
   const ReadPolicy policy{readPolicy.retries, true};
   std::set<std::int32_t> unreadable;
@@ -103,9 +103,9 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
   std::map<std::int32_t, GroupTableSector> candidates;  // plausible tables of the last 248 sectors
   std::map<std::int32_t, GroupTableSector> tables;      // every plausible table the search saw
   std::int32_t first = -1;
-  for (std::int32_t lba = 0; lba < sectorCount && first < 0 && !DiscChanged(); lba += kSearchRun) {
+  for (std::int32_t lba = 0; lba < sectorCount && first < 0 && !reader.DiscChanged(); lba += kSearchRun) {
     const std::int32_t count = std::min(kSearchRun, sectorCount - lba);
-    ReadSectorRun(lba, count, [&](std::int32_t at, std::span<const std::uint8_t> raw) {
+    reader.ReadSectorRun(lba, count, [&](std::int32_t at, std::span<const std::uint8_t> raw) {
       if (!whole(raw)) return false;
       ++search.sectorsRead;
       candidates.erase(candidates.begin(), candidates.lower_bound(at - kStep));
@@ -128,10 +128,10 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
   std::vector<ChainLink> chain;
   std::int64_t lastPosition = -1;
   std::vector<ChainLink> lostRun;  // groups lost since the last one found
-  for (std::int64_t lba = first; lba < sectorCount && !DiscChanged(); lba += kStep) {
+  for (std::int64_t lba = first; lba < sectorCount && !reader.DiscChanged(); lba += kStep) {
     std::optional<GroupTableSector> table;
     bool read = false;
-    ReadSectorRun(static_cast<std::int32_t>(lba), 1, [&](std::int32_t, std::span<const std::uint8_t> raw) {
+    reader.ReadSectorRun(static_cast<std::int32_t>(lba), 1, [&](std::int32_t, std::span<const std::uint8_t> raw) {
       if (!whole(raw)) return false;
       read = true;
       ++search.sectorsRead;
@@ -152,7 +152,7 @@ GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolic
   }
   // Nothing placed (the first table's sector failed when read again, or the
   // disc changed): no group is found.
-  if (chain.empty() || DiscChanged()) return search;
+  if (chain.empty() || reader.DiscChanged()) return search;
   // Back from the first group found: groups whose table sectors could not
   // be read (which kept the first one from being confirmed earlier), and
   // readable tables before them that end where the next group begins.

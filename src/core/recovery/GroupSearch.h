@@ -9,6 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include "drive/ReadPolicy.h"
+#include "drive/SectorReader.h"
+
 namespace kestrow {
 
 // What one sector's user data says when it looks like the first sector of a
@@ -43,5 +46,13 @@ struct GroupSearch {
 // known, so the last group is taken to hold every volume byte after its
 // first block (what its table lacks is lost).
 inline constexpr std::int32_t kOpenGroupEnd = 0x7FFFFFFF;
+
+// Searches LBAs 0 to sectorCount - 1 for the groups' block tables: the
+// first table followed by another 248 sectors on, then one sector every 248
+// until a readable one holds no table that goes on from the last. Reads past
+// every sector that cannot be read (each told to `sink` when given), and
+// stops when the disc may have changed. The source must be open.
+GroupSearch SearchGroups(SectorReader& reader, std::int32_t sectorCount, const ReadPolicy& policy,
+                         const UnreadableSink& sink = {});
 
 }  // namespace kestrow

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "recovery/ExtractRange.h"
+#include "recovery/GroupSearch.h"
 #include "recovery/JobLayout.h"
 #include "text/ByteReader.h"
 #include "text/Messages.h"
@@ -95,7 +95,7 @@ void AddLostGroup(SalvageFacts& facts, int group) {
 
 // Fills volume bytes [start, end) into `out` from the packed copy, group by
 // group; returns the ranges of `out` it could not fill (zeros).
-static std::vector<ByteSpan> ReadPackedBytes(CKestrowCore& core, const std::vector<std::int32_t>& boundaries,
+static std::vector<ByteSpan> ReadPackedBytes(SectorReader& reader, const std::vector<std::int32_t>& boundaries,
                                              int base, const ReadPolicy& policy, std::int64_t start, std::int64_t end,
                                              std::span<std::uint8_t> out, const UnreadableSink& note) {
   std::vector<ByteSpan> filled;
@@ -105,7 +105,7 @@ static std::vector<ByteSpan> ReadPackedBytes(CKestrowCore& core, const std::vect
     const std::int64_t to = std::min<std::int64_t>(end, boundaries[g + 1]);
     if (from >= to) continue;
     GroupSectorMask mask;
-    core.ReadSectorGroup(static_cast<int>(g), buffer, base, policy, mask, note);
+    ReadSectorGroup(reader, static_cast<int>(g), buffer, base, policy, mask, note);
     std::vector<GroupBuffer> groups(1);
     groups[0].swap(buffer);
     const std::span<std::uint8_t> part = out.subspan(static_cast<std::size_t>(from - start),
@@ -121,25 +121,13 @@ static std::vector<ByteSpan> ReadPackedBytes(CKestrowCore& core, const std::vect
   return Uncovered(filled, out.size());
 }
 
-bool CKestrowCore::LoadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& policy) {
-  volume = SalvagedVolume{};
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    volume.failure = "the source could not be opened";
-    return false;
-  }
-  const bool loaded = ReadSalvagedVolume(volume, policy);
-  CloseDevice();
-  return loaded;
-}
-
-bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& readPolicy) {
+bool ReadSalvagedVolume(SectorReader& reader, SalvagedVolume& volume, const ReadPolicy& readPolicy) {
   volume = SalvagedVolume{};
   const ReadPolicy policy{readPolicy.retries, true};
   const UnreadableSink note = [&](std::int32_t lba) { volume.unreadable.push_back(lba); };
   const auto finish = [&](bool ok) {
     // What was read after the disc may have changed is nobody's volume.
-    if (DiscChanged()) {
+    if (reader.DiscChanged()) {
       volume.failure = "the disc was changed during the job";
       ok = false;
     }
@@ -149,12 +137,11 @@ bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& 
   };
   const auto fail = [&](std::string why) {
     volume.failure = std::move(why);
-    m_nErrorState = kErrorReadOrFormat;
     return finish(false);
   };
 
   VolumeAreaRead& area = volume.area;
-  volume.areaLoaded = ReadVolumeImage(volume.image, area, policy);
+  volume.areaLoaded = ReadVolumeArea(reader, volume.image, area, policy);
   volume.unreadable = area.unreadable;
   if (area.failedLba >= 0) volume.unreadable.push_back(area.failedLba);
   volume.unreadable.insert(volume.unreadable.end(), area.searchUnreadable.begin(), area.searchUnreadable.end());
@@ -167,7 +154,7 @@ bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& 
     volume.packTableRead = true;
   } else {
     volume.boundaries.clear();
-    volume.search = SearchGroups(area.sectorCount, policy, note);
+    volume.search = SearchGroups(reader, area.sectorCount, policy, note);
     if (volume.search.base < 0) {
       const std::string why = volume.areaLoaded ? std::string("the volume area holds no readable \"Pack\" table")
                                                 : DescribeVolumeAreaFailure(area);
@@ -191,7 +178,7 @@ bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& 
                   ", after the master directory block: the volume's metadata was only in the disc's last "
                   "sectors, which cannot be read");
     }
-    const std::vector<ByteSpan> lost = ReadPackedBytes(*this, b, base, policy, kMdbStart, kMdbEnd, mdb, note);
+    const std::vector<ByteSpan> lost = ReadPackedBytes(reader, b, base, policy, kMdbStart, kMdbEnd, mdb, note);
     if (!lost.empty() || mdb[0] != 'B' || mdb[1] != 'D') {
       return fail("the master directory block could not be read from the volume area or from its copy in the "
                   "packed data");
@@ -219,7 +206,7 @@ bool CKestrowCore::ReadSalvagedVolume(SalvagedVolume& volume, const ReadPolicy& 
     const std::span<std::uint8_t> out(volume.image.data() + begin, hole.end - begin);
     const std::int64_t start = static_cast<std::int64_t>(begin) - kVolumeOffset;
     const std::vector<ByteSpan> lost =
-        ReadPackedBytes(*this, b, base, policy, start, start + static_cast<std::int64_t>(out.size()), out, note);
+        ReadPackedBytes(reader, b, base, policy, start, start + static_cast<std::int64_t>(out.size()), out, note);
     std::uint64_t lostBytes = 0;
     for (const ByteSpan& gap : lost) {
       still.push_back({gap.begin + begin, gap.end + begin});

@@ -50,6 +50,15 @@ struct SalvagedVolume {
   bool NothingFound() const { return !areaLoaded && search.base < 0; }
 };
 
+// Salvage of a disc whose end may be gone: the volume area as far as it can
+// be read, its lost bytes (or all of it) from the packed copy of the
+// volume's first blocks, and the groups placed by the "Pack" table or, when
+// that cannot be read, by SearchGroups. False (with `volume.failure`) when no
+// master directory block could be read from either copy, or the disc may
+// have changed. Reads sectors one way only: past every sector that cannot
+// be read. The source must be open.
+bool ReadSalvagedVolume(SectorReader& reader, SalvagedVolume& volume, const ReadPolicy& policy);
+
 // The message for a volume that could not be loaded: the metadata gone with
 // the disc's end, no Kestrow PRO disc, or a volume of an unknown format.
 const char* SalvageFailureMessage(const SalvagedVolume& volume);
