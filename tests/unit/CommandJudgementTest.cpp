@@ -162,7 +162,9 @@ TEST_P(Diagnosis, TheLastFailureInWords) {
   SectorReader reader(*disc);
   std::vector<std::uint8_t> storage(2352 + 16);
   ASSERT_TRUE(reader.Open());
-  if (reader.ReadCapacity() > 0) EXPECT_EQ(reader.ReadRawSector(3, AlignSectorBuffer(storage.data())), -1);
+  if (reader.ReadCapacity() > 0) {
+    EXPECT_EQ(reader.ReadRawSector(3, AlignSectorBuffer(storage.data())), -1);
+  }
   EXPECT_EQ(reader.DescribeLastFailure(), GetParam().expected);
 }
 
