@@ -5,6 +5,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <pthread.h>
 #endif
 
 namespace kestrow::cli {
@@ -32,7 +34,15 @@ InterruptGuard::InterruptGuard() {
 #if defined(_WIN32)
   SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 #else
-  m_previous = std::signal(SIGINT, OnInterrupt);
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  action.sa_flags = SA_RESTART;  // a write to a slow pipe goes on; the job stops after it
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, &m_previous);
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_UNBLOCK, &interrupt, &m_previousMask);
 #endif
 }
 
@@ -40,7 +50,8 @@ InterruptGuard::~InterruptGuard() {
 #if defined(_WIN32)
   SetConsoleCtrlHandler(OnConsoleEvent, FALSE);
 #else
-  std::signal(SIGINT, m_previous);
+  pthread_sigmask(SIG_SETMASK, &m_previousMask, nullptr);
+  sigaction(SIGINT, &m_previous, nullptr);
 #endif
 }
 

@@ -244,7 +244,10 @@ expect_status 1 "dumping onto a full disk"
 # place), then the pipe is drained. The dump does not inherit our end of it.
 mkfifo "$work/slow"
 exec 3<>"$work/slow"
-"$KESTROW" dump "$disc" -o "$work/slow" >"$work/out" 2>"$work/err" 3<&- &
+# It starts with SIGINT blocked, as some job runners start their children:
+# Ctrl-C must reach it all the same.
+python3 -c 'import os, signal, sys; signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT}); os.execv(sys.argv[1], sys.argv[1:])' \
+  "$KESTROW" dump "$disc" -o "$work/slow" >"$work/out" 2>"$work/err" 3<&- &
 dumping=$!
 for _ in $(seq 300); do
   ls -l "/proc/$dumping/fd" 2>/dev/null | grep -q -- "$work/slow" && break
