@@ -67,9 +67,9 @@ void CFileListDlg::CreateControls() {
   m_keepGoingBox->setGeometry(du.Rect(192, 236, 110, 10));
   m_findDamageButton = new QPushButton(QString::fromLatin1(app::text::kFindDamageButton), this);
   m_findDamageButton->setGeometry(du.Rect(367, 234, 65, 14));
-  // A row of its own under the others, at the right with the buttons.
+  // Under Save List..., its right edge with it, in a row of its own.
   m_saveImageButton = new QPushButton(QString::fromLatin1(app::text::kSaveVolumeImageButton), this);
-  m_saveImageButton->setGeometry(du.Rect(352, 252, 80, 14));
+  m_saveImageButton->setGeometry(du.Rect(297, 252, 80, 14));
   // Under the status text, as wide as it, while a job or a scan runs.
   m_progressBar = new QProgressBar(this);
   m_progressBar->setGeometry(du.Rect(7, 228, 194, 5));
