@@ -83,3 +83,33 @@ TEST(VolumeUnpack, TheAreaFillsWhatThePackedCopyLostAndDifferencesAreCounted) {
   EXPECT_EQ(meeting.taken[0].begin, 2u);
   EXPECT_EQ(meeting.taken[0].end, 4u);
 }
+
+TEST(VolumeUnpack, LostRangesNameTheFilesAndStructuresTheyHit) {
+  // Catalogue file at blocks 0-3, a file in two extents (blocks 10-11 and 20-21, 2,000 bytes).
+  MasterDirectoryBlock mdb = Mdb(19, 100, 512);
+  PutBe(&mdb.bytes[150 + 2], 4, 2);
+  FileEntry file;
+  file.dataLogicalLength = 2000;
+  file.dataPhysicalLength = 2048;
+  file.dataExtents[0] = {10, 2};
+  file.dataExtents[1] = {20, 2};
+  const std::uint64_t block0 = 9728;
+  struct Case {
+    ByteSpan lost;
+    std::vector<std::string> structures;
+    std::vector<ByteSpan> fileLost;  // empty: the file is not hit
+  };
+  for (const Case& c : {Case{{block0 + 512, block0 + 1024}, {"catalogue file"}, {}},
+                        Case{{block0 + 20 * 512, block0 + 20 * 512 + 100}, {}, {{1024, 1124}}},
+                        Case{{1024, block0 + 11 * 512}, {"master directory block", "volume bitmap", "catalogue file"},
+                             {{0, 512}}},
+                        Case{{block0 + 30 * 512, block0 + 31 * 512}, {}, {}}}) {
+    const VolumeHits hits = FindHits({c.lost}, {file}, 512, VolumeStructures(mdb, 60000));
+    EXPECT_EQ(hits.structures, c.structures) << c.lost.begin;
+    ASSERT_EQ(hits.files.size(), c.fileLost.empty() ? 0u : 1u) << c.lost.begin;
+    if (!c.fileLost.empty()) {
+      EXPECT_EQ(hits.results[0].lostRanges, c.fileLost);
+      EXPECT_EQ(hits.results[0].status, FileStatus::kDamaged);
+    }
+  }
+}
