@@ -4,7 +4,7 @@
 # corpus, then runs every committed seed and saved crash input once as the
 # regression tests (ctest -R fuzz.regress). Exits non-zero on any crash.
 #
-#   scripts/fuzz.sh                     every fuzzer, 60 s each
+#   scripts/fuzz.sh                     every fuzzer, FUZZ_SECONDS each
 #   FUZZ_SECONDS=600 scripts/fuzz.sh LzsFuzzer CueSheetFuzzer
 #
 # The committed corpus is only read: new inputs go to a scratch copy, which

@@ -57,6 +57,17 @@ inline constexpr char kSearchDamagedDiscQuestion[] =
     "nearer the disc's centre?";
 inline constexpr char kScanHitFormat[] = "%1 file(s) damaged, %2 lost.";
 
+// Save Volume Image...: the button, the save dialog's default name (the
+// volume's name made safe, when it has one) and extension, and what is said
+// after it.
+inline constexpr char kSaveVolumeImageButton[] = "Save Volume Image...";
+inline constexpr char kVolumeImageName[] = "Volume";
+inline constexpr char kVolumeImageExtension[] = "hfs";
+inline constexpr char kAreaDiffersFormat[] =
+    "%1 byte(s) of the volume area at the disc's end differ from the packed copy; the image holds the packed "
+    "copy's.";
+inline constexpr char kLostVolumeBytesFormat[] = "Lost volume bytes (zeros in the image): %1.";
+
 // Said after the message of a command or job that met sectors holding
 // nothing but zeros (what a rescue image holds where nothing was read).
 inline constexpr char kZeroSectorsFormat[] =

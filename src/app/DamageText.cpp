@@ -23,11 +23,15 @@ std::string DamageSummary(const DamageReport& report) {
   if (report.lostCatalogNodes > 0) {
     summary += ' ' + FillText(text::kLostNodesFormat, {std::to_string(report.lostCatalogNodes)});
   }
+  if (report.volumeImage && !report.volumeImage->lostRanges.empty()) {
+    summary += ' ' + FillText(text::kLostVolumeBytesFormat, {LostRangesText(report.volumeImage->lostRanges)});
+  }
   return summary;
 }
 
 bool ReportsDamage(const DamageReport& report) {
   return !report.unreadableSectors.empty() || report.lostCatalogNodes > 0 ||
+         (report.volumeImage && !report.volumeImage->lostRanges.empty()) ||
          std::any_of(report.files.begin(), report.files.end(), [](const ReportedFile& f) {
            return f.status == FileStatus::kDamaged || f.status == FileStatus::kLost;
          });
@@ -40,6 +44,10 @@ std::vector<DamageRow> DamageRows(const DamageReport& report) {
     std::string lost = LostRangesText(file.lostRanges);
     if (!file.reason.empty()) lost += (lost.empty() ? "" : "; ") + file.reason;
     rows.push_back({file.path, StatusName(file.status), lost});
+  }
+  // A volume image's own structures that lost bytes: the catalogue file, ...
+  if (report.volumeImage) {
+    for (const std::string& structure : report.volumeImage->structuresHit) rows.push_back({structure, "damaged", {}});
   }
   return rows;
 }

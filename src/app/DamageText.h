@@ -1,4 +1,4 @@
-// The damage of a salvage or a scan in words: the summary line, the rows of
+// The damage of a salvage, a scan or a volume image in words: the summary line, the rows of
 // the report window, and "Save Report..." (the same JSON report as the
 // command-line tool's --report).
 #pragma once
@@ -19,7 +19,8 @@ std::string DamageSummary(const DamageReport& report);
 // that is damaged or lost.
 bool ReportsDamage(const DamageReport& report);
 
-// A row of the report window: every file that is not whole.
+// A row of the report window: every file that is not whole, and a volume
+// image's own structures (the catalogue file, ...) that lost bytes.
 struct DamageRow {
   std::string path;
   std::string status;     // "damaged", "lost", "not-written"

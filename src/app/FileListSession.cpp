@@ -10,9 +10,11 @@
 #include "AppText.h"
 #include "DamageScanRunner.h"
 #include "DamageText.h"
+#include "VolumeImageRunner.h"
 #include "filelist/FileListExport.h"
 #include "recovery/DamageReport.h"
 #include "recovery/DamageScan.h"
+#include "recovery/OutputFiles.h"
 #include "text/Messages.h"
 
 namespace kestrow::app {
@@ -65,7 +67,8 @@ FileListSession::FileListSession(const FileTable* table, std::string source, con
 }
 
 FileListSession::~FileListSession() {
-  m_scan.reset();  // stops a scan and waits for it
+  m_scan.reset();   // stops a scan and waits for it
+  m_image.reset();  // stops an image being written (nothing is left of it) and waits
   // The worker uses the core until it has ended; this returns at once when
   // no worker runs.
   if (m_core) m_core->RequestStop();
@@ -126,14 +129,14 @@ void FileListSession::ShowProgress(bool shown, int permille) {
 }
 
 bool FileListSession::RefuseWhileJobRuns() {
-  if (m_timerActive && !m_scan && !IsJobRunning()) OnJobTimer();
+  if (m_timerActive && !m_scan && !m_image && !IsJobRunning()) OnJobTimer();
   if (!IsJobRunning()) return false;
   m_host.ShowMessage(msg::kStillSaving, MessageStyle::kOk);
   return true;
 }
 
 void FileListSession::OnRecoverSelectedFiles() {
-  if (IsScanRunning()) return;  // the buttons are disabled meanwhile
+  if (IsScanRunning() || IsImageRunning()) return;  // the buttons are disabled meanwhile
   if (RefuseWhileJobRuns()) return;
   const std::vector<int> rows = m_view ? m_view->SelectedRows() : std::vector<int>{};
   if (rows.empty()) {
@@ -163,6 +166,8 @@ void FileListSession::OnRecoverSelectedFiles() {
 void FileListSession::OnTimer() {
   if (m_scan) {
     OnScanTimer();
+  } else if (m_image) {
+    OnImageTimer();
   } else if (m_timerActive) {
     OnJobTimer();
   }
@@ -233,7 +238,7 @@ void FileListSession::ShowDamageReport() {
 }
 
 void FileListSession::OnFindDamage() {
-  if (IsScanRunning()) return;
+  if (IsScanRunning() || IsImageRunning()) return;
   if (RefuseWhileJobRuns()) return;
   m_scan = std::make_unique<DamageScanRunner>(m_makeCore(m_source), ReadPolicy{0, m_keepGoing});
   if (m_view) m_view->EnableJobCommands(false);
@@ -335,7 +340,87 @@ void FileListSession::OnSaveList() {
   }
 }
 
+std::string FileListSession::VolumeImageName() const {
+  if (!m_listedVolume || m_listedVolume->name.empty()) return text::kVolumeImageName;
+  return OutputName(m_listedVolume->name, NameCodePage());
+}
+
+void FileListSession::OnSaveVolumeImage() {
+  if (IsScanRunning() || IsImageRunning()) return;  // the buttons are disabled meanwhile
+  if (RefuseWhileJobRuns()) return;
+  const std::optional<std::string> path = m_host.ChooseSaveFile(VolumeImageName(), text::kVolumeImageExtension);
+  if (!path || !OutputSparesTheSource(m_host, m_core->GetTransport().SourceFiles(), *path)) return;
+  UnpackSettings settings;
+  settings.policy = ReadPolicy{0, m_keepGoing};
+  settings.listedVolume = m_listedVolume;
+  m_image = std::make_unique<VolumeImageRunner>(m_makeCore(m_source), *path, settings);
+  if (m_view) m_view->EnableJobCommands(false);
+  ShowStatus(msg::kReading);
+  ShowProgress(true);
+  StartTimer();
+}
+
+void FileListSession::OnImageTimer() {
+  if (!m_image->Finished()) {
+    ShowProgress(true, m_image->Permille());
+    return;
+  }
+  StopTimer();
+  const std::unique_ptr<VolumeImageRunner> runner = std::move(m_image);
+  if (m_view) m_view->EnableJobCommands(true);
+  ShowStatus({});
+  ShowProgress(false);
+  ShowImageResult(*runner);
+}
+
+void FileListSession::ShowImageResult(const VolumeImageRunner& runner) {
+  const UnpackOutcome& outcome = runner.Result();
+  const std::size_t zeros = runner.ZeroSectors();
+  if (!runner.Written()) {
+    const auto say = [&](std::string text, const std::string& detail = {}) {
+      m_host.ShowMessage(detail.empty() ? text : text + '\n' + detail, MessageStyle::kOk);
+    };
+    switch (outcome.failed) {
+      case UnpackFailure::kOutputInTheWay: say(msg::kOutputInTheWay, outcome.failure); break;
+      case UnpackFailure::kCannotWrite: say(msg::kImageWriteFailed, outcome.failure); break;
+      case UnpackFailure::kCannotOpen: say(msg::kNoValidDisc); break;
+      case UnpackFailure::kNotOurs: say(msg::kNotBurnedByKestrow); break;
+      case UnpackFailure::kNoVolume:
+      case UnpackFailure::kUnreadableSector: say(WithZeroSectorNote(msg::kDumpFailed, zeros)); break;
+      case UnpackFailure::kMetadataGone: say(msg::kMetadataGone); break;
+      case UnpackFailure::kDifferentDisc: say(msg::kDifferentDisc); break;
+      case UnpackFailure::kDiscChanged: say(msg::kDiscChanged); break;
+      case UnpackFailure::kStopped:
+        // Stopped by the user as the window closed: that was said then.
+        if (!outcome.failure.empty()) say(msg::kCommandFailed, outcome.failure);
+        break;
+      case UnpackFailure::kUnknownFormat:
+      case UnpackFailure::kNone: say(msg::kUnknownFormat); break;
+    }
+    return;
+  }
+  std::string done = WithZeroSectorNote(msg::kDone, zeros);
+  if (outcome.bytesDifferingFromArea > 0) {
+    done += '\n' + FillText(text::kAreaDiffersFormat, {std::to_string(outcome.bytesDifferingFromArea)});
+  }
+  m_host.ShowMessage(done, MessageStyle::kIconInformation);
+  const DamageReport report = ReportOfUnpack(outcome, ShownPath(NameCodePage()));
+  if (ReportsDamage(report)) m_host.ShowDamageReport(report, m_core->GetTransport().SourceFiles());
+}
+
 void FileListSession::StopBeforeClosing() {
+  if (m_image && m_image->Finished()) OnImageTimer();  // an image in place is reported, not stopped
+  if (m_image) {
+    StopTimer();
+    {
+      BusyCursor busy(m_host);
+      m_image.reset();  // asks it to stop after the group in hand and waits: nothing is written
+    }
+    if (m_view) m_view->EnableJobCommands(true);
+    ShowStatus({});
+    ShowProgress(false);
+    m_host.ShowMessage(msg::kSavingTerminated, MessageStyle::kOk);
+  }
   if (m_scan) {
     StopTimer();
     BusyCursor busy(m_host);

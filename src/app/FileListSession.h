@@ -2,9 +2,10 @@
 // in the chosen code page, the size of both forks, and after a damage scan
 // what the scan found), the count line, the options and their persistence,
 // and the commands: Recover Selected Files... with its refusals and the
-// 200 ms poll of the job, Find Damage..., Save List... and the stop before
-// the window closes. The window (a FileListView) shows what the session
-// tells it; the session lives for the command that read the table.
+// 200 ms poll of the job, Find Damage..., Save List..., Save Volume Image...
+// and the stop before the window closes. The window (a FileListView) shows
+// what the session tells it; the session lives for the command that read the
+// table.
 #pragma once
 
 #include <memory>
@@ -21,6 +22,7 @@
 namespace kestrow::app {
 
 class DamageScanRunner;
+class VolumeImageRunner;
 
 // The file list window, as the session sees it.
 class FileListView {
@@ -35,7 +37,8 @@ class FileListView {
   // OnTimer every 200 ms from StartTimer until StopTimer.
   virtual void StartTimer() = 0;
   virtual void StopTimer() = 0;
-  // Recover Selected Files... and Find Damage... on or off (off while a scan reads).
+  // Recover Selected Files..., Find Damage... and Save Volume Image... on or
+  // off (off while a scan reads or an image is written).
   virtual void EnableJobCommands(bool enabled) = 0;
   // The row texts changed; `columnAdded` when the damage column appeared.
   virtual void RowsChanged(bool columnAdded) = 0;
@@ -86,12 +89,18 @@ class FileListSession {
   void OnTimer();
   void OnFindDamage();
   void OnSaveList();
+  // Save Volume Image...: the disc's HFS volume as one image file, written
+  // on a thread of its own while the timer shows its progress.
+  void OnSaveVolumeImage();
   // Before the window closes, however it closes: a scan is stopped, and a
   // running job is stopped after the file in hand and the user told so.
   void StopBeforeClosing();
 
   bool IsJobRunning() const;
   bool IsScanRunning() const { return m_scan != nullptr; }
+  bool IsImageRunning() const { return m_image != nullptr; }
+  // The save dialog's default name for the volume image, without its extension.
+  std::string VolumeImageName() const;
   bool TimerActive() const { return m_timerActive; }
   CKestrowCore& Core() const { return *m_core; }
 
@@ -107,6 +116,8 @@ class FileListSession {
   // After a job that went on past damaged sectors: the damaged and lost files.
   void ShowDamageReport();
   void ShowScanResult(const DamageScanRunner& runner);
+  void OnImageTimer();
+  void ShowImageResult(const VolumeImageRunner& runner);
   // A job that ended since the last tick is reported before anything else;
   // true when a job still runs (the user has been told).
   bool RefuseWhileJobRuns();
@@ -128,6 +139,7 @@ class FileListSession {
   std::vector<FileEntry> m_jobSelection;  // the running or last job's files
   bool m_jobKeptGoing = false;
   std::unique_ptr<DamageScanRunner> m_scan;
+  std::unique_ptr<VolumeImageRunner> m_image;
   std::vector<std::string> m_damage;  // per row, after a scan
   bool m_hasDamageColumn = false;
 };

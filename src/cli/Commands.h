@@ -21,6 +21,7 @@
 namespace kestrow {
 struct ReadStatistics;
 struct DamageReport;
+struct UnpackOutcome;
 }
 
 namespace kestrow {
@@ -72,6 +73,13 @@ struct ScanOptions {
   bool macRoman = false;      // --mac-roman: names read as Mac OS Roman
 };
 
+struct UnpackOptions {
+  std::string outputFile;     // -o FILE: the volume image
+  bool keepGoing = false;     // --keep-going: lost blocks are zeros, and reported
+  std::int32_t retries = 0;   // --retries N
+  std::string reportFile;     // --report FILE (JSON)
+};
+
 struct DumpOptions {
   std::string outputFile;  // -o FILE
   std::string start;       // 1-based, as typed; empty = 1
@@ -103,6 +111,7 @@ class Commands {
   int Recover(const SourceOptions& source, const RecoverOptions& options);
   int Dump(const SourceOptions& source, const DumpOptions& options);
   int Scan(const SourceOptions& source, const ScanOptions& options);
+  int Unpack(const SourceOptions& source, const UnpackOptions& options);
 
   // The last words of every command that read sectors for their data: how
   // many held nothing but zeros, and the hint for a rescue image; nothing
@@ -176,6 +185,8 @@ class Commands {
   bool OutputsSpareTheSource(const Selected& selected, const SourceOptions& options,
                              const std::vector<PlannedOutput>& outputs);
   int RescueDump(const Selected& selected, const SourceOptions& source, const DumpOptions& options);
+  // unpack: the message of an image that could not be written.
+  void FailUnpack(const CKestrowCore& core, const UnpackOutcome& outcome, const std::string& image);
   int ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
                      const std::string& destination, const RecoverOptions& options);
 

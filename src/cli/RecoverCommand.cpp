@@ -192,6 +192,12 @@ void Commands::PrintDamage(std::ostream& out, const DamageReport& report) {
     out << "Catalogue nodes lost: " << report.lostCatalogNodes
         << " (the files they listed cannot be found)\n";
   }
+  if (report.volumeImage && !report.volumeImage->lostRanges.empty()) {
+    out << "Lost volume bytes (zeros in the image): " << LostRangesText(report.volumeImage->lostRanges) << '\n';
+    std::string structures;
+    for (const std::string& name : report.volumeImage->structuresHit) structures += (structures.empty() ? "" : ", ") + name;
+    if (!structures.empty()) out << "Volume structures hit: " << structures << '\n';
+  }
 }
 
 int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,

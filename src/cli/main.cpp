@@ -21,6 +21,7 @@ using kestrow::cli::ListOptions;
 using kestrow::cli::RecoverOptions;
 using kestrow::cli::ScanOptions;
 using kestrow::cli::SourceOptions;
+using kestrow::cli::UnpackOptions;
 
 #if defined(_WIN32)
 constexpr const char* kDriveExample = "E:";
@@ -152,6 +153,20 @@ int main(int argc, char** argv) {
                           "read a sector that fails up to N more times, one sector per command (default 0)")
       ->check(CLI::Range(0, 1000));
 
+  UnpackOptions unpack;
+  auto* unpackCommand = app.add_subcommand(
+      "unpack", "write the disc's HFS volume as one plain image file (FILE), byte for byte as it was before packing, "
+                "which hfsutils, HFSExplorer and Mac emulators open");
+  AddSource(*unpackCommand, source);
+  unpackCommand->add_option("-o,--output", unpack.outputFile, "the volume image to write")->required();
+  unpackCommand->add_flag("--keep-going", unpack.keepGoing,
+                          "go on past sectors that cannot be read: lost blocks are zeros in the image, and the "
+                          "report names the lost volume bytes and the files and structures they hit");
+  unpackCommand->add_option("--retries", unpack.retries, kRetriesHelp)->check(CLI::Range(0, 1000));
+  unpackCommand->add_option("--report", unpack.reportFile,
+                            "write the lost volume bytes, the files they hit and the unreadable sectors to FILE as "
+                            "JSON");
+
   try {
     const std::vector<std::string> arguments = kestrow::Utf8Arguments(argc, argv);
     std::vector<const char*> pointers;
@@ -183,6 +198,8 @@ int main(int argc, char** argv) {
       code = commands.Dump(source, dump);
     } else if (*scanCommand) {
       code = commands.Scan(source, scan);
+    } else if (*unpackCommand) {
+      code = commands.Unpack(source, unpack);
     }
   } catch (const std::exception& e) {
     std::cout.flush();

@@ -83,6 +83,7 @@ void CFileListDlg::StopTimer() { KillTimer(m_hWnd, app::FileListSession::kTimerI
 void CFileListDlg::EnableJobCommands(bool enabled) {
   EnableWindow(Item(IDC_RECOVER_SELECTED), enabled);
   EnableWindow(Item(IDC_FIND_DAMAGE), enabled);
+  EnableWindow(Item(IDC_SAVE_VOLUME_IMAGE), enabled);
 }
 
 void CFileListDlg::RowsChanged(bool columnAdded) {
@@ -125,6 +126,7 @@ bool CFileListDlg::OnCommand(int id, int code) {
     case IDC_RECOVER_SELECTED: m_session.OnRecoverSelectedFiles(); return true;
     case IDC_SAVE_LIST: m_session.OnSaveList(); return true;
     case IDC_FIND_DAMAGE: m_session.OnFindDamage(); return true;
+    case IDC_SAVE_VOLUME_IMAGE: m_session.OnSaveVolumeImage(); return true;
     case IDC_MAC_ROMAN:
       if (code == BN_CLICKED) m_session.SetMacRomanNames(IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED);
       return true;

@@ -370,3 +370,65 @@ TEST(FileListSession, FilesThatCannotBeWrittenAreCountedAfterDone) {
   EXPECT_TRUE(f.Recovered(0));
   EXPECT_TRUE(f.Recovered(2));
 }
+
+// Save Volume Image...: the image holds every file's bytes where the volume
+// has them; a bad sector leaves no image, or with "Go on past damaged
+// sectors" zeros there and the damage window.
+TEST(FileListSession, SaveVolumeImageWritesTheVolumeOrSaysWhatWasLost) {
+  struct Case {
+    const char* name;
+    bool badSector;
+    bool keepGoing;
+    bool written;
+  };
+  for (const Case& c : {Case{"clean", false, false, true}, Case{"bad sector", true, false, false},
+                        Case{"bad sector, keep going", true, true, true}}) {
+    SCOPED_TRACE(c.name);
+    JobFixture f;
+    const std::unique_ptr<CKestrowCore> reader = f.shelf.Factory()(kSource);
+    VolumeImage image;
+    std::vector<std::int32_t> boundaries;
+    MasterDirectoryBlock mdb;
+    ASSERT_TRUE(reader->LoadVolumeImage(image) && reader->ReadPackTable(image, boundaries) &&
+                reader->ReadMasterDirectoryBlock(image, mdb));
+    const auto range = [&](int i) {
+      return ForkByteRange(f.table[static_cast<std::size_t>(i)], static_cast<std::int32_t>(mdb.drAlBlkSiz()));
+    };
+    if (c.badSector) {
+      const int base = GroupBaseSector(reader->GetSectorCount(), static_cast<int>(image.size()),
+                                       static_cast<int>(boundaries.size()));
+      f.script->badLbas.insert(static_cast<std::uint32_t>(base + 248 * FindGroupIndex(boundaries, range(5).start) + 1));
+    }
+    f.session->SetListedVolume(ListedVolume{mdb.VolumeName(), mdb.drCrDate()});  // as Browse File List does
+    const std::string path = f.destination.Path("Disk.hfs");
+    f.host.saveAnswer = path;
+    f.session->SetKeepGoing(c.keepGoing);
+    f.session->OnSaveVolumeImage();
+    EXPECT_EQ(f.host.saveRequests, Texts{"Volume.hfs"});  // the test disc's volume has no name
+    EXPECT_TRUE(f.session->IsImageRunning());
+    EXPECT_FALSE(f.view.commandsEnabled);
+    ASSERT_TRUE(RunTimer(*f.session));
+    EXPECT_TRUE(f.view.commandsEnabled);
+    const std::optional<std::string> written = ReadWholeFile(path);
+    ASSERT_EQ(written.has_value(), c.written);
+    EXPECT_EQ(f.host.Count(msg::kDone), c.written ? 1 : 0);
+    EXPECT_EQ(f.host.damageReports.size(), c.keepGoing ? 1u : 0u);
+    if (!written) continue;
+    for (int i = 0; i < kFiles; ++i) {
+      const auto& data = f.files[static_cast<std::size_t>(i)].data;
+      const std::string bytes = written->substr(static_cast<std::size_t>(range(i).start), data.size());
+      const bool lost = c.badSector && i == 5;
+      EXPECT_EQ(bytes == std::string(data.begin(), data.end()), !lost) << i;
+      if (lost) {
+        EXPECT_EQ(bytes, std::string(data.size(), '\0'));
+      }
+    }
+    if (c.keepGoing) {
+      const DamageReport& report = f.host.damageReports.front();
+      ASSERT_TRUE(report.volumeImage.has_value());
+      EXPECT_FALSE(report.volumeImage->lostRanges.empty());
+      ASSERT_FALSE(report.files.empty());
+      EXPECT_EQ(report.files.front().path, "Disk:Docs:File 5");
+    }
+  }
+}

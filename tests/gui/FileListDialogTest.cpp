@@ -131,6 +131,22 @@ class FileListDialogTest : public QObject {
     QCOMPARE(*ReadWholeFile(path), expected);
   }
 
+  // Save Volume Image...: the save dialog, the buttons off while it reads,
+  // and what the session says in the end (this fixture's disc cannot be read).
+  void saveVolumeImageRunsOnTheTimer() {
+    ListFixture f(SampleTable());
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Volume.hfs"));
+    f.host.saveAnswer = path;
+    ClickButton(f.dialog, QStringLiteral("Save Volume Image..."));
+    QCOMPARE(f.host.saveRequests, QStringList{QStringLiteral("Volume.hfs")});
+    QVERIFY(!f.dialog.SaveVolumeImageButton()->isEnabled());
+    QVERIFY(!f.dialog.FindDamageButton()->isEnabled());
+    QTRY_COMPARE(f.host.Texts(), QStringList{QString::fromUtf8(msg::kNoValidDisc)});
+    QVERIFY(f.dialog.SaveVolumeImageButton()->isEnabled());
+    QVERIFY(!QFile::exists(path));
+  }
+
   void recoverWithoutSelectionAsksForOne() {
     ListFixture f(SampleTable());
     f.host.folderAnswer = QStringLiteral("/tmp");

@@ -219,6 +219,30 @@ TEST(Win32Face, RecoverEveryRowWithTheTimerPolling) {
   }
 }
 
+TEST(Win32Face, SaveVolumeImageWritesTheVolumeWithTheTimerPolling) {
+  MainFixture f;
+  const std::vector<DiscFile> files = ThreeFiles();
+  f.shelf.Put("E:", RecoverableDisc(files));
+  ScratchFolder out;
+  f.host.saveAnswer = out.Path("Disk.hfs");
+  f.host.onFileList = [&](HWND list, app::FileListSession& session) {
+    EXPECT_EQ(ItemText(list, IDC_SAVE_VOLUME_IMAGE), "Save Volume Image...");
+    Command(list, IDC_SAVE_VOLUME_IMAGE);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(list, IDC_SAVE_VOLUME_IMAGE)));
+    EXPECT_TRUE(PumpUntil([&] { return !f.host.messages.empty(); }));
+    EXPECT_FALSE(session.TimerActive());
+    EXPECT_TRUE(IsWindowEnabled(GetDlgItem(list, IDC_SAVE_VOLUME_IMAGE)));
+    Command(list, IDOK);
+  };
+  Command(f.window, IDC_BROWSE_FILE_LIST);
+  EXPECT_EQ(f.host.Texts(), Texts{msg::kDone});
+  const std::optional<std::string> image = ReadWholeFile(*f.host.saveAnswer);
+  ASSERT_TRUE(image);
+  for (const DiscFile& file : files) {
+    EXPECT_NE(image->find(std::string(file.data.begin(), file.data.end())), std::string::npos) << file.name;
+  }
+}
+
 TEST(Win32Face, PhysicalDumpThroughTheSectorRangeDialog) {
   struct Case {
     const char* start;

@@ -112,6 +112,16 @@ std::string FormatDamageReportJson(const DamageReport& report) {
                    [](const SectorSpan& s) { return s.last; }) +
          ",\n";
   out += "  \"lostCatalogNodes\": " + std::to_string(report.lostCatalogNodes);
+  if (report.volumeImage) {
+    const VolumeImageDamage& image = *report.volumeImage;
+    out += ",\n  \"lostVolumeRanges\": " +
+           JsonPairs(image.lostRanges, [](const ByteSpan& s) { return s.begin; }, [](const ByteSpan& s) { return s.end; });
+    out += ",\n  \"structuresHit\": [";
+    for (std::size_t i = 0; i < image.structuresHit.size(); ++i) {
+      out += (i == 0 ? "" : ", ") + JsonString(image.structuresHit[i]);
+    }
+    out += "],\n  \"bytesDifferingFromVolumeArea\": " + std::to_string(image.bytesDifferingFromArea);
+  }
   const SalvageFacts& salvage = report.salvage;
   if (salvage.used) {
     if (salvage.metadataGone) {

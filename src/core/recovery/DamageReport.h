@@ -12,10 +12,18 @@
 //
 //   "metadataSource": "packed copy", "groupsFoundBySearch": [{"group": 0,
 //   "lba": 16, "volumeBytes": [0, 483328]}, ...], "groupsLost": [3]
+//
+// The report of a volume image adds the volume byte ranges that were lost
+// (zeros in the image), the volume's own structures they hit, and how many
+// bytes of the volume area differ from the packed copy:
+//
+//   "lostVolumeRanges": [[1048576, 1056768]], "structuresHit": ["catalogue file"],
+//   "bytesDifferingFromVolumeArea": 0
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,11 +45,19 @@ struct ReportedFile {
   std::vector<ByteSpan> rsrcLostRanges;  // of the resource fork, when the job copied it out
 };
 
+// What a volume image lost.
+struct VolumeImageDamage {
+  std::vector<ByteSpan> lostRanges;          // volume bytes, end exclusive: zeros in the image
+  std::vector<std::string> structuresHit;    // "catalogue file", "extents file", ...
+  std::uint64_t bytesDifferingFromArea = 0;  // the packed copy's bytes were kept
+};
+
 struct DamageReport {
   std::vector<ReportedFile> files;
   std::vector<SectorSpan> unreadableSectors;
   std::size_t lostCatalogNodes = 0;
   SalvageFacts salvage;  // keep-going: where the metadata and the groups came from
+  std::optional<VolumeImageDamage> volumeImage;  // the report of a volume image
 };
 
 // The path of a file as the face shows it, in UTF-8.

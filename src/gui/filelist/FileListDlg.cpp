@@ -40,7 +40,7 @@ CFileListDlg::~CFileListDlg() {
 }
 
 void CFileListDlg::CreateControls() {
-  const DialogUnits du = SetUpDialogFrame(*this, 439, 253);
+  const DialogUnits du = SetUpDialogFrame(*this, 439, 271);
 
   m_listFiles = new QTreeView(this);
   m_listFiles->setGeometry(du.Rect(7, 19, 425, 186));
@@ -67,6 +67,9 @@ void CFileListDlg::CreateControls() {
   m_keepGoingBox->setGeometry(du.Rect(192, 236, 110, 10));
   m_findDamageButton = new QPushButton(QString::fromLatin1(app::text::kFindDamageButton), this);
   m_findDamageButton->setGeometry(du.Rect(367, 234, 65, 14));
+  // Under Save List..., its right edge with it, in a row of its own.
+  m_saveImageButton = new QPushButton(QString::fromLatin1(app::text::kSaveVolumeImageButton), this);
+  m_saveImageButton->setGeometry(du.Rect(297, 252, 80, 14));
   // Under the status text, as wide as it, while a job or a scan runs.
   m_progressBar = new QProgressBar(this);
   m_progressBar->setGeometry(du.Rect(7, 228, 194, 5));
@@ -77,6 +80,7 @@ void CFileListDlg::CreateControls() {
   connect(m_recoverButton, &QPushButton::clicked, this, &CFileListDlg::OnRecoverSelectedFiles);
   connect(m_findDamageButton, &QPushButton::clicked, this, &CFileListDlg::OnFindDamage);
   connect(m_saveListButton, &QPushButton::clicked, this, &CFileListDlg::OnSaveList);
+  connect(m_saveImageButton, &QPushButton::clicked, this, &CFileListDlg::OnSaveVolumeImage);
   connect(m_closeButton, &QPushButton::clicked, this, &CFileListDlg::OnOK);
 }
 
@@ -146,6 +150,7 @@ void CFileListDlg::ShowProgress(bool shown, int permille) {
 void CFileListDlg::EnableJobCommands(bool enabled) {
   m_recoverButton->setEnabled(enabled);
   m_findDamageButton->setEnabled(enabled);
+  m_saveImageButton->setEnabled(enabled);
 }
 
 void CFileListDlg::RowsChanged(bool columnAdded) {

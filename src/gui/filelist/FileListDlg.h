@@ -1,6 +1,6 @@
 // The file list dialog: every file of the volume with its path and size, the
 // options, and the buttons of the file list session (recover the selected
-// files, find damage, save the list). The session does the work; a timer
+// files, find damage, save the list, save the volume image). The session does the work; a timer
 // polls it while a job or a scan runs.
 #pragma once
 
@@ -43,6 +43,7 @@ class CFileListDlg : public QDialog, public app::FileListView {
   QCheckBox* ResourceForksAndDates() const { return m_resourceForksCheck; }
   QCheckBox* KeepGoingBox() const { return m_keepGoingBox; }
   QPushButton* FindDamageButton() const { return m_findDamageButton; }
+  QPushButton* SaveVolumeImageButton() const { return m_saveImageButton; }
   QProgressBar* ProgressBar() const { return m_progressBar; }
   FileListModel* Model() const { return m_model; }
 
@@ -60,6 +61,7 @@ class CFileListDlg : public QDialog, public app::FileListView {
   void OnTimer() { m_session.OnTimer(); }
   void OnFindDamage() { m_session.OnFindDamage(); }
   void OnSaveList() { m_session.OnSaveList(); }
+  void OnSaveVolumeImage() { m_session.OnSaveVolumeImage(); }
   void OnOK();
   void accept() override;
   // Escape: stops a running job and waits for it, as the Close button does.
@@ -91,6 +93,7 @@ class CFileListDlg : public QDialog, public app::FileListView {
   QCheckBox* m_resourceForksCheck = nullptr;
   QCheckBox* m_keepGoingBox = nullptr;
   QPushButton* m_findDamageButton = nullptr;
+  QPushButton* m_saveImageButton = nullptr;
   QProgressBar* m_progressBar = nullptr;
 };
 
