@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "ReadPolicy.h"
+#include "drive/ReadPolicy.h"
 #include "Spans.h"
 #include "recovery/RecoveryJob.h"
 #include "recovery/SalvagedVolume.h"
