@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "rawtools/RescueStatus.h"
+
 namespace kestrow {
 
 // What the face supplies: the choice of the sector range and the progress
@@ -21,6 +23,10 @@ class DumpCallbacks {
   // `done` sectors of `total` are in the file; the next one is being read.
   virtual void ShowProgress(int done, int total) = 0;
   virtual void ProgressFinished() {}
+  // A rescue dump's state, given from the dump's thread at least once a
+  // second, also while a read hangs (after ProgressStarted, before
+  // ProgressFinished).
+  virtual void ShowRescueStatus(const RescueStatus& /*status*/) {}
   // Polled before every sector; true ends the dump as a failure, keeping what
   // was written.
   virtual bool CancelRequested() { return false; }
