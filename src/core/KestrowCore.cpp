@@ -93,14 +93,8 @@ std::string CKestrowCore::GetOpenFailureDetail() const {
   return m_pTransport->OpenFailureDetail();
 }
 
-std::string CKestrowCore::GetStatus() const {
-  std::lock_guard<std::mutex> lock(m_statusLock);
-  return m_strStatus;
-}
+std::string CKestrowCore::GetStatus() const { return m_strStatus.Text(); }
 
-void CKestrowCore::SetStatus(std::string status) {
-  std::lock_guard<std::mutex> lock(m_statusLock);
-  m_strStatus = std::move(status);
-}
+void CKestrowCore::SetStatus(std::string status) { m_strStatus.SetText(std::move(status)); }
 
 }  // namespace kestrow

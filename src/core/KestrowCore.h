@@ -23,8 +23,9 @@
 #include "drive/SectorCheck.h"
 #include "drive/SectorReader.h"
 #include "drive/Transport.h"
+#include "recovery/DamageScan.h"
 #include "recovery/ExtractRange.h"
-#include "recovery/FileWriter.h"
+#include "recovery/JobStatus.h"
 #include "recovery/RecoveryJob.h"
 #include "rawtools/PhysicalDump.h"
 #include "rawtools/RescueDump.h"
@@ -41,25 +42,11 @@ enum ErrorState : std::int32_t {
   kErrorReadOrFormat = 2,  // the capacity or a sector could not be read, or the format is not ours
 };
 
-// The work a damage scan has done so far, for a progress display; returning
-// false from the callback asks the scan to stop.
-struct ScanProgress {
-  std::uint64_t sectorsDone = 0;
-  std::uint64_t sectorsTotal = 0;  // known once the catalogue is read; 0 before
-  std::uint64_t unreadable = 0;
-};
-using ScanProgressCallback = std::function<bool(const ScanProgress&)>;
 
-struct DamageScan;
 struct GroupSearch;
 struct SalvagedVolume;
 
-class GroupCache;
 class RescueMap;
-class OutputNames;
-class OutputTree;
-struct GroupSpan;
-struct JobDamage;
 
 class CKestrowCore {
  public:
@@ -237,8 +224,7 @@ class CKestrowCore {
   std::int32_t m_nErrorState = kErrorNone;
   std::atomic<bool> m_bStopRequest{false};
   std::thread m_hThread;
-  std::string m_strStatus;
-  mutable std::mutex m_statusLock;  // guards m_strStatus and m_outcome
+  JobStatus m_strStatus;  // the status text and the job's outcome, behind one lock
   SectorReader m_reader;  // every command to the source goes through it
 
  private:
@@ -255,39 +241,18 @@ class CKestrowCore {
   bool WithDevice(const std::function<bool()>& operation);
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
-  std::uint32_t RunRecovery();
-  std::uint32_t RunRecoverySteps(JobDamage& damage);
-  // Loads the volume area, the master directory block and the "Pack" table,
-  // and checks that the volume is the one the list was read from; fills
-  // `layout`. False (with the outcome set) when the job cannot begin.
-  bool PrepareJob(JobLayout& layout, JobDamage& damage);
-  // Reads and decodes file `index` and hands it to `writer`; false when a
-  // sector of its groups could not be read (never with keep-going).
-  bool RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
-                   JobDamage& damage);
-  // Reads the groups of a file for RecoverFile, from the cache where kept.
-  bool ReadFileGroups(const std::vector<int>& groupSet, const JobLayout& layout, GroupCache& cache,
-                      std::vector<GroupBuffer>& groups, JobDamage& damage);
-  // Reads the resource fork of `file` into its rsrcData, the way the data
-  // fork is read; false when a sector of its groups could not be read (never
-  // with keep-going). A fork that cannot be placed, or whose bytes are not all
-  // on the disc, leaves the file incomplete, zeros where bytes are missing.
-  bool GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache, JobDamage& damage);
   // Before a rescue resumes: compares a sample of the sectors `map` marks
   // finished (as `target` holds them) with the disc. False, with the
   // refusal in the rescue statistics, when the image holds no raw sectors
   // there or another disc's.
   bool MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount);
-  // Runs on the writer's thread: writes the file and counts how it went.
-  void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
-  // Counts file `index` as not written, after every file before it.
-  void MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer);
-  void UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change);
-
-  RecoveryOutcome m_outcome;
   DumpStatistics m_dumpStatistics;
   RescueStatistics m_rescueStatistics;
   std::atomic<bool> m_bWorkerRunning{false};
 };
+
+// The recovery job's worker thread: returns the number of data files
+// written, or 0xFFFFFFFF when the job could not begin.
+std::uint32_t RecoveryThreadProc(CKestrowCore* core);
 
 }  // namespace kestrow

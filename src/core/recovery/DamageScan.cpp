@@ -4,9 +4,11 @@
 #include <map>
 #include <set>
 
-#include "KestrowCore.h"
+#include "drive/SectorReader.h"
 #include "recovery/DataLocation.h"
-#include "recovery/SalvagedVolume.h"
+#include "recovery/JobVolume.h"
+#include "volume/CatalogScan.h"
+#include "volume/SectorGroup.h"
 #include "text/ByteReader.h"
 #include "volume/PackedFormat.h"
 
@@ -53,19 +55,14 @@ std::size_t DamageScan::FilesHit() const {
   }));
 }
 
-bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, const ScanProgressCallback& progress) {
+bool ScanDamage(SectorReader& reader, DamageScan& scan, const ReadPolicy& readPolicy,
+                const ScanProgressCallback& progress) {
   scan = DamageScan{};
   const ReadPolicy policy{readPolicy.retries, true};
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    scan.failed = ScanFailure::kCannotOpen;
-    return false;
-  }
   std::vector<std::int32_t> unreadable;
   ScanProgress done;
   const auto fail = [&](ScanFailure why, std::string text) {
-    if (DiscChanged()) why = ScanFailure::kDiscChanged;
-    CloseDevice();
+    if (reader.DiscChanged()) why = ScanFailure::kDiscChanged;
     scan.failed = why;
     scan.failure = std::move(text);
     scan.unreadableSectors = ToSectorSpans(unreadable);
@@ -76,47 +73,34 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
     return !progress || progress(done);
   };
 
-  VolumeImage image;
-  MasterDirectoryBlock mdb;
-  std::optional<JobLayout> layoutFound;
-  if (readPolicy.keepGoing) {
-    // The disc's end may be gone: the packed copy and a search for the groups
-    // stand in for what cannot be read there.
-    SalvagedVolume salvaged;
-    const bool loaded = ReadSalvagedVolume(salvaged, policy);
-    scan.area = salvaged.area;
-    scan.salvage = FactsOf(salvaged);
-    unreadable = salvaged.unreadable;
-    if (!loaded) {
-      return fail(salvaged.NothingFound() ? ScanFailure::kNoVolume : ScanFailure::kNoCatalog, salvaged.failure);
+  // With keep-going the disc's end may be gone: the packed copy and a search
+  // for the groups stand in for what cannot be read there.
+  JobVolume loaded;
+  const bool volumeLoaded = LoadJobVolume(reader, policy, readPolicy.keepGoing, loaded);
+  scan.area = loaded.area;
+  scan.salvage = loaded.salvage;
+  unreadable = loaded.unreadable;
+  if (!volumeLoaded) {
+    switch (loaded.failed) {
+      case JobVolumeFailure::kNoPackTable:
+        return fail(ScanFailure::kNoPackTable, loaded.failure);
+      case JobVolumeFailure::kNoMdb:
+        return fail(ScanFailure::kNoCatalog, loaded.salvaged ? loaded.failure
+                                                             : "no readable HFS master directory block in the volume area");
+      default:
+        return fail(ScanFailure::kNoVolume, loaded.failure);
     }
-    done.sectorsDone = salvaged.search.sectorsRead +
-                       (salvaged.image.size() + format::kUserDataSize - 1) / format::kUserDataSize;
-    if (!report()) return fail(ScanFailure::kStopped, {});
-    ReadMasterDirectoryBlock(salvaged.image, mdb);
-    ScanCatalog(salvaged.image, scan.files, salvaged.unreadableBytes, scan.lostCatalogNodes);
-    layoutFound = MakeJobLayout(salvaged, mdb);
-  } else {
-    if (!ReadVolumeImage(image, scan.area, policy)) return fail(ScanFailure::kNoVolume, DescribeVolumeAreaFailure(scan.area));
-    unreadable = scan.area.unreadable;
-    done.sectorsDone = (image.size() + format::kUserDataSize - 1) / format::kUserDataSize;
-    if (!report()) return fail(ScanFailure::kStopped, {});
-    if (!ReadMasterDirectoryBlock(image, mdb) ||
-        Overlaps(scan.area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize) ||
-        !ScanCatalog(image, scan.files, scan.area.unreadableBytes, scan.lostCatalogNodes)) {
-      return fail(ScanFailure::kNoCatalog, "no readable HFS master directory block in the volume area");
-    }
-    std::vector<std::int32_t> boundaries;
-    if (!ReadPackTable(image, boundaries) ||
-        Overlaps(scan.area.unreadableBytes, format::kPackTableOffset,
-                 format::kPackEntriesOffset + boundaries.size() * format::kPackEntrySize)) {
-      return fail(ScanFailure::kNoPackTable, "the volume area holds no readable \"Pack\" table");
-    }
-    layoutFound = MakeJobLayout(scan.area, image.size(), std::move(boundaries), mdb);
-    image = VolumeImage();
   }
+  done.sectorsDone = loaded.sectorsRead;
+  if (!report()) return fail(ScanFailure::kStopped, {});
+  if (!ListCatalogFiles(loaded.image, scan.files, loaded.unreadableBytes, scan.lostCatalogNodes) &&
+      !loaded.salvaged) {
+    return fail(ScanFailure::kNoCatalog, "no readable HFS master directory block in the volume area");
+  }
+  loaded.image = VolumeImage();
+  const MasterDirectoryBlock& mdb = loaded.mdb;
   scan.volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
-  const JobLayout& layout = *layoutFound;
+  const JobLayout& layout = loaded.layout;
 
   std::set<int> used;
   for (const std::vector<int>& groups : JobGroupSets(scan.files, layout)) used.insert(groups.begin(), groups.end());
@@ -125,7 +109,7 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
 
   // A source that knows which sectors cannot be read (an image read through
   // a mapfile) answers for every sector, or for none.
-  scan.fromMapfile = m_reader.KnownUnreadable(0).has_value();
+  scan.fromMapfile = reader.KnownUnreadable(0).has_value();
   const UnreadableSink note = [&](std::int32_t lba) { unreadable.push_back(lba); };
   std::map<int, GroupBlocks> tables;
   GroupBuffer buffer;
@@ -133,13 +117,13 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
     GroupSectorMask mask;
     const std::int64_t first = std::int64_t{layout.base} + std::int64_t{g} * format::kGroupSectors + 1;
     if (!scan.fromMapfile || first < 0 || first + std::int64_t{kDataSectors} > INT32_MAX) {
-      ReadSectorGroup(g, buffer, layout.base, policy, mask, note);
+      ReadSectorGroup(reader, g, buffer, layout.base, policy, mask, note);
     } else {
       // The map says which sectors cannot be read; only the block table is.
       buffer.assign(format::kGroupBufferSize, 0);
       for (std::size_t i = 0; i < kDataSectors; ++i) {
         const auto lba = static_cast<std::int32_t>(first + static_cast<std::int64_t>(i));
-        if (m_reader.KnownUnreadable(lba).value_or(false)) {
+        if (reader.KnownUnreadable(lba).value_or(false)) {
           mask.set(i);
           unreadable.push_back(lba);
         }
@@ -152,7 +136,7 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
           std::copy(user.begin(), user.end(), buffer.begin() + static_cast<std::ptrdiff_t>(i * format::kUserDataSize));
           return true;
         };
-        if (!mask[i] && !ReadSectorRun(lba, 1, copy, policy, note)) mask.set(i);
+        if (!mask[i] && !reader.ReadSectorRun(lba, 1, copy, policy, note)) mask.set(i);
       };
       readTableSector(0);
       if (!mask[0]) {
@@ -160,14 +144,13 @@ bool CKestrowCore::ScanDamage(DamageScan& scan, const ReadPolicy& readPolicy, co
         for (std::size_t i = 1; i < TableSectors(count); ++i) readTableSector(i);
       }
     }
-    if (DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
+    if (reader.DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
     const GroupBlocks& table = tables.emplace(g, ReadGroupBlocks(buffer, mask)).first->second;
     if (table.tableLost) AddLostGroup(scan.salvage, g);
     done.sectorsDone += kDataSectors;
     if (!report()) return fail(ScanFailure::kStopped, {});
   }
-  if (DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
-  CloseDevice();
+  if (reader.DiscChanged()) return fail(ScanFailure::kDiscChanged, {});
 
   scan.results.reserve(scan.files.size());
   for (const FileEntry& entry : scan.files) scan.results.push_back(FileDamage(entry, layout, tables));

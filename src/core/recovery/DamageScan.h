@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Spans.h"
+#include "drive/ReadPolicy.h"
 #include "recovery/RecoveryJob.h"
 #include "volume/FileEntry.h"
 #include "volume/VolumeImage.h"
@@ -42,5 +44,27 @@ struct DamageScan {
   // How many files the unreadable sectors hit.
   std::size_t FilesHit() const;
 };
+
+// The work a damage scan has done so far, for a progress display; returning
+// false from the callback asks the scan to stop.
+struct ScanProgress {
+  std::uint64_t sectorsDone = 0;
+  std::uint64_t sectorsTotal = 0;  // known once the catalogue is read; 0 before
+  std::uint64_t unreadable = 0;
+};
+using ScanProgressCallback = std::function<bool(const ScanProgress&)>;
+
+class SectorReader;
+
+// Reads every sector of the volume area and of the groups the catalogue's
+// files use through `reader` (which must be open; for an image read through
+// a ddrescue mapfile, the sectors the map does not mark finished count as
+// unreadable and only the groups' block tables are read) and says which
+// files the unreadable sectors hit and which of their bytes are lost. With
+// readPolicy.keepGoing the volume is loaded the salvage's way. False when
+// the volume cannot be listed (`scan.failed` says why) or the callback
+// stopped it.
+bool ScanDamage(SectorReader& reader, DamageScan& scan, const ReadPolicy& readPolicy,
+                const ScanProgressCallback& progress = {});
 
 }  // namespace kestrow

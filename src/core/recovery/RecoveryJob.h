@@ -123,9 +123,4 @@ struct JobDamage {
 // file is held) it stays within 64 MiB.
 inline constexpr std::size_t kGroupCacheBudget = std::size_t{48} * 1024 * 1024;
 
-// The worker thread's routine: returns the number of data files written, or
-// 0xFFFFFFFF when the job could not begin.
-class CKestrowCore;
-std::uint32_t RecoveryThreadProc(CKestrowCore* core);
-
 }  // namespace kestrow

@@ -1,5 +1,4 @@
-// The recovery job: StartRecovery, the worker, and the stop request.
-#include "recovery/RecoveryJob.h"
+#include "recovery/RecoveryRun.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,15 +12,17 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "KestrowCore.h"
+#include "drive/SectorReader.h"
 #include "recovery/DataLocation.h"
 #include "recovery/FileWriter.h"
 #include "recovery/GroupCache.h"
 #include "recovery/JobLayout.h"
+#include "recovery/JobVolume.h"
 #include "recovery/OutputFiles.h"
-#include "volume/CatalogScan.h"
 #include "text/Messages.h"
+#include "volume/CatalogScan.h"
 #include "volume/PackedFormat.h"
+#include "volume/SectorGroup.h"
 
 namespace kestrow {
 
@@ -30,15 +31,6 @@ std::string g_strDestFolder;
 RecoveryOptions g_recoveryOptions;
 
 namespace {
-
-constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::max();
-
-// True when the "Pack" table's bytes, its signature, count and entries, all
-// lie outside the bytes that could not be read.
-bool PackTableReadable(const std::vector<ByteSpan>& unreadable, std::size_t entries) {
-  return !Overlaps(unreadable, format::kPackTableOffset,
-                   format::kPackEntriesOffset + entries * format::kPackEntrySize);
-}
 
 // True when every selected file has the same catalogue record in `table`. A
 // file whose record lay in a catalogue node that could not be read cannot be
@@ -96,8 +88,8 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // The group cache counts the uses of groups: one per file, or two (the data
 // fork, then the resource fork) when the job copies resource forks out.
-std::size_t CacheUse(std::size_t file, Fork fork) {
-  if (!g_recoveryOptions.resourceForks) return file;
+std::size_t CacheUse(const RecoveryOptions& options, std::size_t file, Fork fork) {
+  if (!options.resourceForks) return file;
   return 2 * file + (fork == Fork::kResource ? 1 : 0);
 }
 
@@ -119,210 +111,139 @@ std::vector<FileIdentity> SourceIdentities(const Transport& transport) {
 
 }  // namespace
 
-std::uint32_t RecoveryThreadProc(CKestrowCore* core) {
-  const std::uint32_t result = core->RunRecovery();
-  core->m_bWorkerRunning = false;
-  return result;
-}
+RecoveryRun::RecoveryRun(SectorReader& reader, const std::vector<FileEntry>& files, const std::string& destFolder,
+                         const RecoveryOptions& options, std::atomic<bool>& stop, JobStatus& status)
+    : m_reader(reader), m_files(files), m_destFolder(destFolder), m_options(options), m_stop(stop),
+      m_status(status) {}
 
-bool CKestrowCore::StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder,
-                                 const RecoveryOptions& options) {
-  SetStatus(msg::kReading);
-  g_vecRecoverFiles = selected;
-  g_strDestFolder = destFolder;
-  g_recoveryOptions = options;
-  if (m_hThread.joinable()) m_hThread.join();  // the previous worker has ended or is about to
-  ResetReadStatistics();  // what this job's reads meet, for its end
-  m_bStopRequest = false;
-  std::uint64_t bytesTotal = 0;
-  for (const FileEntry& entry : selected) bytesTotal += entry.dataLogicalLength;
-  UpdateOutcome([&](RecoveryOutcome& o) {
-    o = RecoveryOutcome{};
-    o.state = RecoveryState::kRunning;
-    o.fileCount = selected.size();
-    o.files.resize(selected.size());
-    o.bytesTotal = bytesTotal;
-  });
-  m_bWorkerRunning = true;
+std::uint32_t RecoveryRun::Run() {
   try {
-    m_hThread = std::thread(RecoveryThreadProc, this);
-  } catch (const std::system_error& e) {
-    m_bWorkerRunning = false;
-    UpdateOutcome([&](RecoveryOutcome& o) {
-      o.state = RecoveryState::kAborted;
-      o.failure = std::string("the job's thread could not be started: ") + e.what();
-    });
-  }
-  return true;
-}
-
-void CKestrowCore::RequestStop() {
-  if (!m_hThread.joinable()) return;
-  m_bStopRequest = true;
-  // The worker clears the flag when it obeys between two files; a worker that
-  // has already ended (after a failure or its last file) never will.
-  while (m_bStopRequest && m_bWorkerRunning) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  m_hThread.join();
-  m_bStopRequest = false;
-}
-
-void CKestrowCore::WaitForRecovery() {
-  if (m_hThread.joinable()) m_hThread.join();
-}
-
-RecoveryOutcome CKestrowCore::GetRecoveryOutcome() const {
-  std::lock_guard<std::mutex> lock(m_statusLock);
-  return m_outcome;
-}
-
-RecoveryProgress CKestrowCore::GetRecoveryProgress() const {
-  std::lock_guard<std::mutex> lock(m_statusLock);
-  return RecoveryProgress{m_outcome.state, m_outcome.fileCount, m_outcome.currentFile, m_outcome.bytesDone,
-                          m_outcome.bytesTotal};
-}
-
-void CKestrowCore::UpdateOutcome(const std::function<void(RecoveryOutcome&)>& change) {
-  std::lock_guard<std::mutex> lock(m_statusLock);
-  change(m_outcome);
-}
-
-std::uint32_t CKestrowCore::RunRecovery() {
-  JobDamage damage;
-  try {
-    return RunRecoverySteps(damage);
+    return RunSteps();
   } catch (const std::exception& e) {
     // Out of memory for a group or a file, a writer thread that cannot start:
     // the job ends as failed, and says why. The writer has written what it
     // was handed before its thread ended.
     const std::string why = msg::ExceptionReason(e);
-    CloseDevice();
-    std::lock_guard<std::mutex> lock(m_statusLock);
-    m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
-    m_outcome.failure = why;
-    if (m_outcome.state == RecoveryState::kRunning) {
-      m_outcome.failedFile = m_outcome.currentFile;
-      m_outcome.state = RecoveryState::kAborted;
-    }
+    m_reader.Close();
+    m_status.Update([&](RecoveryOutcome& o) {
+      o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
+      o.failure = why;
+      if (o.state == RecoveryState::kRunning) {
+        o.failedFile = o.currentFile;
+        o.state = RecoveryState::kAborted;
+      }
+    });
     return kJobCouldNotBegin;
   }
 }
 
-bool CKestrowCore::PrepareJob(JobLayout& layout, JobDamage& damage) {
-  const RecoveryOptions& options = g_recoveryOptions;
+void RecoveryRun::End(RecoveryState state) {
+  m_status.Update([&](RecoveryOutcome& o) {
+    o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
+    o.state = state;
+  });
+}
+
+bool RecoveryRun::PrepareJob() {
   const auto fail = [&](RecoveryState state, std::string why) {
-    UpdateOutcome([&](RecoveryOutcome& o) {
-      o.unreadableSectors = ToSectorSpans(damage.unreadable);
+    m_status.Update([&](RecoveryOutcome& o) {
+      o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
       o.state = state;
       o.failure = std::move(why);
     });
     return false;
   };
-  VolumeImage loadedImage;
-  VolumeAreaRead area;
-  MasterDirectoryBlock mdb;
-  std::vector<std::int32_t> boundaries;
-  std::optional<SalvagedVolume> salvaged;
-  if (layout.policy.keepGoing) {
-    // The volume area where it can be read, the packed copy where not.
-    salvaged.emplace();
-    const bool loaded = ReadSalvagedVolume(*salvaged, layout.policy);
-    damage.unreadable.insert(damage.unreadable.end(), salvaged->unreadable.begin(), salvaged->unreadable.end());
-    UpdateOutcome([&](RecoveryOutcome& o) { o.salvage = FactsOf(*salvaged); });
-    if (DiscChanged()) return fail(RecoveryState::kDiscChanged, {});
-    if (!loaded) return fail(RecoveryState::kFailedEarly, salvaged->failure);
-    ReadMasterDirectoryBlock(salvaged->image, mdb);
-    area = salvaged->area;
-    area.unreadableBytes = salvaged->unreadableBytes;
-  } else {
-    const bool loaded = ReadVolumeImage(loadedImage, area, layout.policy);
-    damage.unreadable.insert(damage.unreadable.end(), area.unreadable.begin(), area.unreadable.end());
-    if (area.failedLba >= 0) damage.unreadable.push_back(area.failedLba);
-    if (DiscChanged()) return fail(RecoveryState::kDiscChanged, {});
-    if (!loaded) return fail(RecoveryState::kFailedEarly, DescribeVolumeAreaFailure(area));
-    if (!ReadMasterDirectoryBlock(loadedImage, mdb) ||
-        Overlaps(area.unreadableBytes, format::kMdbOffset, format::kMdbOffset + format::kMdbSize)) {
-      return fail(RecoveryState::kFailedEarly, "the volume's master directory block could not be read");
-    }
-    if (!ReadPackTable(loadedImage, boundaries) || !PackTableReadable(area.unreadableBytes, boundaries.size())) {
-      return fail(RecoveryState::kFailedEarly, "the volume area holds no readable \"Pack\" table");
-    }
+  // With keep-going, the volume area where it can be read, the packed copy
+  // where not.
+  JobVolume volume;
+  const bool loaded = LoadJobVolume(m_reader, m_layout.policy, m_layout.policy.keepGoing, volume);
+  m_damage.unreadable.insert(m_damage.unreadable.end(), volume.unreadable.begin(), volume.unreadable.end());
+  if (volume.salvaged) m_status.Update([&](RecoveryOutcome& o) { o.salvage = volume.salvage; });
+  switch (volume.failed) {
+    case JobVolumeFailure::kNone:
+      break;
+    case JobVolumeFailure::kDiscChanged:
+      return fail(RecoveryState::kDiscChanged, {});
+    case JobVolumeFailure::kNoMdb:
+      return fail(RecoveryState::kFailedEarly, volume.salvaged ? volume.failure
+                                                               : "the volume's master directory block could not be read");
+    default:
+      return fail(RecoveryState::kFailedEarly, volume.failure);
   }
-  const VolumeImage& image = salvaged ? salvaged->image : loadedImage;
+  if (!loaded) return fail(RecoveryState::kFailedEarly, volume.failure);
+  const MasterDirectoryBlock& mdb = volume.mdb;
   std::size_t lostNodes = 0;
-  if (options.listedVolume) {
-    if (mdb.VolumeName() != options.listedVolume->name || mdb.drCrDate() != options.listedVolume->createDate) {
+  if (m_options.listedVolume) {
+    if (mdb.VolumeName() != m_options.listedVolume->name || mdb.drCrDate() != m_options.listedVolume->createDate) {
       return fail(RecoveryState::kDifferentDisc, "the disc holds the volume " + Quoted(mdb.VolumeName()) +
                                                      ", not the one the list was read from");
     }
-    FileTable onDisc;
-    ScanCatalog(image, onDisc, area.unreadableBytes, lostNodes, true);  // deleted files may be chosen too
-    if (!SelectionOnVolume(g_vecRecoverFiles, onDisc, lostNodes > 0)) {
+    FileTable onDisc;  // deleted files may be chosen too
+    ListCatalogFiles(volume.image, onDisc, volume.unreadableBytes, lostNodes, true);
+    if (!SelectionOnVolume(m_files, onDisc, lostNodes > 0)) {
       return fail(RecoveryState::kDifferentDisc,
                   "the catalogue on the disc does not hold the files of the list as they were listed");
     }
-  } else if (!area.unreadableBytes.empty()) {
-    lostNodes = ScanCatalogRecords(image, area.unreadableBytes).lostNodes;
+  } else if (!volume.unreadableBytes.empty()) {
+    lostNodes = ScanCatalogRecords(volume.image, volume.unreadableBytes).lostNodes;
   }
-  UpdateOutcome([&](RecoveryOutcome& o) { o.lostCatalogNodes = lostNodes; });
-
-  const ReadPolicy policy = layout.policy;
-  layout = salvaged ? MakeJobLayout(*salvaged, mdb) : MakeJobLayout(area, image.size(), std::move(boundaries), mdb);
-  layout.policy = policy;
+  m_status.Update([&](RecoveryOutcome& o) { o.lostCatalogNodes = lostNodes; });
+  const ReadPolicy policy = m_layout.policy;
+  m_layout = std::move(volume.layout);
+  m_layout.policy = policy;
   return true;
 }
 
-std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    UpdateOutcome([](RecoveryOutcome& o) { o.state = RecoveryState::kFailedEarly; });
+std::uint32_t RecoveryRun::RunSteps() {
+  if (!m_reader.Open()) {
+    m_openFailed = true;
+    m_status.Update([](RecoveryOutcome& o) { o.state = RecoveryState::kFailedEarly; });
     return kJobCouldNotBegin;
   }
-  JobLayout layout;
-  layout.policy = ReadPolicy{g_recoveryOptions.retries, g_recoveryOptions.keepGoing};
-  if (!PrepareJob(layout, damage)) {
-    CloseDevice();
+  m_layout.policy = ReadPolicy{m_options.retries, m_options.keepGoing};
+  if (!PrepareJob()) {
+    m_reader.Close();
     return kJobCouldNotBegin;
   }
   // Every group is read once per job while the groups kept for later files
   // fit in the budget. Files are written in job order on a second thread
   // while the next one is read and decoded.
-  GroupCache cache(JobGroupSets(g_vecRecoverFiles, layout, g_recoveryOptions.resourceForks), kGroupCacheBudget);
+  GroupCache cache(JobGroupSets(m_files, m_layout, m_options.resourceForks), kGroupCacheBudget);
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
-  OutputTree tree(g_strDestFolder, OutputOptionsOf(g_recoveryOptions), SourceIdentities(*m_pTransport), &names);
+  OutputTree tree(m_destFolder, OutputOptionsOf(m_options), SourceIdentities(m_reader.GetTransport()), &names);
   FileWriter writer([this, &tree](FileWriter::File& file) { WriteRecoveredFile(file, tree); });
 
   for (std::size_t i = 0;; ++i) {
-    if (i >= g_vecRecoverFiles.size()) {
+    if (i >= m_files.size()) {
       writer.Drain();
-      CloseDevice();
+      m_reader.Close();
       // The damage is in the outcome before anyone can see the job has ended.
-      std::lock_guard<std::mutex> lock(m_statusLock);
-      m_outcome.unreadableSectors = ToSectorSpans(damage.unreadable);
-      m_outcome.state = RecoveryState::kFinished;
-      m_strStatus.clear();
-      return m_outcome.written;
-    }
-    if (m_bStopRequest) {
-      writer.Drain();  // the file in hand is saved
-      CloseDevice();
-      UpdateOutcome([&](RecoveryOutcome& o) {
-        o.unreadableSectors = ToSectorSpans(damage.unreadable);
-        o.state = RecoveryState::kStopped;
+      std::uint32_t written = 0;
+      m_status.Update([&](RecoveryOutcome& o, std::string& text) {
+        o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
+        o.state = RecoveryState::kFinished;
+        text.clear();
+        written = o.written;
       });
-      m_bStopRequest = false;  // the acknowledgement, once nothing else is left to do
-      return GetRecoveryOutcome().written;
+      return written;
     }
-    {
-      std::lock_guard<std::mutex> lock(m_statusLock);
-      m_strStatus = g_vecRecoverFiles[i].name;
-      m_outcome.currentFile = i;
+    if (m_stop) {
+      writer.Drain();  // the file in hand is saved
+      m_reader.Close();
+      End(RecoveryState::kStopped);
+      m_stop = false;  // the acknowledgement, once nothing else is left to do
+      return m_status.Outcome().written;
     }
-    if (!RecoverFile(i, layout, cache, writer, damage)) {
+    m_status.Update([&](RecoveryOutcome& o, std::string& text) {
+      text = m_files[i].name;
+      o.currentFile = i;
+    });
+    if (!RecoverFile(i, cache, writer)) {
       writer.Drain();  // the files before this one are saved
-      CloseDevice();
-      const bool changed = DiscChanged();
-      UpdateOutcome([&](RecoveryOutcome& o) {
-        o.unreadableSectors = ToSectorSpans(damage.unreadable);
+      m_reader.Close();
+      const bool changed = m_reader.DiscChanged();
+      m_status.Update([&](RecoveryOutcome& o) {
+        o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
         o.state = changed ? RecoveryState::kDiscChanged : RecoveryState::kFailedAtFile;
         o.failedFile = i;
         o.files[i] = FileResult{FileStatus::kNotWritten, {},
@@ -330,22 +251,24 @@ std::uint32_t CKestrowCore::RunRecoverySteps(JobDamage& damage) {
                                         : "a sector of its data could not be read",
                                 {}};
       });
-      return GetRecoveryOutcome().written;
+      return m_status.Outcome().written;
     }
   }
 }
 
-void CKestrowCore::MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer) {
+void RecoveryRun::MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer) {
   writer.Drain();  // the files before this one are counted first
-  UpdateOutcome([&](RecoveryOutcome& o) {
+  m_status.Update([&](RecoveryOutcome& o) {
     o.files[index] = FileResult{FileStatus::kNotWritten, {}, reason, {}};
     o.unwritten.push_back(index);
     o.unwrittenReasons.push_back(std::move(reason));
   });
 }
 
-bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLayout& layout, GroupCache& cache,
-                                  std::vector<GroupBuffer>& groups, JobDamage& damage) {
+bool RecoveryRun::ReadFileGroups(const std::vector<int>& groupSet, GroupCache& cache,
+                                 std::vector<GroupBuffer>& groups) {
+  const JobLayout& layout = m_layout;
+  JobDamage& damage = m_damage;
   groups.reserve(groupSet.size());
   const UnreadableSink note = [&damage](std::int32_t lba) { damage.unreadable.push_back(lba); };
   for (const int g : groupSet) {
@@ -353,12 +276,12 @@ bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLay
     groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
     if (kept) continue;
     GroupSectorMask unreadable;
-    const bool whole = ReadSectorGroup(g, groups.back(), layout.base, layout.policy, unreadable, note);
-    if (DiscChanged() || (!whole && !layout.policy.keepGoing)) return false;
+    const bool whole = ReadSectorGroup(m_reader, g, groups.back(), layout.base, layout.policy, unreadable, note);
+    if (m_reader.DiscChanged() || (!whole && !layout.policy.keepGoing)) return false;
     if (unreadable.any()) {
       damage.groupMasks[g] = unreadable;
       if (ReadGroupBlocks(groups.back(), unreadable).tableLost) {
-        UpdateOutcome([g](RecoveryOutcome& o) { AddLostGroup(o.salvage, g); });
+        m_status.Update([g](RecoveryOutcome& o) { AddLostGroup(o.salvage, g); });
       }
     } else {
       damage.groupMasks.erase(g);
@@ -367,20 +290,20 @@ bool CKestrowCore::ReadFileGroups(const std::vector<int>& groupSet, const JobLay
   return true;
 }
 
-bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, GroupCache& cache, FileWriter& writer,
-                               JobDamage& damage) {
-  if (DiscChanged()) return false;
+bool RecoveryRun::RecoverFile(std::size_t index, GroupCache& cache, FileWriter& writer) {
+  const JobLayout& layout = m_layout;
+  if (m_reader.DiscChanged()) return false;
   FileWriter::File file;
   file.index = index;
-  file.entry = g_vecRecoverFiles[index];
+  file.entry = m_files[index];
   const FileEntry& entry = file.entry;
-  const auto handled = [&] { UpdateOutcome([&](RecoveryOutcome& o) { o.bytesDone += entry.dataLogicalLength; }); };
+  const auto handled = [&] { m_status.Update([&](RecoveryOutcome& o) { o.bytesDone += entry.dataLogicalLength; }); };
   const std::optional<ForkPlacement> placement = PlaceFork(entry, layout);
   if (!placement) {
     const std::string why = "the catalogue places its data outside the volume or the packed data";
     if (layout.policy.keepGoing) {
       // None of its bytes can be read: a salvage counts it as lost.
-      UpdateOutcome([&](RecoveryOutcome& o) {
+      m_status.Update([&](RecoveryOutcome& o) {
         o.files[index] = FileResult{FileStatus::kLost, {{0, entry.dataLogicalLength}}, why, {}};
       });
     } else {
@@ -406,24 +329,24 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
   }
   // All of the file's groups are in hand before anything of it is written.
   std::vector<GroupBuffer> groups;
-  if (!ReadFileGroups(placement->groups, layout, cache, groups, damage)) return false;
+  if (!ReadFileGroups(placement->groups, cache, groups)) return false;
   const std::span<std::uint8_t> bytes(file.data.data(), file.length);
-  file.lostRanges = ExtractFork(*placement, groups, damage, layout.policy.keepGoing, bytes);
+  file.lostRanges = ExtractFork(*placement, groups, m_damage, layout.policy.keepGoing, bytes);
   file.complete = file.lostRanges.empty();
   for (std::size_t k = 0; k < groups.size(); ++k) {
-    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(index, Fork::kData));
+    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(m_options, index, Fork::kData));
   }
-  if (g_recoveryOptions.resourceForks && !GatherResourceFork(file, layout, cache, damage)) return false;
+  if (m_options.resourceForks && !GatherResourceFork(file, cache)) return false;
   handled();
   const bool nothingRead = file.length > 0 && file.lostRanges.size() == 1 && file.lostRanges[0].begin == 0 &&
                            file.lostRanges[0].end == file.length &&
                            (file.rsrcData.empty() || (file.rsrcLostRanges.size() == 1 &&
                                                       file.rsrcLostRanges[0].end == file.rsrcData.size()));
   // Nothing read after the disc may have changed is written, whatever it is.
-  if (DiscChanged()) return false;
+  if (m_reader.DiscChanged()) return false;
   if (layout.policy.keepGoing && nothingRead) {
     // Not a byte of it could be read: nothing is written for it.
-    UpdateOutcome([&](RecoveryOutcome& o) {
+    m_status.Update([&](RecoveryOutcome& o) {
       o.files[index] = FileResult{FileStatus::kLost, std::move(file.lostRanges), {}, {}};
     });
     writer.GiveBackBuffer(std::move(file.data));
@@ -433,8 +356,8 @@ bool CKestrowCore::RecoverFile(std::size_t index, const JobLayout& layout, Group
   return true;
 }
 
-bool CKestrowCore::GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache,
-                                      JobDamage& damage) {
+bool RecoveryRun::GatherResourceFork(FileWriter::File& file, GroupCache& cache) {
+  const JobLayout& layout = m_layout;
   const FileEntry& entry = file.entry;
   const std::optional<ForkPlacement> placement = PlaceFork(entry, layout, Fork::kResource);
   const ByteSpan whole{0, entry.rsrcLogicalLength};
@@ -450,16 +373,16 @@ bool CKestrowCore::GatherResourceFork(FileWriter::File& file, const JobLayout& l
   }
   if (entry.rsrcLogicalLength == 0) return true;
   std::vector<GroupBuffer> groups;
-  if (!ReadFileGroups(placement->groups, layout, cache, groups, damage)) return false;
-  file.rsrcLostRanges = ExtractFork(*placement, groups, damage, layout.policy.keepGoing, file.rsrcData);
+  if (!ReadFileGroups(placement->groups, cache, groups)) return false;
+  file.rsrcLostRanges = ExtractFork(*placement, groups, m_damage, layout.policy.keepGoing, file.rsrcData);
   if (!file.rsrcLostRanges.empty()) file.complete = false;
   for (std::size_t k = 0; k < groups.size(); ++k) {
-    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(file.index, Fork::kResource));
+    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(m_options, file.index, Fork::kResource));
   }
   return true;
 }
 
-void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) {
+void RecoveryRun::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) {
   OutputResult result;
   try {
     result = tree.Write(file.entry, std::span<const std::uint8_t>(file.data.data(), file.length), file.rsrcData);
@@ -472,12 +395,12 @@ void CKestrowCore::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) 
   // its data file stays.
   if (result.dataWritten && !result.companionWritten) {
     result.dataWritten = false;
-    result.error = std::string(g_recoveryOptions.resourceForks ? "its companion ._ file with the resource fork: "
+    result.error = std::string(m_options.resourceForks ? "its companion ._ file with the resource fork: "
                                                                 : "its companion ._ file: ") +
                    result.companionError;
   }
-  const bool keepGoing = g_recoveryOptions.keepGoing;
-  UpdateOutcome([&](RecoveryOutcome& o) {
+  const bool keepGoing = m_options.keepGoing;
+  m_status.Update([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
       ++o.written;
       o.bytesWritten += file.length;
