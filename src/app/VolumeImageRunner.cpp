@@ -31,7 +31,7 @@ int VolumeImageRunner::Permille() const {
 
 void VolumeImageRunner::Run() {
   try {
-    m_written = WriteVolumeImage(*m_core, m_path, m_settings, m_outcome, [this](std::uint64_t done, std::uint64_t total) {
+    m_written = m_core->WriteVolumeImage(m_path, m_settings, m_outcome, [this](std::uint64_t done, std::uint64_t total) {
       m_done = done;
       m_total = total;
       return !m_stop;

@@ -27,6 +27,7 @@
 #include "recovery/ExtractRange.h"
 #include "recovery/JobStatus.h"
 #include "recovery/RecoveryJob.h"
+#include "recovery/VolumeUnpack.h"
 #include "rawtools/PhysicalDump.h"
 #include "rawtools/RescueDump.h"
 #include "volume/FileEntry.h"
@@ -181,6 +182,15 @@ class CKestrowCore {
   // The few figures a progress display polls, without copying the outcome.
   RecoveryProgress GetRecoveryProgress() const;
 
+  // The volume image: the volume area, then every group once, in disc
+  // order, decoded into the volume's byte space and handed to `sink`, or
+  // written to the file `path` (see recovery/VolumeUnpack.h). The outcome
+  // says what was lost or why it failed.
+  bool UnpackVolume(const UnpackSettings& settings, ImageSink& sink, UnpackOutcome& outcome,
+                    const UnpackProgress& progress = {});
+  bool WriteVolumeImage(const std::string& path, const UnpackSettings& settings, UnpackOutcome& outcome,
+                        const UnpackProgress& progress = {});
+
   // Physical dump of a sector range into `path`, the range chosen and the
   // progress shown through `callbacks`. False on any failure, also when the
   // user cancels or a write to the file fails; the sectors written stay.
@@ -239,6 +249,10 @@ class CKestrowCore {
   // open sets the error state to kErrorCannotOpen (and runs nothing), a
   // failed operation to kErrorReadOrFormat. The operation's result.
   bool WithDevice(const std::function<bool()>& operation);
+  // The error state after a volume image: kErrorCannotOpen when the source
+  // could not be opened, kErrorReadOrFormat when the disc failed it (not the
+  // output, not a stop).
+  void JudgeUnpack(const UnpackOutcome& outcome);
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   // Before a rescue resumes: compares a sample of the sectors `map` marks

@@ -1,5 +1,6 @@
 // The facade's volume operations: the trailer, the volume area, the master
-// directory block, sector groups, the catalogue, and where the groups lie.
+// directory block, sector groups, the catalogue, where the groups lie, and
+// the volume image.
 #include "KestrowCore.h"
 #include "recovery/DataLocation.h"
 #include "recovery/GroupSearch.h"
@@ -76,6 +77,35 @@ bool CKestrowCore::ReadPackTable(const VolumeImage& image, std::vector<std::int3
 bool CKestrowCore::ExtractRange(const std::vector<GroupBuffer>& groups, std::int32_t start, std::int32_t end,
                                 std::vector<std::uint8_t>& out) {
   return kestrow::ExtractRange(groups, static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end), out);
+}
+
+void CKestrowCore::JudgeUnpack(const UnpackOutcome& outcome) {
+  switch (outcome.failed) {
+    case UnpackFailure::kNone:
+    case UnpackFailure::kOutputInTheWay:
+    case UnpackFailure::kCannotWrite:
+    case UnpackFailure::kStopped:
+      break;
+    case UnpackFailure::kCannotOpen:
+      m_nErrorState = kErrorCannotOpen;
+      break;
+    default:
+      Judge(false);
+  }
+}
+
+bool CKestrowCore::UnpackVolume(const UnpackSettings& settings, ImageSink& sink, UnpackOutcome& outcome,
+                                const UnpackProgress& progress) {
+  const bool unpacked = kestrow::UnpackVolume(m_reader, settings, sink, outcome, progress);
+  JudgeUnpack(outcome);
+  return unpacked;
+}
+
+bool CKestrowCore::WriteVolumeImage(const std::string& path, const UnpackSettings& settings, UnpackOutcome& outcome,
+                                    const UnpackProgress& progress) {
+  const bool written = kestrow::WriteVolumeImage(m_reader, path, settings, outcome, progress);
+  JudgeUnpack(outcome);
+  return written;
 }
 
 GroupSearch CKestrowCore::SearchGroups(std::int32_t sectorCount, const ReadPolicy& policy,

@@ -29,6 +29,22 @@ bool VolumeArea(CKestrowCore& core) {
   return core.LoadVolumeImage(image);
 }
 bool SectorCount(CKestrowCore& core) { return core.GetSectorCount() > 0; }
+bool Scan(CKestrowCore& core) {
+  DamageScan scan;
+  return core.ScanDamage(scan, ReadPolicy{});
+}
+bool Unpack(CKestrowCore& core) {
+  struct Discard : ImageSink {
+    bool Append(std::span<const std::uint8_t>, std::string&) override { return true; }
+  } sink;
+  UnpackOutcome outcome;
+  return core.UnpackVolume(UnpackSettings{}, sink, outcome);
+}
+bool Recover(CKestrowCore& core) {
+  core.StartRecovery({}, "/nonexistent/");
+  core.WaitForRecovery();
+  return core.GetRecoveryOutcome().state == RecoveryState::kFinished;
+}
 
 class ErrorStateTest : public ::testing::TestWithParam<StateCase> {};
 
@@ -60,7 +76,13 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"SectorCountNoOpen", Fault::kOpen, SectorCount, false, kErrorCannotOpen},
                       StateCase{"SectorCountNoCapacity", Fault::kCapacity, SectorCount, false, kErrorReadOrFormat},
                       // Counting sectors reads none of them.
-                      StateCase{"SectorCountNoTrailer", Fault::kLastSector, SectorCount, true, kErrorNone}),
+                      StateCase{"SectorCountNoTrailer", Fault::kLastSector, SectorCount, true, kErrorNone},
+                      StateCase{"ScanNoOpen", Fault::kOpen, Scan, false, kErrorCannotOpen},
+                      StateCase{"ScanNoTrailer", Fault::kLastSector, Scan, false, kErrorReadOrFormat},
+                      StateCase{"UnpackNoOpen", Fault::kOpen, Unpack, false, kErrorCannotOpen},
+                      StateCase{"UnpackNoTrailer", Fault::kLastSector, Unpack, false, kErrorReadOrFormat},
+                      StateCase{"RecoverNoOpen", Fault::kOpen, Recover, false, kErrorCannotOpen},
+                      StateCase{"RecoverNoTrailer", Fault::kLastSector, Recover, false, kErrorReadOrFormat}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -26,7 +26,7 @@
 
 namespace kestrow {
 
-class CKestrowCore;
+class SectorReader;
 struct DamageReport;
 
 // ---------------------------------------------------------------------------
@@ -151,7 +151,7 @@ using UnpackProgress = std::function<bool(std::uint64_t done, std::uint64_t tota
 // read ends it. False when the image is not whole in `sink` (the outcome
 // says why); with keep-going, lost blocks are zeros and the outcome names
 // them, and the result is true.
-bool UnpackVolume(CKestrowCore& core, const UnpackSettings& settings, ImageSink& sink, UnpackOutcome& outcome,
+bool UnpackVolume(SectorReader& reader, const UnpackSettings& settings, ImageSink& sink, UnpackOutcome& outcome,
                   const UnpackProgress& progress = {});
 
 // UnpackVolume into the file `path`: written under a temporary name in its
@@ -160,7 +160,7 @@ bool UnpackVolume(CKestrowCore& core, const UnpackSettings& settings, ImageSink&
 // the disc's own files) is refused before the disc is read. False, leaving
 // no file (and whatever was at `path` as it was), when the image is not in
 // place.
-bool WriteVolumeImage(CKestrowCore& core, const std::string& path, const UnpackSettings& settings,
+bool WriteVolumeImage(SectorReader& reader, const std::string& path, const UnpackSettings& settings,
                       UnpackOutcome& outcome, const UnpackProgress& progress = {});
 
 // The report of an unpack: the files hit, the unreadable sectors, the lost

@@ -3,7 +3,9 @@
 // blocks decoded into the volume's byte space.
 #include <algorithm>
 
-#include "KestrowCore.h"
+#include "drive/SectorReader.h"
+#include "volume/CatalogScan.h"
+#include "volume/SectorGroup.h"
 #include "recovery/DataLocation.h"
 #include "recovery/ExtractRange.h"
 #include "recovery/GroupSearch.h"
@@ -32,8 +34,8 @@ class FileSink : public ImageSink {
 // One run: what it has read and what it has found, and the steps.
 class UnpackRun {
  public:
-  UnpackRun(CKestrowCore& core, const UnpackSettings& settings, UnpackOutcome& outcome)
-      : m_core(core), m_policy(settings.policy), m_settings(settings), m_outcome(outcome) {}
+  UnpackRun(SectorReader& reader, const UnpackSettings& settings, UnpackOutcome& outcome)
+      : m_reader(reader), m_policy(settings.policy), m_settings(settings), m_outcome(outcome) {}
 
   bool Run(ImageSink& sink, const UnpackProgress& progress);
 
@@ -48,7 +50,7 @@ class UnpackRun {
   // After the image: what the lost ranges hit.
   void FindWhatWasLost(const VolumeAssembler& assembler);
 
-  CKestrowCore& m_core;
+  SectorReader& m_reader;
   const ReadPolicy m_policy;
   const UnpackSettings& m_settings;
   UnpackOutcome& m_outcome;
@@ -61,7 +63,7 @@ class UnpackRun {
 };
 
 bool UnpackRun::Fail(UnpackFailure why, std::string text) {
-  if (m_core.DiscChanged()) why = UnpackFailure::kDiscChanged;
+  if (m_reader.DiscChanged()) why = UnpackFailure::kDiscChanged;
   m_outcome.failed = why;
   m_outcome.failure = std::move(text);
   m_outcome.unreadableSectors = ToSectorSpans(m_unreadable);
@@ -70,12 +72,12 @@ bool UnpackRun::Fail(UnpackFailure why, std::string text) {
 
 bool UnpackRun::Load() {
   VolumeAreaRead& area = m_loaded.area;
-  m_loaded.areaLoaded = m_core.ReadVolumeImage(m_loaded.image, area, m_policy);
+  m_loaded.areaLoaded = ReadVolumeArea(m_reader, m_loaded.image, area, m_policy);
   m_outcome.area = area;
   m_unreadable = area.unreadable;
   if (area.failedLba >= 0) m_unreadable.push_back(area.failedLba);
   m_unreadable.insert(m_unreadable.end(), area.searchUnreadable.begin(), area.searchUnreadable.end());
-  if (m_core.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
+  if (m_reader.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
   std::vector<std::int32_t>& boundaries = m_loaded.boundaries;
   if (!m_policy.keepGoing) {
     if (!m_loaded.areaLoaded) {
@@ -83,23 +85,23 @@ bool UnpackRun::Load() {
                   DescribeVolumeAreaFailure(area));
     }
     MasterDirectoryBlock mdb;
-    if (!m_core.ReadMasterDirectoryBlock(m_loaded.image, mdb)) {
+    if (!ParseMasterDirectoryBlock(m_loaded.image, mdb)) {
       return Fail(UnpackFailure::kUnknownFormat, "no readable HFS master directory block in the volume area");
     }
-    if (!m_core.ReadPackTable(m_loaded.image, boundaries)) {
+    if (!ReadPackTable(m_loaded.image, boundaries)) {
       return Fail(UnpackFailure::kUnknownFormat, "the volume area holds no readable \"Pack\" table");
     }
     m_loaded.packTableRead = true;
   } else {
     if (area.sectorCount <= 0) return Fail(UnpackFailure::kNotOurs, DescribeVolumeAreaFailure(area));
     if (!m_loaded.areaLoaded) m_loaded.image.clear();
-    m_loaded.packTableRead = m_loaded.areaLoaded && m_core.ReadPackTable(m_loaded.image, boundaries) &&
+    m_loaded.packTableRead = m_loaded.areaLoaded && ReadPackTable(m_loaded.image, boundaries) &&
                              !Overlaps(area.unreadableBytes, format::kPackTableOffset,
                                        format::kPackEntriesOffset + boundaries.size() * format::kPackEntrySize);
     if (!m_loaded.packTableRead) {
       const UnreadableSink note = [this](std::int32_t lba) { m_unreadable.push_back(lba); };
-      m_loaded.search = m_core.SearchGroups(area.sectorCount, m_policy, note);
-      if (m_core.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
+      m_loaded.search = SearchGroups(m_reader, area.sectorCount, m_policy, note);
+      if (m_reader.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
       if (m_loaded.search.base < 0) {
         return Fail(m_loaded.areaLoaded ? UnpackFailure::kUnknownFormat : UnpackFailure::kNotOurs,
                     "no readable \"Pack\" table, and no group of packed data was found on the disc");
@@ -139,8 +141,8 @@ bool UnpackRun::UnpackGroup(std::size_t k, VolumeAssembler& assembler) {
       m_unreadable.push_back(lba);
       m_lastUnreadable = lba;
     };
-    const bool whole = m_core.ReadSectorGroup(static_cast<int>(k), m_buffer, m_base, m_policy, mask, note);
-    if (m_core.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
+    const bool whole = ReadSectorGroup(m_reader, static_cast<int>(k), m_buffer, m_base, m_policy, mask, note);
+    if (m_reader.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
     if (!whole && !m_policy.keepGoing) {
       m_outcome.failedGroup = static_cast<int>(k);
       m_outcome.failedLba = m_unreadable.size() > noted ? m_lastUnreadable : -1;
@@ -209,7 +211,7 @@ void UnpackRun::FindWhatWasLost(const VolumeAssembler& assembler) {
   const MasterDirectoryBlock& mdb = *assembler.Mdb();
   FileTable files;
   std::size_t lostNodes = 0;
-  m_core.ScanCatalog(assembler.MetadataImage(), files, assembler.MetadataImageLost(), lostNodes);
+  ListCatalogFiles(assembler.MetadataImage(), files, assembler.MetadataImageLost(), lostNodes);
   m_outcome.lostCatalogNodes = lostNodes;
   VolumeHits hits =
       FindHits(m_outcome.lostVolumeRanges, files, mdb.drAlBlkSiz(), VolumeStructures(mdb, assembler.ImageBytes()));
@@ -233,7 +235,7 @@ bool UnpackRun::Run(ImageSink& sink, const UnpackProgress& progress) {
   VolumeAssembler assembler(sink, area, std::move(areaUnreadable), m_settings.listedVolume);
   if (!UnpackGroups(assembler, progress)) return false;
   if (!assembler.Finish(assembler.Position())) return Fail(assembler.Failure(), assembler.FailureText());
-  if (m_core.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
+  if (m_reader.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
   const MasterDirectoryBlock& mdb = *assembler.Mdb();
   m_outcome.volume = ListedVolume{mdb.VolumeName(), mdb.drCrDate()};
   m_outcome.imageBytes = assembler.ImageBytes();
@@ -249,28 +251,28 @@ bool UnpackRun::Run(ImageSink& sink, const UnpackProgress& progress) {
 
 }  // namespace
 
-bool UnpackVolume(CKestrowCore& core, const UnpackSettings& settings, ImageSink& sink, UnpackOutcome& outcome,
+bool UnpackVolume(SectorReader& reader, const UnpackSettings& settings, ImageSink& sink, UnpackOutcome& outcome,
                   const UnpackProgress& progress) {
   outcome = UnpackOutcome{};
-  if (!core.OpenDevice()) {
+  if (!reader.Open()) {
     outcome.failed = UnpackFailure::kCannotOpen;
     return false;
   }
   // The device is closed however the run ends (an exception included).
   struct Closer {
-    CKestrowCore& core;
-    ~Closer() { core.CloseDevice(); }
-  } closer{core};
-  UnpackRun run(core, settings, outcome);
+    SectorReader& reader;
+    ~Closer() { reader.Close(); }
+  } closer{reader};
+  UnpackRun run(reader, settings, outcome);
   return run.Run(sink, progress);
 }
 
-bool WriteVolumeImage(CKestrowCore& core, const std::string& path, const UnpackSettings& settings,
+bool WriteVolumeImage(SectorReader& reader, const std::string& path, const UnpackSettings& settings,
                       UnpackOutcome& outcome, const UnpackProgress& progress) {
   outcome = UnpackOutcome{};
   TemporaryOutputFile file;
   std::string error;
-  switch (file.Begin(path, IdentitiesOf(core.GetTransport().SourceFiles()), error)) {
+  switch (file.Begin(path, IdentitiesOf(reader.GetTransport().SourceFiles()), error)) {
     case TemporaryOutputFile::BeginResult::kReady:
       break;
     case TemporaryOutputFile::BeginResult::kInTheWay:
@@ -283,7 +285,7 @@ bool WriteVolumeImage(CKestrowCore& core, const std::string& path, const UnpackS
       return false;
   }
   FileSink sink(file);
-  if (!UnpackVolume(core, settings, sink, outcome, progress)) return false;  // the temporary file goes
+  if (!UnpackVolume(reader, settings, sink, outcome, progress)) return false;  // the temporary file goes
   if (!file.Commit(error)) {
     outcome.failed = UnpackFailure::kCannotWrite;
     outcome.failure = error;
