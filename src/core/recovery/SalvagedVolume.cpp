@@ -93,32 +93,69 @@ void AddLostGroup(SalvageFacts& facts, int group) {
   if (at == lost.end() || *at != group) lost.insert(at, group);
 }
 
-// Fills volume bytes [start, end) into `out` from the packed copy, group by
-// group; returns the ranges of `out` it could not fill (zeros).
-static std::vector<ByteSpan> ReadPackedBytes(SectorReader& reader, const std::vector<std::int32_t>& boundaries,
-                                             int base, const ReadPolicy& policy, std::int64_t start, std::int64_t end,
-                                             std::span<std::uint8_t> out, const UnreadableSink& note) {
-  std::vector<ByteSpan> filled;
+// Fills `holes` (spans of `image` at or past the volume's first byte) from
+// the packed copy, reading each group that holds some of their bytes once,
+// in disc order; returns the bytes of the holes it could not fill (zeros).
+static std::vector<ByteSpan> FillFromPackedCopy(SectorReader& reader, const std::vector<std::int32_t>& boundaries,
+                                                int base, const ReadPolicy& policy, std::span<std::uint8_t> image,
+                                                const std::vector<ByteSpan>& holes, const UnreadableSink& note) {
+  const auto offset = static_cast<std::int64_t>(format::kVolumeOffset);
+  std::vector<ByteSpan> filled;  // image bytes
   GroupBuffer buffer;
+  std::vector<GroupBuffer> groups(1);
   for (std::size_t g = 0; g + 1 < boundaries.size(); ++g) {
-    const std::int64_t from = std::max<std::int64_t>(start, boundaries[g]);
-    const std::int64_t to = std::min<std::int64_t>(end, boundaries[g + 1]);
-    if (from >= to) continue;
+    bool read = false;
     GroupSectorMask mask;
-    ReadSectorGroup(reader, static_cast<int>(g), buffer, base, policy, mask, note);
-    std::vector<GroupBuffer> groups(1);
-    groups[0].swap(buffer);
-    const std::span<std::uint8_t> part = out.subspan(static_cast<std::size_t>(from - start),
-                                                     static_cast<std::size_t>(to - from));
-    const std::vector<ByteSpan> lost = ExtractReadableRange(groups, std::span<const GroupSectorMask>(&mask, 1), static_cast<std::uint32_t>(from),
-                                                            static_cast<std::uint32_t>(to), part);
-    for (const ByteSpan& gap : Uncovered(lost, part.size())) {
-      filled.push_back({gap.begin + static_cast<std::uint64_t>(from - start),
-                        gap.end + static_cast<std::uint64_t>(from - start)});
+    for (const ByteSpan& hole : holes) {
+      const std::int64_t from = std::max<std::int64_t>(static_cast<std::int64_t>(hole.begin) - offset, boundaries[g]);
+      const std::int64_t to = std::min<std::int64_t>(static_cast<std::int64_t>(hole.end) - offset, boundaries[g + 1]);
+      if (from >= to) continue;
+      if (!read) {
+        ReadSectorGroup(reader, static_cast<int>(g), buffer, base, policy, mask, note);
+        groups[0].swap(buffer);
+        read = true;
+      }
+      const std::span<std::uint8_t> part = image.subspan(static_cast<std::size_t>(from + offset),
+                                                         static_cast<std::size_t>(to - from));
+      const std::vector<ByteSpan> lost = ExtractReadableRange(groups, std::span<const GroupSectorMask>(&mask, 1),
+                                                              static_cast<std::uint32_t>(from),
+                                                              static_cast<std::uint32_t>(to), part);
+      for (const ByteSpan& gap : Uncovered(lost, part.size())) {
+        filled.push_back({gap.begin + static_cast<std::uint64_t>(from + offset),
+                          gap.end + static_cast<std::uint64_t>(from + offset)});
+      }
     }
-    groups[0].swap(buffer);
+    if (read) groups[0].swap(buffer);
   }
-  return Uncovered(filled, out.size());
+  filled = MergeSpans(std::move(filled));
+  std::vector<ByteSpan> unfilled;
+  for (const ByteSpan& hole : holes) {
+    std::vector<ByteSpan> inside;  // relative to the hole
+    for (const ByteSpan& span : filled) {
+      const std::uint64_t begin = std::max(span.begin, hole.begin);
+      const std::uint64_t end = std::min(span.end, hole.end);
+      if (begin < end) inside.push_back({begin - hole.begin, end - hole.begin});
+    }
+    for (const ByteSpan& gap : Uncovered(inside, hole.end - hole.begin)) {
+      unfilled.push_back({gap.begin + hole.begin, gap.end + hole.begin});
+    }
+  }
+  return unfilled;
+}
+
+// The volume's bytes from `start` on from the packed copy into `out` (a
+// small range: the master directory block); returns the ranges of `out` it
+// could not fill.
+static std::vector<ByteSpan> ReadPackedBytes(SectorReader& reader, const std::vector<std::int32_t>& boundaries,
+                                             int base, const ReadPolicy& policy, std::int64_t start,
+                                             std::span<std::uint8_t> out, const UnreadableSink& note) {
+  const std::uint64_t first = format::kVolumeOffset + static_cast<std::uint64_t>(start);
+  std::vector<std::uint8_t> scratch(first + out.size(), 0);
+  std::vector<ByteSpan> lost =
+      FillFromPackedCopy(reader, boundaries, base, policy, scratch, {{first, scratch.size()}}, note);
+  std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(first), scratch.end(), out.begin());
+  for (ByteSpan& gap : lost) gap = {gap.begin - first, gap.end - first};
+  return lost;
 }
 
 bool ReadSalvagedVolume(SectorReader& reader, SalvagedVolume& volume, const ReadPolicy& readPolicy) {
@@ -178,7 +215,7 @@ bool ReadSalvagedVolume(SectorReader& reader, SalvagedVolume& volume, const Read
                   ", after the master directory block: the volume's metadata was only in the disc's last "
                   "sectors, which cannot be read");
     }
-    const std::vector<ByteSpan> lost = ReadPackedBytes(reader, b, base, policy, kMdbStart, kMdbEnd, mdb, note);
+    const std::vector<ByteSpan> lost = ReadPackedBytes(reader, b, base, policy, kMdbStart, mdb, note);
     if (!lost.empty() || mdb[0] != 'B' || mdb[1] != 'D') {
       return fail("the master directory block could not be read from the volume area or from its copy in the "
                   "packed data");
@@ -195,25 +232,23 @@ bool ReadSalvagedVolume(SectorReader& reader, SalvagedVolume& volume, const Read
 
   // Every lost byte of the volume (not of the preamble) is sought in the packed copy.
   std::vector<ByteSpan> still;
-  bool filledAny = false;
+  std::vector<ByteSpan> holes;
+  std::uint64_t holeBytes = 0;
   for (const ByteSpan& hole : MergeSpans(volume.unreadableBytes)) {
     if (hole.end <= format::kVolumeOffset) {
       still.push_back(hole);
       continue;
     }
     if (hole.begin < format::kVolumeOffset) still.push_back({hole.begin, format::kVolumeOffset});
-    const std::uint64_t begin = std::max<std::uint64_t>(hole.begin, format::kVolumeOffset);
-    const std::span<std::uint8_t> out(volume.image.data() + begin, hole.end - begin);
-    const std::int64_t start = static_cast<std::int64_t>(begin) - kVolumeOffset;
-    const std::vector<ByteSpan> lost =
-        ReadPackedBytes(reader, b, base, policy, start, start + static_cast<std::int64_t>(out.size()), out, note);
-    std::uint64_t lostBytes = 0;
-    for (const ByteSpan& gap : lost) {
-      still.push_back({gap.begin + begin, gap.end + begin});
-      lostBytes += gap.end - gap.begin;
-    }
-    filledAny = filledAny || lostBytes < out.size();
+    holes.push_back({std::max<std::uint64_t>(hole.begin, format::kVolumeOffset), hole.end});
+    holeBytes += holes.back().end - holes.back().begin;
   }
+  std::uint64_t lostBytes = 0;
+  for (const ByteSpan& gap : FillFromPackedCopy(reader, b, base, policy, volume.image, holes, note)) {
+    still.push_back(gap);
+    lostBytes += gap.end - gap.begin;
+  }
+  const bool filledAny = lostBytes < holeBytes;
   volume.unreadableBytes = MergeSpans(still);
   volume.source = !volume.areaLoaded ? MetadataSource::kPackedCopy
                   : filledAny        ? MetadataSource::kBoth
