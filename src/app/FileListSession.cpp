@@ -156,6 +156,7 @@ void FileListSession::OnRecoverSelectedFiles() {
   RecoveryOptions options = JobOptions();
   options.listedVolume = m_listedVolume;
   m_jobCodePage = NameCodePage();
+  m_core->ForgetUnreadableSectors();  // a new job tries every sector again
   m_core->StartRecovery(selection, JobDestination(*folder), options);
   m_jobSelection = std::move(selection);
   m_jobKeptGoing = options.keepGoing;

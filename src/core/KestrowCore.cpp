@@ -50,6 +50,8 @@ std::set<std::int32_t> CKestrowCore::GetZeroSectors() const { return m_reader.Ge
 
 void CKestrowCore::ResetReadStatistics() { m_reader.ResetStatistics(); }
 
+void CKestrowCore::ForgetUnreadableSectors() { m_reader.ForgetUnreadable(); }
+
 std::string CKestrowCore::DescribeLastFailure() const { return m_reader.DescribeLastFailure(); }
 
 std::int32_t CKestrowCore::GetSectorCount() {

@@ -105,6 +105,10 @@ class CKestrowCore {
   // The sectors that came back all zeros since the statistics were reset.
   std::set<std::int32_t> GetZeroSectors() const;
   void ResetReadStatistics();
+  // A job sends no READ CD over a sector that stayed unreadable after its
+  // retries earlier in the same job (see SectorReader). A face whose core
+  // outlives one job (the desktop's file list) begins each job with this.
+  void ForgetUnreadableSectors();
 
   // Burn signature: does the last sector's user data begin with "Trkb"?
   // `search`, when given, says where it was looked for.

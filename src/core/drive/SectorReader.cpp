@@ -22,6 +22,7 @@ SectorReader::SectorReader(Transport& transport) : m_transport(transport) {}
 
 bool SectorReader::Open() {
   Close();  // never leak a handle left open
+  if (m_bDiscChanged) ForgetUnreadable();  // another disc: what this one could not read says nothing
   m_bDiscChanged = false;
   if (!m_transport.Open()) return false;
   m_bSourceCarriesEdc = m_transport.SectorsCarryEdc();
@@ -232,7 +233,20 @@ bool SectorReader::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
   std::int32_t next = lba;
   std::int32_t remaining = count;
   while (remaining > 0) {
-    const std::int32_t n = std::min(remaining, kSectorsPerReadCd);
+    std::int32_t n = std::min(remaining, kSectorsPerReadCd);
+    // A sector that stayed unreadable earlier in the job is not sent to the
+    // drive again (every failing read costs seconds and wears the disc):
+    // runs are split around it.
+    const std::int32_t known = FirstGivenUp(next, n);
+    if (known == next) {
+      if (unreadable) unreadable(next);
+      if (!policy.keepGoing) return false;
+      everySector = false;
+      --remaining;
+      if (remaining > 0) ++next;
+      continue;
+    }
+    if (known > next) n = known - next;
     // One sector alone is read as the single-sector code reads it.
     const std::int32_t whole = n > 1 ? ReadRawSectors(next, n, chunk) : 0;
     if (m_bDiscChanged) return false;  // nothing of another disc is handed over
@@ -259,6 +273,7 @@ bool SectorReader::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
       }
       if (read) continue;
       m_sectorsGivenUp.fetch_add(1, std::memory_order_relaxed);
+      RememberGivenUp(next + i);
       if (unreadable) unreadable(next + i);
       if (!policy.keepGoing) return false;
       everySector = false;
@@ -267,6 +282,28 @@ bool SectorReader::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
     if (remaining > 0) next += n;
   }
   return everySector;
+}
+
+std::int32_t SectorReader::FirstGivenUp(std::int32_t lba, std::int32_t count) const {
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  const auto at = m_givenUp.lower_bound(lba);
+  if (at == m_givenUp.end() || std::int64_t{*at} >= std::int64_t{lba} + count) return -1;
+  return *at;
+}
+
+void SectorReader::RememberGivenUp(std::int32_t lba) {
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  m_givenUp.insert(lba);
+}
+
+void SectorReader::ForgetUnreadable() {
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  m_givenUp.clear();
+}
+
+std::set<std::int32_t> SectorReader::GivenUpSectors() const {
+  std::lock_guard<std::mutex> lock(m_failureLock);
+  return m_givenUp;
 }
 
 ReadStatistics SectorReader::GetStatistics() const {

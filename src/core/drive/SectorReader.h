@@ -138,6 +138,15 @@ class SectorReader {
   // nothing more was read, and what the job holds may be of two discs.
   bool DiscChanged() const { return m_bDiscChanged.load(); }
 
+  // The job's memory of sectors that stayed unreadable after their retries
+  // in a run under a policy: later runs never send a READ CD covering them
+  // again (they are told to the sink as unreadable at once), so each is
+  // read at most 1 + retries times while this reader lives. Forgotten when
+  // the disc changes, or on request. Single-sector and raw reads
+  // (ReadRawSector, ReadRawSectors: the rescue dump's passes) do not use it.
+  std::set<std::int32_t> GivenUpSectors() const;
+  void ForgetUnreadable();
+
   // Counted where the commands are issued; safe to read while a job runs.
   ReadStatistics GetStatistics() const;
   // The sectors that came back all zeros since the statistics were reset.
@@ -151,6 +160,9 @@ class SectorReader {
   std::string DescribeLastFailure() const;
 
  private:
+  // The first remembered unreadable sector in [lba, lba + count), or -1.
+  std::int32_t FirstGivenUp(std::int32_t lba, std::int32_t count) const;
+  void RememberGivenUp(std::int32_t lba);
   // Sends one command, answering a UNIT ATTENTION as JudgeUnitAttention
   // says; after a disc change it sends nothing and fails.
   CommandResult RunCommand(std::span<const std::uint8_t> cdb, std::span<std::uint8_t> data);
@@ -173,6 +185,7 @@ class SectorReader {
   std::int32_t m_lastBadSector = -1;  // a sector that failed its check, or -1
   DataSectorVerdict m_lastBadVerdict = DataSectorVerdict::kBad;
   std::set<std::int32_t> m_zeroSectors;
+  std::set<std::int32_t> m_givenUp;  // the job's memory of unreadable sectors
 
   std::atomic<std::uint64_t> m_readCdCommands{0};
   std::atomic<std::uint64_t> m_sectorsRead{0};
