@@ -8,7 +8,7 @@
 
 namespace kestrow {
 
-enum class RescuePhase {
+enum class RescueStage {
   kCopying,   // reading the non-tried areas
   kTrimming,  // reading a failed block's edges, one sector at a time
   kScraping,  // reading what is left of failed blocks, one sector at a time
@@ -17,7 +17,7 @@ enum class RescuePhase {
 };
 
 struct RescueStatus {
-  RescuePhase phase = RescuePhase::kCopying;
+  RescueStage stage = RescueStage::kCopying;
   int pass = 1;           // the copying pass, or the retry pass's number
   bool forward = true;    // the direction the pass reads in
   std::uint32_t position = 0;  // the LBA being read
