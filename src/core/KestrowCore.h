@@ -242,10 +242,6 @@ class CKestrowCore {
   SectorReader m_reader;  // every command to the source goes through it
 
  private:
-  // The first steps of a whole-disc operation: opens the device and reads the
-  // capacity. On failure the device is closed again, the error state says
-  // why, and the result is 0 or less.
-  std::int32_t OpenAndReadCapacity();
   // The error state's one rule: an operation that failed on an open device
   // sets it to kErrorReadOrFormat; `ok` is returned.
   bool Judge(bool ok);
@@ -253,6 +249,8 @@ class CKestrowCore {
   // open sets the error state to kErrorCannotOpen (and runs nothing), a
   // failed operation to kErrorReadOrFormat. The operation's result.
   bool WithDevice(const std::function<bool()>& operation);
+  // The same rule for an operation that opened the device itself.
+  bool Judge(DumpResult result);
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
   std::uint32_t RunRecovery();
@@ -273,11 +271,6 @@ class CKestrowCore {
   // with keep-going). A fork that cannot be placed, or whose bytes are not all
   // on the disc, leaves the file incomplete, zeros where bytes are missing.
   bool GatherResourceFork(FileWriter::File& file, const JobLayout& layout, GroupCache& cache, JobDamage& damage);
-  // Before a rescue resumes: compares a sample of the sectors `map` marks
-  // finished (as `target` holds them) with the disc. False, with the
-  // refusal in the rescue statistics, when the image holds no raw sectors
-  // there or another disc's.
-  bool MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount);
   // Runs on the writer's thread: writes the file and counts how it went.
   void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
   // Counts file `index` as not written, after every file before it.

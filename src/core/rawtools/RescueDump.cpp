@@ -23,9 +23,10 @@
 #include <utility>
 #include <vector>
 
-#include "KestrowCore.h"
-#include "drive/SectorBuffer.h"
 #include "drive/Mode1Sector.h"
+#include "drive/SectorBuffer.h"
+#include "drive/SectorReader.h"
+#include "rawtools/PhysicalDump.h"
 #include "rawtools/RescueMap.h"
 #include "volume/PackedFormat.h"
 #include "volume/VolumeImage.h"
@@ -339,8 +340,8 @@ std::vector<std::uint64_t> FinishedSamples(const RescueMap& map, std::uint64_t s
 
 }  // namespace
 
-bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount) {
-  RescueStatistics& stats = m_rescueStatistics;
+bool MatchesResumedImage(SectorReader& reader, const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount,
+                         RescueStatistics& stats) {
   const auto refuse = [&](RescueRefusal why, std::uint64_t lba, const char* what) {
     stats.refusal = why;
     stats.failure = "sector " + std::to_string(lba) + " of the image " + what;
@@ -358,7 +359,7 @@ bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& targe
       return refuse(RescueRefusal::kNotRawImage, lba, "cannot be read back");
     }
     const bool raw = IsRawSectorOf(static_cast<std::uint32_t>(lba), image.raw());
-    const bool read = ReadRawSector(static_cast<std::int32_t>(lba), disc.data()) ==
+    const bool read = reader.ReadRawSector(static_cast<std::int32_t>(lba), disc.data()) ==
                       static_cast<std::int32_t>(kSectorBytes);
     if (read && std::equal(image.raw().begin(), image.raw().end(), disc.raw().begin())) continue;
     // Audio sectors have no sync pattern on the disc either, and two drives
@@ -374,55 +375,54 @@ bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& targe
   return true;
 }
 
-bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
-                                 const RescueSettings& settings) {
-  m_rescueStatistics = RescueStatistics{};
-  const std::int32_t count = OpenAndReadCapacity();
-  if (count <= 0) return false;
+DumpResult RescueSectorRange(SectorReader& reader, RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
+                             const RescueSettings& settings, RescueStatistics& stats) {
+  stats = RescueStatistics{};
+  if (!reader.Open()) return DumpResult::kCannotOpen;
+  const std::int32_t count = reader.ReadCapacity();
+  if (count <= 0) {
+    reader.Close();
+    return DumpResult::kFailed;
+  }
   const auto sectorCount = static_cast<std::uint32_t>(count);
   std::uint32_t start = 1;
   std::uint32_t end = sectorCount;
   if (!callbacks.ChooseSectorRange(sectorCount, start, end) || !ValidateSectorRange(start, end, sectorCount).empty()) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
+    reader.Close();
+    return DumpResult::kFailed;
   }
   // The image covers the whole disc, whatever the range.
   map.Extend(std::uint64_t{sectorCount} * kSectorBytes);
-  const SectorUse previous = m_reader.SetSectorUse(SectorUse::kWholeSectors);
+  const SectorUse previous = reader.SetSectorUse(SectorUse::kWholeSectors);
   // Nothing is read into, or written over, an image of another disc.
-  if (!MatchesResumedImage(map, target, sectorCount)) {
-    m_reader.SetSectorUse(previous);
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
+  if (!MatchesResumedImage(reader, map, target, sectorCount, stats)) {
+    reader.SetSectorUse(previous);
+    reader.Close();
+    return DumpResult::kFailed;
   }
   callbacks.ProgressStarted();
   RescueRun run(
       map, target, callbacks, settings,
-      [this](std::int32_t lba, std::int32_t n, std::uint8_t* buffer) { return m_reader.ReadRawSectors(lba, n, buffer); },
-      [this](std::int32_t lba, std::uint8_t* buffer) { return ReadRawSector(lba, buffer); },
-      [this] { return DiscChanged(); }, start - 1, end,
-      m_rescueStatistics);
+      [&reader](std::int32_t lba, std::int32_t n, std::uint8_t* buffer) { return reader.ReadRawSectors(lba, n, buffer); },
+      [&reader](std::int32_t lba, std::uint8_t* buffer) { return reader.ReadRawSector(lba, buffer); },
+      [&reader] { return reader.DiscChanged(); }, start - 1, end, stats);
   const bool ranToTheEnd = run.Run();
   if (ranToTheEnd) run.MarkFinished();
   // The image ends where the disc does, so that it reads as the disc at once.
-  if (!m_rescueStatistics.writeFailed && !target.ReachSize(std::uint64_t{sectorCount} * kSectorBytes)) {
-    m_rescueStatistics.writeFailed = true;
-    m_rescueStatistics.failure = target.Failure();
+  if (!stats.writeFailed && !target.ReachSize(std::uint64_t{sectorCount} * kSectorBytes)) {
+    stats.writeFailed = true;
+    stats.failure = target.Failure();
   }
   // The map is saved on every way out, a failed write included: what was
   // written before it is kept.
   run.SaveMap();
   run.CountResults();
-  m_reader.SetSectorUse(previous);
-  CloseDevice();
+  reader.SetSectorUse(previous);
+  reader.Close();
   callbacks.ProgressFinished();
-  const bool complete = m_rescueStatistics.finished == m_rescueStatistics.rangeSectors &&
-                        !m_rescueStatistics.writeFailed && !m_rescueStatistics.cancelled &&
-                        !m_rescueStatistics.discChanged;
-  if (!complete) m_nErrorState = kErrorReadOrFormat;
-  return complete;
+  const bool complete = stats.finished == stats.rangeSectors && !stats.writeFailed && !stats.cancelled &&
+                        !stats.discChanged;
+  return complete ? DumpResult::kCompleted : DumpResult::kFailed;
 }
 
 }  // namespace kestrow

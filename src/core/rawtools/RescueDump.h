@@ -8,7 +8,12 @@
 #include <span>
 #include <string>
 
+#include "rawtools/PhysicalDump.h"
+
 namespace kestrow {
+
+class RescueMap;
+class SectorReader;
 
 // Where a rescue writes. The image takes sectors in any order; the map is
 // replaced only after the image's data is safe on the disk, so a map never
@@ -56,5 +61,24 @@ struct RescueStatistics {
   RescueRefusal refusal = RescueRefusal::kNone;
   std::string failure;             // what failed with the files, or why the run was refused
 };
+
+// Before a rescue resumes: compares a sample of the sectors `map` marks
+// finished (as `target` holds them) with the disc `reader` reads. False,
+// with the refusal in `stats`, when the image holds no raw sectors there or
+// another disc's.
+bool MatchesResumedImage(SectorReader& reader, const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount,
+                         RescueStatistics& stats);
+
+// Rescue dump of a sector range into a whole-disc raw image with a GNU
+// ddrescue mapfile, through `reader`, which it opens, reads the capacity of
+// and closes again: reads, in ddrescue's passes, the sectors of the range
+// that `map` does not mark finished, writes each at its place through
+// `target`, and keeps `map` (extended to the whole disc) up to date and saved
+// through `target`, also when it stops early. kCompleted only when every
+// sector of the range is finished. A map that marks sectors finished is
+// first checked against the disc (MatchesResumedImage): when that fails,
+// nothing is read or written, and `stats` says why.
+DumpResult RescueSectorRange(SectorReader& reader, RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
+                             const RescueSettings& settings, RescueStatistics& stats);
 
 }  // namespace kestrow
