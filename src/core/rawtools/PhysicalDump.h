@@ -25,9 +25,10 @@ class DumpCallbacks {
   // `done` sectors of `total` are in the file; the next one is being read.
   virtual void ShowProgress(int done, int total) = 0;
   virtual void ProgressFinished() {}
-  // A rescue dump's state, given from the dump's thread at least once a
-  // second, also while a read hangs (after ProgressStarted, before
-  // ProgressFinished).
+  // A rescue dump's state, given at least once a second, also while a read
+  // hangs (after ProgressStarted, before ProgressFinished): from a timer
+  // thread of the dump while it runs (never two calls at once), and once
+  // more from the dump's thread at its end.
   virtual void ShowRescueStatus(const RescueStatus& /*status*/) {}
   // Polled before every sector; true ends the dump as a failure, keeping what
   // was written.
