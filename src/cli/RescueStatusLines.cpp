@@ -21,11 +21,18 @@ std::string Remaining(const RescueStatus& s) {
   return s.remaining.count() > 0 ? FormatClock(Seconds(s.remaining)) : "n/a";
 }
 
-// Three label: value columns.
+// Three columns of label and value.
 std::string Row(const char* a, const std::string& va, const char* b, const std::string& vb, const char* c,
                 const std::string& vc) {
   char text[256];
-  std::snprintf(text, sizeof text, "%11s %10s %12s %10s %15s %10s", a, va.c_str(), b, vb.c_str(), c, vc.c_str());
+  std::snprintf(text, sizeof text, "%12s %10s  %12s %10s  %16s %9s", a, va.c_str(), b, vb.c_str(), c, vc.c_str());
+  return text;
+}
+
+// The first column, and one label: value over the other two.
+std::string WideRow(const char* a, const std::string& va, const char* b, const std::string& vb) {
+  char text[256];
+  std::snprintf(text, sizeof text, "%12s %10s  %41s %9s", a, va.c_str(), b, vb.c_str());
   return text;
 }
 
@@ -64,8 +71,8 @@ std::vector<std::string> FormatRescueStatus(const RescueStatus& s, std::size_t w
       Row("rescued:", FormatBytes(static_cast<double>(s.rescued)), "bad-sector:",
           FormatBytes(static_cast<double>(s.bad)), "run time:", FormatClock(Seconds(s.runTime))),
       Row("pct rescued:", percent, "bad areas:", std::to_string(s.badAreas), "remaining time:", Remaining(s)),
-      Row("read errors:", std::to_string(s.readErrors), "", "", "since last good read:",
-          FormatClock(Seconds(s.sinceLastGoodRead))),
+      WideRow("read errors:", std::to_string(s.readErrors), "time since last good read:",
+              FormatClock(Seconds(s.sinceLastGoodRead))),
       RescueStageText(s),
   };
   std::vector<std::string> cut;

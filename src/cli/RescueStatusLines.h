@@ -2,11 +2,11 @@
 // terminal a block of lines redrawn in place; otherwise one plain line now
 // and then, so that a log stays readable.
 //
-//        pos:   LBA 123456  non-trimmed:    1.2 MB  current rate:  1.2 MB/s
-//  non-tried:        0 B  non-scraped:    3.4 MB  average rate:  1.0 MB/s
-//    rescued:   612.3 MB   bad-sector:   23.5 kB      run time:      1:02
-//  pct rescued:   87.50%    bad areas:         3  remaining time:    0:10
-//  read errors:       12  time since last good read:               0:03
+//          pos: LBA 123456   non-trimmed:     1.2 MB      current rate: 1.2 MB/s
+//    non-tried:    0 bytes   non-scraped:     3.4 MB      average rate: 1.0 MB/s
+//      rescued:   612.3 MB    bad-sector:    23.5 kB          run time:      1:02
+//  pct rescued:     87.50%     bad areas:          3    remaining time:      0:10
+//  read errors:         12                  time since last good read:      0:03
 //  Scraping failed blocks... (forwards)
 #pragma once
 
