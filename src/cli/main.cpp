@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
                         "with --rescue-map: leave the inside of failed reads untried (non-scraped in the map) for a "
                         "later run")
       ->needs(rescueMap);
-  dumpCommand->add_flag("--reverse", dump.reverse, "with --rescue-map: run every pass backwards")->needs(rescueMap);
+  dumpCommand->add_flag("--reverse", dump.reverse, "with --rescue-map: run every pass the other way (copying from the end of the range)")->needs(rescueMap);
   dumpCommand->add_option("--skip-size", dump.skipSize,
                           "with --rescue-map: MIN[,MAX] sectors the first pass skips after a failed read, doubling "
                           "while reads fail, up to MAX (default 27, up to 1% of the range); 0 skips nothing")
