@@ -129,7 +129,8 @@ int main(int argc, char** argv) {
   auto* dumpCommand = app.add_subcommand("dump", "copy raw 2352-byte sectors of any CD into an image file");
   AddSource(*dumpCommand, source);
   dumpCommand->add_option("-o,--output", dump.outputFile, "the image file to write")->required();
-  dumpCommand->add_option("--start", dump.start, "first sector, an LBA counted from 0 as every sector kestrow prints (default 0)");
+  dumpCommand->add_option("--start", dump.start,
+                          "first sector, an LBA counted from 0 as every sector kestrow prints (default 0)");
   dumpCommand->add_option("--end", dump.end, "last sector, an LBA, inclusive (default: the last of the disc)");
   auto* rescueMap = dumpCommand->add_option(
       "--rescue-map", dump.rescueMap,
@@ -146,7 +147,9 @@ int main(int argc, char** argv) {
                         "with --rescue-map: leave the inside of failed reads untried (non-scraped in the map) for a "
                         "later run")
       ->needs(rescueMap);
-  dumpCommand->add_flag("--reverse", dump.reverse, "with --rescue-map: run every pass the other way (copying from the end of the range)")->needs(rescueMap);
+  dumpCommand->add_flag("--reverse", dump.reverse,
+                        "with --rescue-map: run every pass the other way (copying from the end of the range)")
+      ->needs(rescueMap);
   dumpCommand->add_option("--skip-size", dump.skipSize,
                           "with --rescue-map: MIN[,MAX] sectors the first pass skips after a failed read, doubling "
                           "while reads fail, up to MAX (default 27, up to 1% of the range); 0 skips nothing")
