@@ -3,6 +3,7 @@
 // was there before; the device is closed afterwards whatever happened.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -29,6 +30,17 @@ bool VolumeArea(CKestrowCore& core) {
   return core.LoadVolumeImage(image);
 }
 bool SectorCount(CKestrowCore& core) { return core.GetSectorCount() > 0; }
+// A physical dump of the whole disc (the rescue dump's facade keeps the same rule).
+bool PhysicalDump(CKestrowCore& core) {
+  struct WholeDisc : DumpCallbacks {
+    bool ChooseSectorRange(std::uint32_t, std::uint32_t&, std::uint32_t&) override { return true; }
+    void ShowProgress(int, int) override {}
+  } face;
+  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "error-state-dump.bin";
+  const bool ok = core.DumpSectors(path.string(), face);
+  std::filesystem::remove(path);
+  return ok;
+}
 
 class ErrorStateTest : public ::testing::TestWithParam<StateCase> {};
 
@@ -60,7 +72,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"SectorCountNoOpen", Fault::kOpen, SectorCount, false, kErrorCannotOpen},
                       StateCase{"SectorCountNoCapacity", Fault::kCapacity, SectorCount, false, kErrorReadOrFormat},
                       // Counting sectors reads none of them.
-                      StateCase{"SectorCountNoTrailer", Fault::kLastSector, SectorCount, true, kErrorNone}),
+                      StateCase{"SectorCountNoTrailer", Fault::kLastSector, SectorCount, true, kErrorNone},
+                      StateCase{"PhysicalDump", Fault::kNone, PhysicalDump, true, kErrorNone},
+                      StateCase{"PhysicalDumpNoOpen", Fault::kOpen, PhysicalDump, false, kErrorCannotOpen},
+                      StateCase{"PhysicalDumpNoCapacity", Fault::kCapacity, PhysicalDump, false, kErrorReadOrFormat},
+                      StateCase{"PhysicalDumpNoLastSector", Fault::kLastSector, PhysicalDump, false, kErrorReadOrFormat}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
