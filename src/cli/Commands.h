@@ -82,11 +82,21 @@ struct UnpackOptions {
 
 struct DumpOptions {
   std::string outputFile;  // -o FILE
-  std::string start;       // 1-based, as typed; empty = 1
-  std::string end;         // 1-based, as typed; empty = the last sector
+  std::string start;       // an LBA (counted from 0), as typed; empty = 0
+  std::string end;         // an LBA, inclusive, as typed; empty = the last sector
   std::string rescueMap;   // --rescue-map MAP: a resumable whole-disc rescue
   int retries = 0;         // --retries N, with --rescue-map
+  // With --rescue-map, GNU ddrescue's pass control:
+  bool noTrim = false;     // --no-trim
+  bool noScrape = false;   // --no-scrape
+  bool reverse = false;    // --reverse
+  std::string skipSize;    // --skip-size MIN[,MAX], in sectors, as typed
+  int timeout = 0;         // --timeout SECONDS; 0 = none
 };
+
+// Parses --skip-size's "MIN", "MIN,MAX" or ",MAX" (sectors); empty when it
+// is valid, otherwise what is wrong with it.
+std::string ParseSkipSize(const std::string& text, std::uint32_t& min, std::uint32_t& max);
 
 // "1959 bytes", "48.2 kB", "3.0 MB", "1.25 GB" (powers of ten).
 std::string FormatBytes(double bytes);

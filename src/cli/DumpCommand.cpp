@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <chrono>
 #include <functional>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "Interrupt.h"
 #include "Console.h"
 #include "ProgressLine.h"
+#include "RescueStatusLines.h"
 #include "KestrowCore.h"
 #include "drive/SourceFiles.h"
 #include "rawtools/PhysicalDump.h"
@@ -23,7 +25,7 @@
 namespace kestrow::cli {
 namespace {
 
-// Parses a sector number as the range dialog does: an unsigned decimal number.
+// Parses a sector number: an unsigned decimal number.
 std::optional<std::uint32_t> ParseSectorNumber(const std::string& text) {
   std::uint32_t value = 0;
   const char* begin = text.data();
@@ -34,7 +36,7 @@ std::optional<std::uint32_t> ParseSectorNumber(const std::string& text) {
 }
 
 // The face of the dump on a terminal: the range from the options, a progress
-// line on standard error when it is a terminal.
+// line on standard error when it is a terminal, or for a rescue its status.
 class TerminalDump : public DumpCallbacks {
  public:
   TerminalDump(const DumpOptions& options, std::ostream& err)
@@ -42,23 +44,41 @@ class TerminalDump : public DumpCallbacks {
 
   // Where the progress line reads the sectors that could not be read so far.
   void CountUnreadableWith(std::function<std::uint64_t()> unreadable) { m_unreadable = std::move(unreadable); }
+  // A rescue shows its status in place of the progress line.
+  void ShowRescueStatusOn(RescueStatusDisplay& display) { m_rescueDisplay = &display; }
 
+  // --start and --end are LBAs, counted from 0; the core counts from 1.
   bool ChooseSectorRange(std::uint32_t sectorCount, std::uint32_t& start, std::uint32_t& end) override {
-    for (const auto& [text, value] : {std::pair{&m_options.start, &start}, std::pair{&m_options.end, &end}}) {
+    std::uint32_t first = 0;
+    std::uint32_t last = sectorCount - 1;
+    for (const auto& [text, value] : {std::pair{&m_options.start, &first}, std::pair{&m_options.end, &last}}) {
       if (text->empty()) continue;
       const auto number = ParseSectorNumber(*text);
       if (!number) return Refuse(msg::kPositiveInteger);
       *value = *number;
     }
-    const std::string problem = ValidateSectorRange(start, end, sectorCount);
-    if (!problem.empty()) return Refuse(problem);
+    if (first >= sectorCount || last >= sectorCount) {
+      char text[96];
+      std::snprintf(text, sizeof text, msg::kIntegerBetweenFormat, 0u, sectorCount - 1);
+      return Refuse(text);
+    }
+    if (first > last) return Refuse(kSectorRangeOrderMessage);
+    start = first + 1;
+    end = last + 1;
     return true;
   }
   void ShowProgress(int done, int total) override {
+    if (m_rescueDisplay) return;
     const auto count = [](int n) { return static_cast<std::uint64_t>(std::max(n, 0)); };
     m_progress.Update(ProgressFigures{count(done), count(total), false, m_unreadable ? m_unreadable() : 0, {}});
   }
-  void ProgressFinished() override { m_progress.Clear(); }
+  void ShowRescueStatus(const RescueStatus& status) override {
+    if (m_rescueDisplay) m_rescueDisplay->Show(status);
+  }
+  void ProgressFinished() override {
+    m_progress.Clear();
+    if (m_rescueDisplay) m_rescueDisplay->Finish();
+  }
   // Ctrl-C, when an InterruptGuard is in place.
   bool CancelRequested() override { return InterruptRequested(); }
   bool RangeRefused() const { return m_refused; }
@@ -73,6 +93,7 @@ class TerminalDump : public DumpCallbacks {
   const DumpOptions& m_options;
   std::ostream& m_err;
   ProgressLine m_progress;
+  RescueStatusDisplay* m_rescueDisplay = nullptr;
   std::function<std::uint64_t()> m_unreadable;
   bool m_refused = false;
 };
@@ -90,6 +111,21 @@ std::string RescueShortfall(const RescueStatistics& stats) {
 }
 
 }  // namespace
+
+std::string ParseSkipSize(const std::string& text, std::uint32_t& min, std::uint32_t& max) {
+  const std::size_t comma = text.find(',');
+  const std::string first = text.substr(0, comma);
+  const std::string second = comma == std::string::npos ? std::string() : text.substr(comma + 1);
+  const auto minimum = first.empty() ? std::optional<std::uint32_t>(RescueSettings{}.skipMin) : ParseSectorNumber(first);
+  const auto maximum = second.empty() ? std::optional<std::uint32_t>(0) : ParseSectorNumber(second);
+  if (!minimum || !maximum || (first.empty() && second.empty())) {
+    return "--skip-size takes MIN[,MAX] in sectors (numbers from 0)";
+  }
+  if (*maximum > 0 && *minimum > *maximum) return "--skip-size: MAX must not be smaller than MIN";
+  min = *minimum;
+  max = *maximum;
+  return {};
+}
 
 int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
   const auto selected = SelectSource(source);
@@ -156,9 +192,15 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
       return kExitFailed;
   }
   CKestrowCore core(selected.source, source.mapfile);
-  face.CountUnreadableWith([&core] { return core.GetRescueStatistics().bad; });
+  RescueStatusDisplay display(m_err, StderrIsTerminal());
+  face.ShowRescueStatusOn(display);
   RescueSettings settings;
   settings.retries = options.retries;
+  settings.trim = !options.noTrim;
+  settings.scrape = !options.noScrape;
+  settings.reverse = options.reverse;
+  if (!options.skipSize.empty()) ParseSkipSize(options.skipSize, settings.skipMin, settings.skipMax);
+  settings.timeout = std::chrono::seconds(options.timeout);
   const auto started = std::chrono::steady_clock::now();
   bool complete = false;
   {
@@ -189,6 +231,9 @@ int Commands::RescueDump(const Selected& selected, const SourceOptions& source, 
                                          : options.rescueMap + " was not updated, so another run reads this run's "
                                                                  "sectors again");
     if (stats.cancelled && !stats.writeFailed) detail = "interrupted; " + detail;
+    if (stats.timedOut && !stats.writeFailed) {
+      detail = "no sector was read for " + std::to_string(options.timeout) + " s (--timeout); " + detail;
+    }
     if (stats.writeFailed) detail = stats.failure + "; " + detail;
     Fail(stats.writeFailed ? msg::kImageWriteFailed : stats.cancelled ? msg::kStopped : msg::kDumpFailed, detail);
   }

@@ -13,12 +13,17 @@
 #include <cstdio>
 #include <ostream>
 
+#include "rawtools/StatusTimer.h"
+
 namespace kestrow::cli {
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+constexpr auto kTimerInterval = std::chrono::milliseconds(500);
 
-std::string Clock(double seconds) {
+}  // namespace
+
+std::string FormatClock(double seconds) {
   const auto total = static_cast<unsigned long long>(seconds < 0 ? 0 : seconds);
   char text[32];
   if (total >= 3600) {
@@ -29,6 +34,8 @@ std::string Clock(double seconds) {
   return text;
 }
 
+namespace {
+
 // "48.2 kB" (as the end line counts bytes), or a count of sectors.
 std::string Amount(double value, bool bytes) {
   if (bytes) return FormatBytes(value);
@@ -36,6 +43,8 @@ std::string Amount(double value, bool bytes) {
   std::snprintf(text, sizeof text, "%.0f", value);
   return text;
 }
+
+}  // namespace
 
 std::size_t TerminalWidth() {
 #if defined(_WIN32)
@@ -49,8 +58,6 @@ std::size_t TerminalWidth() {
 #endif
   return 80;
 }
-
-}  // namespace
 
 std::string FormatProgress(const ProgressFigures& f, double elapsed, std::size_t width) {
   const double done = static_cast<double>(f.done);
@@ -66,8 +73,8 @@ std::string FormatProgress(const ProgressFigures& f, double elapsed, std::size_t
   }
   const double rate = elapsed > 0 ? done / elapsed : 0;
   line += "  " + Amount(rate, f.bytes) + (f.bytes ? "/s" : " sectors/s");
-  line += "  " + Clock(elapsed) + " elapsed";
-  if (f.total > 0 && rate > 0) line += ", " + Clock((total - std::min(done, total)) / rate) + " left";
+  line += "  " + FormatClock(elapsed) + " elapsed";
+  if (f.total > 0 && rate > 0) line += ", " + FormatClock((total - std::min(done, total)) / rate) + " left";
   if (f.unreadable > 0) line += "  " + std::to_string(f.unreadable) + " unreadable";
   if (!f.item.empty()) line += "  " + f.item;
   // A line that wraps could not be redrawn in place; the item is cut first.
@@ -81,23 +88,41 @@ std::string FormatProgress(const ProgressFigures& f, double elapsed, std::size_t
 
 ProgressLine::ProgressLine(std::ostream& err, bool enabled) : m_err(err), m_enabled(enabled) {}
 
+ProgressLine::~ProgressLine() {
+  if (m_timer) m_timer->Stop();
+}
+
 void ProgressLine::Update(const ProgressFigures& figures) {
   if (!m_enabled) return;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    const auto now = std::chrono::steady_clock::now();
+    // The first line, and the first that knows the total, are drawn at once.
+    const bool totalNew = figures.total > 0 && !m_totalShown;
+    const bool shown = m_figures.has_value();
+    m_figures = figures;
+    if (!shown || totalNew || now - m_drawn >= kRedrawInterval) Draw(now);
+  }
+  if (!m_timer) m_timer = std::make_unique<StatusTimer>(kTimerInterval, [this] { Tick(); });
+}
+
+void ProgressLine::Tick() {
+  std::lock_guard<std::mutex> lock(m_lock);
   const auto now = std::chrono::steady_clock::now();
-  // The first line, and the first that knows the total, are drawn at once.
-  const bool totalNew = figures.total > 0 && !m_totalShown;
-  if (m_shown && !totalNew && now - m_drawn < kRedrawInterval) return;
-  m_totalShown = m_totalShown || figures.total > 0;
+  if (m_figures && now - m_drawn >= kTimerInterval) Draw(now);
+}
+
+void ProgressLine::Draw(std::chrono::steady_clock::time_point now) {
+  m_totalShown = m_totalShown || m_figures->total > 0;
   const std::chrono::duration<double> elapsed = now - m_started;
-  m_err << "\r\x1b[K" << FormatProgress(figures, elapsed.count(), TerminalWidth()) << std::flush;
+  m_err << "\r\x1b[K" << FormatProgress(*m_figures, elapsed.count(), TerminalWidth()) << std::flush;
   m_drawn = now;
-  m_shown = true;
 }
 
 void ProgressLine::Clear() {
-  if (m_enabled && m_shown) m_err << "\r\x1b[K" << std::flush;
-  m_shown = false;
+  std::lock_guard<std::mutex> lock(m_lock);
+  if (m_enabled && m_figures) m_err << "\r\x1b[K" << std::flush;
+  m_figures.reset();
 }
-
 
 }  // namespace kestrow::cli

@@ -129,14 +129,39 @@ int main(int argc, char** argv) {
   auto* dumpCommand = app.add_subcommand("dump", "copy raw 2352-byte sectors of any CD into an image file");
   AddSource(*dumpCommand, source);
   dumpCommand->add_option("-o,--output", dump.outputFile, "the image file to write")->required();
-  dumpCommand->add_option("--start", dump.start, "first sector, counted from 1 (default 1)");
-  dumpCommand->add_option("--end", dump.end, "last sector, inclusive (default: the last of the disc)");
+  dumpCommand->add_option("--start", dump.start,
+                          "first sector, an LBA counted from 0 as every sector kestrow prints (default 0)");
+  dumpCommand->add_option("--end", dump.end, "last sector, an LBA, inclusive (default: the last of the disc)");
   auto* rescueMap = dumpCommand->add_option(
       "--rescue-map", dump.rescueMap,
       "GNU ddrescue mapfile of FILE: read only what it does not mark finished, in ddrescue's passes, and "
       "keep it up to date; FILE then holds the whole disc (sector L at byte L x 2352) and is never truncated");
   dumpCommand->add_option("--retries", dump.retries, "with --rescue-map: passes over the sectors still bad (default 0)")
       ->check(CLI::NonNegativeNumber)
+      ->needs(rescueMap);
+  dumpCommand->add_flag("--no-trim", dump.noTrim,
+                        "with --rescue-map: leave the edges of failed reads untried (non-trimmed in the map) for a "
+                        "later run")
+      ->needs(rescueMap);
+  dumpCommand->add_flag("--no-scrape", dump.noScrape,
+                        "with --rescue-map: leave the inside of failed reads untried (non-scraped in the map) for a "
+                        "later run")
+      ->needs(rescueMap);
+  dumpCommand->add_flag("--reverse", dump.reverse,
+                        "with --rescue-map: run every pass the other way (copying from the end of the range)")
+      ->needs(rescueMap);
+  dumpCommand->add_option("--skip-size", dump.skipSize,
+                          "with --rescue-map: MIN[,MAX] sectors the first pass skips after a failed read, doubling "
+                          "while reads fail, up to MAX (default 27, up to 1% of the range); 0 skips nothing")
+      ->check([](const std::string& text) {
+        std::uint32_t min = 0;
+        std::uint32_t max = 0;
+        return kestrow::cli::ParseSkipSize(text, min, max);
+      })
+      ->needs(rescueMap);
+  dumpCommand->add_option("--timeout", dump.timeout,
+                          "with --rescue-map: stop when no sector was read for SECONDS (the map is saved; exit 1)")
+      ->check(CLI::PositiveNumber)
       ->needs(rescueMap);
 
   ScanOptions scan;

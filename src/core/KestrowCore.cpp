@@ -63,19 +63,6 @@ std::int32_t CKestrowCore::GetSectorCount() {
   return count;
 }
 
-std::int32_t CKestrowCore::OpenAndReadCapacity() {
-  if (!OpenDevice()) {
-    m_nErrorState = kErrorCannotOpen;
-    return -1;
-  }
-  const std::int32_t count = ReadCapacity();
-  if (count <= 0) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-  }
-  return count;
-}
-
 bool CKestrowCore::Judge(bool ok) {
   if (!ok) m_nErrorState = kErrorReadOrFormat;
   return ok;
@@ -89,6 +76,23 @@ bool CKestrowCore::WithDevice(const std::function<bool()>& operation) {
   const bool ok = operation();
   CloseDevice();
   return Judge(ok);
+}
+
+bool CKestrowCore::Judge(DumpResult result) {
+  if (result == DumpResult::kCannotOpen) {
+    m_nErrorState = kErrorCannotOpen;
+    return false;
+  }
+  return Judge(result == DumpResult::kCompleted);
+}
+
+bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks) {
+  return Judge(DumpSectorRange(m_reader, path, callbacks, m_dumpStatistics));
+}
+
+bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
+                                 const RescueSettings& settings) {
+  return Judge(RescueSectorRange(m_reader, map, target, callbacks, settings, m_rescueStatistics));
 }
 
 std::string CKestrowCore::GetOpenFailureDetail() const {

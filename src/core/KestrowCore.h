@@ -242,10 +242,6 @@ class CKestrowCore {
   SectorReader m_reader;  // every command to the source goes through it
 
  private:
-  // The first steps of a whole-disc operation: opens the device and reads the
-  // capacity. On failure the device is closed again, the error state says
-  // why, and the result is 0 or less.
-  std::int32_t OpenAndReadCapacity();
   // The error state's one rule: an operation that failed on an open device
   // sets it to kErrorReadOrFormat; `ok` is returned.
   bool Judge(bool ok);
@@ -257,13 +253,10 @@ class CKestrowCore {
   // could not be opened, kErrorReadOrFormat when the disc failed it (not the
   // output, not a stop).
   void JudgeUnpack(const UnpackOutcome& outcome);
+  // The same rule for an operation that opened the device itself.
+  bool Judge(DumpResult result);
 
   friend std::uint32_t RecoveryThreadProc(CKestrowCore* core);
-  // Before a rescue resumes: compares a sample of the sectors `map` marks
-  // finished (as `target` holds them) with the disc. False, with the
-  // refusal in the rescue statistics, when the image holds no raw sectors
-  // there or another disc's.
-  bool MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount);
   DumpStatistics m_dumpStatistics;
   RescueStatistics m_rescueStatistics;
   std::atomic<bool> m_bWorkerRunning{false};

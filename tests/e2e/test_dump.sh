@@ -24,13 +24,16 @@ grep -qx "read $sectors sectors in $(( (sectors + 26) / 27 )) READ CD commands, 
   fail "whole dump's last line: $(tail -n 1 "$work/out")"
 cmp -s "$disc" "$work/all.bin" || fail "whole dump differs from the image"
 
-# Start 10, end 12: LBAs 9, 10, 11.
-"$KESTROW" dump "$disc" -o "$work/part.bin" --start 10 --end 12 >/dev/null
-[ "$(stat -c %s "$work/part.bin")" = $((3 * 2352)) ] || fail "range 10..12 size"
-cmp -s <(dd if="$disc" bs=2352 skip=9 count=3 status=none) "$work/part.bin" || fail "range 10..12 bytes"
+# --start and --end are LBAs, counted from 0 as every sector kestrow prints:
+# 9 to 11 are LBAs 9, 10, 11.
+"$KESTROW" dump "$disc" -o "$work/part.bin" --start 9 --end 11 >/dev/null
+[ "$(stat -c %s "$work/part.bin")" = $((3 * 2352)) ] || fail "range 9..11 size"
+cmp -s <(dd if="$disc" bs=2352 skip=9 count=3 status=none) "$work/part.bin" || fail "range 9..11 bytes"
+"$KESTROW" dump "$disc" -o "$work/first.bin" --start 0 --end 0 >/dev/null
+cmp -s <(head -c 2352 "$disc") "$work/first.bin" || fail "LBA 0"
 
 # One sector, the last.
-"$KESTROW" dump "$disc" -o "$work/one.bin" --start "$sectors" --end "$sectors" >/dev/null
+"$KESTROW" dump "$disc" -o "$work/one.bin" --start $((sectors - 1)) --end $((sectors - 1)) >/dev/null
 cmp -s <(tail -c 2352 "$disc") "$work/one.bin" || fail "last sector"
 
 # Range checks: the texts of the sector range dialog, usage exit code, no file.
@@ -45,13 +48,13 @@ check_refused() {  # expected-text args...
   grep -qxF "$text" "$work/err" || fail "dump $*: expected '$text', got: $(cat "$work/err")"
   [ ! -e "$work/refused.bin" ] || fail "dump $* created the file"
 }
-check_refused "Please enter an integer between 1 and $sectors." --start 0
-check_refused "Please enter an integer between 1 and $sectors." --end $((sectors + 1))
+check_refused "Please enter an integer between 0 and $((sectors - 1))." --start "$sectors"
+check_refused "Please enter an integer between 0 and $((sectors - 1))." --end "$sectors"
 check_refused "The start sector must not be greater than the end sector." --start 5 --end 4
 check_refused "Please enter a positive integer." --start abc
 check_refused "Please enter a positive integer." --end 12x
 
-# A bad sector at the 3rd sector of the range keeps the first two.
+# A bad sector (LBA 21) at the 3rd sector of the range keeps the first two.
 cat > "$work/map" <<MAP
 # Mapfile. Created by hand
 # current_pos  current_status
@@ -62,7 +65,7 @@ cat > "$work/map" <<MAP
 0x$(printf '%X' $((22 * 2352)))  0x$(printf '%X' $(( (sectors - 22) * 2352 )))  +
 MAP
 set +e
-"$KESTROW" dump "$disc" --mapfile "$work/map" -o "$work/bad.bin" --start 20 --end 30 > /dev/null 2> "$work/err"
+"$KESTROW" dump "$disc" --mapfile "$work/map" -o "$work/bad.bin" --start 19 --end 29 > /dev/null 2> "$work/err"
 code=$?
 set -e
 [ $code = 1 ] || fail "dump over a bad sector exited $code"
@@ -72,7 +75,7 @@ grep -qxF "Error: Couldn't read CD... CD might have damages." "$work/err" || fai
 # A full output disk is a failure, not "Completed!".
 if [ -w /dev/full ]; then
   set +e
-  "$KESTROW" dump "$disc" -o /dev/full --start 1 --end 100 > "$work/out" 2> "$work/err"
+  "$KESTROW" dump "$disc" -o /dev/full --start 0 --end 99 > "$work/out" 2> "$work/err"
   code=$?
   set -e
   [ $code = 1 ] || fail "dump to a full disk exited $code"

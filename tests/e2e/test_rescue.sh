@@ -92,6 +92,55 @@ expect_status 0 "third rescue run"
 cmp -s "$image" "$disc" || fail "the completed image differs from the undamaged disc"
 ddrescuelog -D "$map" || fail "ddrescuelog does not take the rescue for finished"
 
+# --- Pass control: what an option leaves stays in the map for a later run ----------
+# listed STATUS MAP: the sectors ddrescuelog lists with that status, on one line.
+listed() {
+  ddrescuelog -b "$RAW_SECTOR" -l"$1" "$2" | tr '\n' ' ' | sed 's/ $//'
+}
+ctl_bad=($(seq 40 59) 100)
+write_mapfile "$work/ctl-source.map" "$RAW_SECTOR" "$sectors" "${ctl_bad[@]}"
+ctl="$work/ctl.bin"
+ctl_map="$work/ctl.map"
+# Without skipping the READ CDs of 27-53, 54-80 and 81-107 fail whole; not
+# trimmed, they stay non-trimmed.
+run "$KESTROW" dump "$disc" --mapfile "$work/ctl-source.map" -o "$ctl" --rescue-map "$ctl_map" --no-trim \
+  --skip-size=0
+expect_status 1 "--no-trim"
+[ "$(listed '*' "$ctl_map")" = "$(seq -s ' ' 27 107)" ] && [ -z "$(listed - "$ctl_map")" ] &&
+  [ -z "$(listed / "$ctl_map")" ] || fail "--no-trim left: $(listed '*' "$ctl_map") / $(listed - "$ctl_map")"
+# Trimmed backwards, not scraped: the edges' first bad sectors are bad, between them non-scraped.
+run "$KESTROW" dump "$disc" --mapfile "$work/ctl-source.map" -o "$ctl" --rescue-map "$ctl_map" --no-scrape --reverse
+expect_status 1 "--no-scrape --reverse"
+[ "$(listed - "$ctl_map")" = "40 100" ] && [ "$(listed / "$ctl_map")" = "$(seq -s ' ' 41 99)" ] &&
+  [ -z "$(listed '*' "$ctl_map")" ] || fail "--no-scrape left: $(listed - "$ctl_map") / $(listed / "$ctl_map")"
+# A run with the defaults scrapes the rest.
+run "$KESTROW" dump "$disc" --mapfile "$work/ctl-source.map" -o "$ctl" --rescue-map "$ctl_map" --timeout 600
+expect_status 1 "scraping what was left"
+[ "$(listed - "$ctl_map")" = "${ctl_bad[*]}" ] || fail "after scraping ddrescuelog lists $(listed - "$ctl_map")"
+ddrescuelog -t "$ctl_map" > "$work/status"
+grep -Eq "^ *non-trimmed: +0 B" "$work/status" && grep -Eq "non-scraped: +0 B" "$work/status" &&
+  grep -Eq "^ *bad-sector: .* in +2 area\(s\)" "$work/status" || fail "ddrescuelog -t: $(cat "$work/status")"
+image_with_holes "$work/expected.bin" "${ctl_bad[@]}"
+cmp -s "$ctl" "$work/expected.bin" || fail "the image after the controlled passes is wrong"
+# Wrong uses are refused before anything is read.
+for wrong in "--skip-size=5,2" "--skip-size=x" "--timeout 0" "--no-trim --rescue-map="; do
+  run "$KESTROW" dump "$disc" -o "$work/wrong.bin" ${wrong/--rescue-map=/} \
+    $([ "${wrong#*rescue-map}" = "$wrong" ] && echo --rescue-map "$work/wrong.map")
+  expect_status 2 "dump $wrong"
+  [ ! -e "$work/wrong.bin" ] || fail "dump $wrong made the image"
+done
+
+# The status on a terminal: ddrescue's figures, the phase last.
+if command -v script >/dev/null; then
+  rm -f "$work/tty.bin" "$work/tty.map"
+  script -qec "'$KESTROW' dump '$disc' --mapfile '$work/ctl-source.map' -o '$work/tty.bin' --rescue-map '$work/tty.map' >/dev/null" \
+    /dev/null > "$work/tty" 2>&1 || true
+  for field in "pct rescued:" "non-trimmed:" "bad areas:" "read errors:" "since last good read:" "remaining time:" \
+    "Finished"; do
+    grep -aqF "$field" "$work/tty" || fail "the status lacks '$field': $(od -c "$work/tty" | head)"
+  done
+fi
+
 # --- Runs cut short resume to the same image --------------------------------------
 # A write that fails half-way (the file size limit; SIGXFSZ ignored, so the
 # write fails with EFBIG instead of killing the program).
@@ -277,7 +326,7 @@ expect_status 0 "recovering from mendable sectors"
 grep -q ", 5 repaired, 0 unreadable$" "$work/out" || fail "the repairs are not reported: $(cat "$work/out")"
 cmp -s "$work/mended/$label/Numbers" "$work/numbers" && cmp -s "$work/mended/$label/Noise" "$work/noise" ||
   fail "mended sectors gave other bytes"
-run "$KESTROW" dump "$damaged" -o "$work/mended.bin" --start 1 --end 149
+run "$KESTROW" dump "$damaged" -o "$work/mended.bin" --start 0 --end 148
 expect_status 0 "dumping mendable sectors"
 cmp -s "$work/mended.bin" <(head -c $((149 * RAW_SECTOR)) "$disc") || fail "the dump does not hold the mended sectors"
 

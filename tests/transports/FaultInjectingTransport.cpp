@@ -92,7 +92,14 @@ CommandResult FaultInjectingTransport::Execute(std::span<const std::uint8_t> cdb
     return CheckCondition(SenseData{kSenseKeyUnitAttention, kAscMediumMayHaveChanged, 0});
   }
   if (!cdb.empty() && cdb[0] == scsi::kOpReadCapacity10) return ReadCapacity(cdb, dataIn, timeoutSeconds);
-  if (cdb.size() >= 12 && cdb[0] == scsi::kOpReadCd12) return ReadCd(cdb, dataIn, timeoutSeconds);
+  if (cdb.size() >= 12 && cdb[0] == scsi::kOpReadCd12) {
+    CommandResult result = ReadCd(cdb, dataIn, timeoutSeconds);
+    if (m_readCdHook) {
+      const ByteReader reader(cdb);
+      m_readCdHook(*reader.be32(2), *reader.be24(6), !result.ok);
+    }
+    return result;
+  }
   return m_inner->Execute(cdb, dataIn, timeoutSeconds);
 }
 

@@ -8,12 +8,14 @@
 //   faults->RecoveredErrorAt(19, true);  // READ CD touching LBA 19: RECOVERED ERROR, all data
 //   faults->UnitAttentionAt(20, 0x29);   // READ CD touching LBA 20: UNIT ATTENTION, a reset, once
 //   faults->SwapDiscAfter(40, std::move(other));  // from command 41 on, another disc
+//   faults->OnReadCd([&](auto lba, auto n, bool failed) { ... });  // after every READ CD
 //   CKestrowCore core(std::move(faults));
 //
 // Faults stay until ClearFaults(); counters until ResetCounters().
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -75,6 +77,11 @@ class FaultInjectingTransport : public Transport {
   // command after a disc change, and every later one reads `other`.
   void SwapDiscAfter(unsigned commands, std::unique_ptr<Transport> other);
   void ClearFaults();
+  // Called as each READ CD ends, with its first sector, its length and
+  // whether it failed: a test logs the reads there, moves its own clock (a
+  // bad read takes time on a real drive) or blocks, as a hanging read does.
+  using ReadCdHook = std::function<void(std::uint32_t lba, std::uint32_t count, bool failed)>;
+  void OnReadCd(ReadCdHook hook) { m_readCdHook = std::move(hook); }
 
   const Counters& counters() const { return m_counters; }
   void ResetCounters() { m_counters = {}; }
@@ -98,6 +105,7 @@ class FaultInjectingTransport : public Transport {
                        unsigned timeoutSeconds);
 
   std::unique_ptr<Transport> m_inner;
+  ReadCdHook m_readCdHook;
   Counters m_counters;
   bool m_failOpen = false;
   bool m_openInjectedFailure = false;

@@ -3,6 +3,7 @@
 // was there before; the device is closed afterwards whatever happened.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -45,6 +46,17 @@ bool Recover(CKestrowCore& core) {
   core.WaitForRecovery();
   return core.GetRecoveryOutcome().state == RecoveryState::kFinished;
 }
+// A physical dump of the whole disc (the rescue dump's facade keeps the same rule).
+bool PhysicalDump(CKestrowCore& core) {
+  struct WholeDisc : DumpCallbacks {
+    bool ChooseSectorRange(std::uint32_t, std::uint32_t&, std::uint32_t&) override { return true; }
+    void ShowProgress(int, int) override {}
+  } face;
+  const std::filesystem::path path = std::filesystem::path(::testing::TempDir()) / "error-state-dump.bin";
+  const bool ok = core.DumpSectors(path.string(), face);
+  std::filesystem::remove(path);
+  return ok;
+}
 
 class ErrorStateTest : public ::testing::TestWithParam<StateCase> {};
 
@@ -82,7 +94,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StateCase{"UnpackNoOpen", Fault::kOpen, Unpack, false, kErrorCannotOpen},
                       StateCase{"UnpackNoTrailer", Fault::kLastSector, Unpack, false, kErrorReadOrFormat},
                       StateCase{"RecoverNoOpen", Fault::kOpen, Recover, false, kErrorCannotOpen},
-                      StateCase{"RecoverNoTrailer", Fault::kLastSector, Recover, false, kErrorReadOrFormat}),
+                      StateCase{"RecoverNoTrailer", Fault::kLastSector, Recover, false, kErrorReadOrFormat},
+                      StateCase{"PhysicalDump", Fault::kNone, PhysicalDump, true, kErrorNone},
+                      StateCase{"PhysicalDumpNoOpen", Fault::kOpen, PhysicalDump, false, kErrorCannotOpen},
+                      StateCase{"PhysicalDumpNoCapacity", Fault::kCapacity, PhysicalDump, false, kErrorReadOrFormat},
+                      StateCase{"PhysicalDumpNoLastSector", Fault::kLastSector, PhysicalDump, false, kErrorReadOrFormat}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FaultInjectingTransport.h"
@@ -122,13 +126,9 @@ struct Outcome {
   ReadStatistics reads;
 };
 
-Outcome Rescue(std::unique_ptr<Transport> drive, RescueMap& map, MemoryTarget& target, std::uint32_t start,
-           std::uint32_t end, int retries = 0, int cancelAt = -1) {
+Outcome RescueWith(std::unique_ptr<Transport> drive, RescueMap& map, MemoryTarget& target, DumpCallbacks& face,
+                   const RescueSettings& settings) {
   CKestrowCore core(std::move(drive));
-  Face face(start, end, cancelAt);
-  RescueSettings settings;
-  settings.retries = retries;
-  settings.saveInterval = std::chrono::milliseconds(0);  // after every step
   Outcome run;
   run.complete = core.RescueSectors(map, target, face, settings);
   run.stats = core.GetRescueStatistics();
@@ -136,7 +136,20 @@ Outcome Rescue(std::unique_ptr<Transport> drive, RescueMap& map, MemoryTarget& t
   return run;
 }
 
-std::unique_ptr<Transport> Disc(const std::set<std::uint32_t>& bad) {
+RescueSettings SavingAlways(int retries = 0) {
+  RescueSettings settings;
+  settings.retries = retries;
+  settings.saveInterval = std::chrono::milliseconds(0);  // after every step
+  return settings;
+}
+
+Outcome Rescue(std::unique_ptr<Transport> drive, RescueMap& map, MemoryTarget& target, std::uint32_t start,
+           std::uint32_t end, int retries = 0, int cancelAt = -1) {
+  Face face(start, end, cancelAt);
+  return RescueWith(std::move(drive), map, target, face, SavingAlways(retries));
+}
+
+std::unique_ptr<FaultInjectingTransport> Disc(const std::set<std::uint32_t>& bad) {
   auto faults = std::make_unique<FaultInjectingTransport>(std::make_unique<MemoryTransport>(UserData()));
   for (const std::uint32_t lba : bad) faults->FailReadAt(lba);
   return faults;
@@ -230,8 +243,8 @@ TEST(RescuePasses, RetriesReadASectorThatFailsTwice) {
   }
 }
 
-// With sectors 70-72 and 250 bad, steps 1-13 copy, 14-66 trim and 67-121
-// scrape; sectors 0-291 are written while copying, 342-395 while scraping.
+// With sectors 70-72 and 250 bad, steps 1-15 copy (two passes), 16-45 trim
+// and 46 scrapes; writes 0-368 are made while copying, 369-395 while trimming.
 struct InterruptCase {
   const char* name;
   int cancelAt;     // progress step at which Ctrl-C comes; -1 never
@@ -277,9 +290,9 @@ TEST_P(RescueInterrupted, ResumesToTheImageOfAnUninterruptedRun) {
 INSTANTIATE_TEST_SUITE_P(Cuts, RescueInterrupted,
                          ::testing::Values(InterruptCase{"CtrlCWhileCopying", 5, -1},
                                            InterruptCase{"CtrlCWhileTrimming", 30, -1},
-                                           InterruptCase{"CtrlCWhileScraping", 80, -1},
+                                           InterruptCase{"CtrlCWhileScraping", 46, -1},
                                            InterruptCase{"WriteFailsWhileCopying", -1, 100},
-                                           InterruptCase{"WriteFailsWhileScraping", -1, 360}),
+                                           InterruptCase{"WriteFailsWhileTrimming", -1, 380}),
                          [](const auto& p) { return p.param.name; });
 
 // A run that resumes from a map first compares some of the sectors it marks
@@ -341,6 +354,239 @@ TEST(RescuePasses, AMapThatCouldNotBeSavedIsNotSaidToBe) {
   EXPECT_FALSE(run.complete);
   EXPECT_TRUE(run.stats.writeFailed);
   EXPECT_FALSE(run.stats.mapSaved);
+}
+
+// --- Pass control: what each option leaves in the map, and a later run with
+// the defaults finishing the job --------------------------------------------
+
+struct ReadCd {
+  std::uint32_t lba = 0;
+  std::uint32_t count = 0;
+  bool failed = false;
+};
+
+// Sectors 100-139 and 300 are bad. The copying passes leave 81-161 and
+// 297-323 non-trimmed (a failed READ CD brings nothing); trimming finds 100
+// and 139 bad and 101-138 non-scraped.
+const std::set<std::uint32_t> kControlBad = [] {
+  std::set<std::uint32_t> bad = Sectors(100, 40);
+  bad.insert(300);
+  return bad;
+}();
+
+std::map<char, std::uint32_t> CountStatuses(const std::string& map) {
+  std::map<char, std::uint32_t> counts;
+  for (const auto& [lba, status] : SavedStatuses(map)) ++counts[status];
+  return counts;
+}
+
+// How far the first copying pass jumps after its failed reads: the gaps
+// between its READ CDs of several sectors, up to its first turn of direction.
+std::vector<std::uint32_t> FirstPassSkips(const std::vector<ReadCd>& reads) {
+  std::vector<std::uint32_t> gaps;
+  const ReadCd* previous = nullptr;
+  for (const ReadCd& read : reads) {
+    if (read.count < 2) continue;
+    if (previous && read.lba < previous->lba) break;
+    if (previous && read.lba > previous->lba + previous->count) gaps.push_back(read.lba - previous->lba - previous->count);
+    previous = &read;
+  }
+  return gaps;
+}
+
+struct ControlCase {
+  const char* name;
+  std::function<void(RescueSettings&)> set;
+  std::map<char, std::uint32_t> statuses;  // sectors with each status after the run
+  std::vector<std::uint32_t> skips;        // FirstPassSkips; not checked backwards
+  std::uint32_t firstReadEnd;              // where the first READ CD ends
+};
+
+class RescueControl : public ::testing::TestWithParam<ControlCase> {};
+
+TEST_P(RescueControl, LeavesItsAreasInTheMapForALaterRun) {
+  const ControlCase& c = GetParam();
+  RescueMap straightMap;
+  MemoryTarget straight;
+  Rescue(Disc(kControlBad), straightMap, straight, 1, kSectors);
+
+  std::vector<ReadCd> reads;
+  auto disc = Disc(kControlBad);
+  disc->OnReadCd([&reads](std::uint32_t lba, std::uint32_t count, bool failed) { reads.push_back({lba, count, failed}); });
+  RescueMap map;
+  MemoryTarget target;
+  RescueSettings settings = SavingAlways();
+  c.set(settings);
+  Face face(1, kSectors, -1);
+  const Outcome run = RescueWith(std::move(disc), map, target, face, settings);
+  EXPECT_FALSE(run.complete);
+  EXPECT_EQ(CountStatuses(target.map), c.statuses);
+  ASSERT_FALSE(reads.empty());
+  EXPECT_EQ(reads.front().lba + reads.front().count, c.firstReadEnd);
+  if (!settings.reverse) {
+    EXPECT_EQ(FirstPassSkips(reads), c.skips);
+  }
+  const Bytes whole = WholeImage();
+  for (const auto& [lba, status] : SavedStatuses(target.map)) {
+    if (status == '+') {
+      ASSERT_TRUE(SectorEquals(target.image, whole, lba)) << "sector " << lba;
+    }
+  }
+
+  // A later run with the defaults trims and scrapes what this one left.
+  DdrescueMap parsed;
+  std::string reason;
+  ASSERT_TRUE(parsed.Parse(target.map, reason)) << reason;
+  RescueMap resumed(parsed);
+  Rescue(Disc(kControlBad), resumed, target, 1, kSectors);
+  EXPECT_EQ(target.image, straight.image);
+  EXPECT_EQ(SavedStatuses(target.map), SavedStatuses(straight.map));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, RescueControl,
+    ::testing::Values(
+        ControlCase{"Defaults", [](RescueSettings&) {}, {{'+', 359}, {'-', 41}}, {27, 27, 27}, 27},
+        ControlCase{"NoTrim", [](RescueSettings& s) { s.trim = false; }, {{'+', 292}, {'*', 108}}, {27, 27, 27}, 27},
+        ControlCase{"NoScrape", [](RescueSettings& s) { s.scrape = false; }, {{'+', 359}, {'-', 3}, {'/', 38}},
+                    {27, 27, 27}, 27},
+        ControlCase{"NoTrimNoScrape", [](RescueSettings& s) { s.trim = s.scrape = false; }, {{'+', 292}, {'*', 108}},
+                    {27, 27, 27}, 27},
+        ControlCase{"Reverse", [](RescueSettings& s) { s.reverse = true; }, {{'+', 359}, {'-', 41}}, {}, kSectors},
+        ControlCase{"NoSkipping", [](RescueSettings& s) { s.skipMin = 0; }, {{'+', 359}, {'-', 41}}, {}, 27},
+        ControlCase{"SkipFiveToTen", [](RescueSettings& s) { s.skipMin = 5, s.skipMax = 10; },
+                    {{'+', 359}, {'-', 41}}, {5, 10, 5}, 27}),
+    [](const auto& p) { return p.param.name; });
+
+// A clock of the test's own.
+class TestClock {
+ public:
+  std::chrono::steady_clock::time_point Now() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_now;
+  }
+  void Advance(std::chrono::seconds by) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_now += by;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::chrono::steady_clock::time_point m_now{};
+};
+
+TEST(RescueControl, TimeoutStopsWhenNothingWasReadWellForThatLong) {
+  for (const int timeout : {0, 60}) {
+    // Each failed READ CD takes ten seconds of the test's clock.
+    TestClock clock;
+    unsigned failed = 0;
+    auto disc = Disc(Sectors(100, kSectors - 100));
+    disc->OnReadCd([&](std::uint32_t, std::uint32_t, bool bad) {
+      if (!bad) return;
+      ++failed;
+      clock.Advance(std::chrono::seconds(10));
+    });
+    RescueMap map;
+    MemoryTarget target;
+    RescueSettings settings = SavingAlways();
+    settings.timeout = std::chrono::seconds(timeout);
+    settings.clock = [&clock] { return clock.Now(); };
+    Face face(1, kSectors, -1);
+    const Outcome run = RescueWith(std::move(disc), map, target, face, settings);
+    EXPECT_FALSE(run.complete);
+    EXPECT_EQ(run.stats.timedOut, timeout > 0) << timeout;
+    EXPECT_TRUE(run.stats.mapSaved) << timeout;
+    if (timeout > 0) {
+      // The READ CD of 54-80 was the last good read: six failed reads later
+      // a minute has passed.
+      EXPECT_EQ(failed, 6u);
+      EXPECT_GT(CountStatuses(target.map)['?'], 0u) << "the rest stays for a later run";
+    } else {
+      EXPECT_EQ(run.stats.bad, kSectors - 100);
+    }
+  }
+}
+
+// --- The status a face is given: on a timer, also while a read hangs ----------
+
+class StatusFace : public Face {
+ public:
+  StatusFace() : Face(1, kSectors, -1) {}
+  void ShowRescueStatus(const RescueStatus& status) override {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_statuses.push_back(status);
+    m_changed.notify_all();
+  }
+  // Waits until `count` statuses have come; false after ten seconds.
+  bool WaitFor(std::size_t count) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_changed.wait_for(guard, std::chrono::seconds(10), [&] { return m_statuses.size() >= count; });
+  }
+  std::vector<RescueStatus> Statuses() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_statuses;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<RescueStatus> m_statuses;
+};
+
+TEST(RescueStatusTest, ClocksMoveWhileAReadHangsAndTheLastStatusAddsUp) {
+  // The first failed READ CD hangs until the test lets it go.
+  std::mutex lock;
+  std::condition_variable released;
+  bool hanging = false;
+  bool letGo = false;
+  auto disc = Disc(kControlBad);
+  disc->OnReadCd([&](std::uint32_t, std::uint32_t, bool failed) {
+    std::unique_lock<std::mutex> guard(lock);
+    if (!failed || hanging) return;
+    hanging = true;
+    released.notify_all();
+    released.wait(guard, [&] { return letGo; });
+  });
+  StatusFace face;
+  RescueMap map;
+  MemoryTarget target;
+  RescueSettings settings = SavingAlways();
+  settings.statusInterval = std::chrono::milliseconds(5);
+  Outcome run;
+  std::thread rescue([&] { run = RescueWith(std::move(disc), map, target, face, settings); });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    released.wait(guard, [&] { return hanging; });
+  }
+  const std::size_t before = face.Statuses().size();
+  const bool came = face.WaitFor(before + 4);
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    letGo = true;
+  }
+  released.notify_all();
+  rescue.join();
+  ASSERT_TRUE(came) << "no status while the read hung";
+
+  const std::vector<RescueStatus> statuses = face.Statuses();
+  const RescueStatus& first = statuses[before];
+  const RescueStatus& later = statuses[before + 3];
+  EXPECT_GT(later.runTime, first.runTime);
+  EXPECT_GT(later.sinceLastGoodRead, first.sinceLastGoodRead);
+  EXPECT_EQ(later.position, 81u) << "the READ CD of 81-107 hangs";
+  EXPECT_EQ(later.stage, RescueStage::kCopying);
+  EXPECT_TRUE(later.forward);
+
+  const RescueStatus& last = statuses.back();
+  constexpr std::uint64_t kSector = kRaw;
+  EXPECT_EQ(last.stage, RescueStage::kFinished);
+  EXPECT_EQ(last.rangeBytes, kSectors * kSector);
+  EXPECT_EQ(last.rescued, 359 * kSector);
+  EXPECT_EQ(last.bad, 41 * kSector);
+  EXPECT_EQ(last.badAreas, 2u);
+  EXPECT_EQ(last.nonTried + last.nonTrimmed + last.nonScraped, 0u);
+  EXPECT_EQ(last.readErrors, run.reads.failedCommands);
+  EXPECT_GT(last.averageRate, 0);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <utility>
 
-#include "KestrowCore.h"
+#include "drive/SectorReader.h"
 #include "platform/FileSystem.h"
 #include "text/Messages.h"
 
@@ -25,26 +25,29 @@ std::string ValidateSectorRange(std::uint32_t start, std::uint32_t end, std::uin
   return {};
 }
 
-bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks) {
-  m_dumpStatistics = DumpStatistics{};
-  const std::int32_t count = OpenAndReadCapacity();
-  if (count <= 0) return false;
+DumpResult DumpSectorRange(SectorReader& reader, const std::string& path, DumpCallbacks& callbacks,
+                           DumpStatistics& stats) {
+  stats = DumpStatistics{};
+  if (!reader.Open()) return DumpResult::kCannotOpen;
+  const std::int32_t count = reader.ReadCapacity();
+  if (count <= 0) {
+    reader.Close();
+    return DumpResult::kFailed;
+  }
   const auto sectorCount = static_cast<std::uint32_t>(count);
   std::uint32_t start = 1;
   std::uint32_t end = sectorCount;
   if (!callbacks.ChooseSectorRange(sectorCount, start, end) ||
       !ValidateSectorRange(start, end, sectorCount).empty()) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
+    reader.Close();
+    return DumpResult::kFailed;
   }
   std::FILE* file = OpenFile(path, "wb");
   if (!file) {
-    m_dumpStatistics.writeFailed = true;
-    m_dumpStatistics.writeError = std::strerror(errno);
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
+    stats.writeFailed = true;
+    stats.writeError = std::strerror(errno);
+    reader.Close();
+    return DumpResult::kFailed;
   }
   callbacks.ProgressStarted();
   const int total = static_cast<int>(end - start + 1);
@@ -54,41 +57,40 @@ bool CKestrowCore::DumpSectors(const std::string& path, DumpCallbacks& callbacks
   const auto startSector = [&] {
     callbacks.ShowProgress(done, total);
     if (!callbacks.CancelRequested()) return true;
-    m_dumpStatistics.cancelled = true;
+    stats.cancelled = true;
     return false;
   };
   const SectorConsumer writeSector = [&](std::int32_t, std::span<const std::uint8_t> raw) {
     if (!startSector()) return false;
-    ++m_dumpStatistics.sectorsRead;
+    ++stats.sectorsRead;
     // A full disk must not pass for a completed dump.
     if (std::fwrite(raw.data(), raw.size(), 1, file) != 1) {
-      m_dumpStatistics.writeFailed = true;
-      m_dumpStatistics.writeError = std::strerror(errno);
+      stats.writeFailed = true;
+      stats.writeError = std::strerror(errno);
       return false;
     }
-    m_dumpStatistics.bytesWritten += raw.size();
+    stats.bytesWritten += raw.size();
     ++done;
     return true;
   };
   // The dump keeps whole sectors: a sector that checks also gets the parity
   // its data was written with.
-  const SectorUse previous = m_reader.SetSectorUse(SectorUse::kWholeSectors);
-  bool ok = ReadSectorRun(static_cast<std::int32_t>(start - 1), total, writeSector);
-  m_reader.SetSectorUse(previous);
-  m_dumpStatistics.discChanged = DiscChanged();
-  if (!ok && !m_dumpStatistics.cancelled && !m_dumpStatistics.writeFailed && !m_dumpStatistics.discChanged) {
+  const SectorUse previous = reader.SetSectorUse(SectorUse::kWholeSectors);
+  bool ok = reader.ReadSectorRun(static_cast<std::int32_t>(start - 1), total, writeSector);
+  reader.SetSectorUse(previous);
+  stats.discChanged = reader.DiscChanged();
+  if (!ok && !stats.cancelled && !stats.writeFailed && !stats.discChanged) {
     // The read of sector `done` failed; its progress text comes first.
     startSector();
   }
   if (std::fclose(file) != 0 && ok) {
-    m_dumpStatistics.writeFailed = true;
-    m_dumpStatistics.writeError = std::strerror(errno);
+    stats.writeFailed = true;
+    stats.writeError = std::strerror(errno);
     ok = false;
   }
-  CloseDevice();
-  if (!ok) m_nErrorState = kErrorReadOrFormat;
+  reader.Close();
   callbacks.ProgressFinished();
-  return ok;
+  return ok ? DumpResult::kCompleted : DumpResult::kFailed;
 }
 
 }  // namespace kestrow

@@ -9,6 +9,8 @@
 
 namespace kestrow {
 
+class SectorReader;
+
 // What the face supplies: the choice of the sector range and the progress
 // display. Called in this order: ChooseSectorRange (the device is open, the
 // file not yet created), ProgressStarted, ShowProgress before every sector,
@@ -23,9 +25,10 @@ class DumpCallbacks {
   // `done` sectors of `total` are in the file; the next one is being read.
   virtual void ShowProgress(int done, int total) = 0;
   virtual void ProgressFinished() {}
-  // A rescue dump's state, given from the dump's thread at least once a
-  // second, also while a read hangs (after ProgressStarted, before
-  // ProgressFinished).
+  // A rescue dump's state, given at least once a second, also while a read
+  // hangs (after ProgressStarted, before ProgressFinished): from a timer
+  // thread of the dump while it runs (never two calls at once), and once
+  // more from the dump's thread at its end.
   virtual void ShowRescueStatus(const RescueStatus& /*status*/) {}
   // Polled before every sector; true ends the dump as a failure, keeping what
   // was written.
@@ -41,6 +44,22 @@ struct DumpStatistics {
   bool discChanged = false;  // the disc may have been changed: the dump ended there
   bool cancelled = false;
 };
+
+// How a dump run through a SectorReader ended; the facade derives its error
+// state from it (the open failed; the dump failed on an open source).
+enum class DumpResult {
+  kCompleted,
+  kCannotOpen,
+  kFailed,
+};
+
+// Physical dump of a sector range into `path` through `reader`, which it
+// opens, reads the capacity of and closes again; the range is chosen and the
+// progress shown through `callbacks` (CancelRequested is the stop flag). On
+// every way out `stats` holds the figures of the run; the sectors written
+// stay in the file.
+DumpResult DumpSectorRange(SectorReader& reader, const std::string& path, DumpCallbacks& callbacks,
+                           DumpStatistics& stats);
 
 // "Reading %d/%d..." for a progress display.
 std::string FormatDumpProgress(int done, int total);

@@ -1,32 +1,38 @@
-// The rescue dump's passes, as GNU ddrescue makes them:
-//   1. copying: forward through the non-tried areas in READ CDs of up to 27
-//      sectors; after a failed read its sectors are non-trimmed, and the run
-//      skips ahead (the skip doubling while reads keep failing, back to its
-//      start after a good one), leaving the skipped sectors non-tried;
+// The rescue dump's phases, as GNU ddrescue makes them, each pass forwards
+// (or, with `reverse`, backwards):
+//   1. copying the non-tried areas in READ CDs of up to 27 sectors: after a
+//      failed read its sectors are non-trimmed. Pass 1 skips ahead after a
+//      failure (the skip doubling while reads keep failing, back to its
+//      first size after a good one), leaving the skipped sectors non-tried;
+//      pass 2 runs the other way over them and leaves the rest of an area
+//      after its first failure; pass 3 reads what is left without skipping;
 //   2. trimming: each non-trimmed area one sector per command, from its
 //      leading edge forward and its trailing edge backward up to the first
 //      failure each way; the rest is non-scraped;
-//   3. scraping: the non-scraped and skipped sectors, and the sectors that an
-//      earlier run left bad, one sector per command;
+//   3. scraping: the non-scraped sectors, and the sectors that an earlier
+//      run left bad, one sector per command;
 //   4. retrying: N more passes over the sectors still bad, alternately
-//      forward and backward.
-// Only sectors the map does not mark finished are read; each sector read
-// whole is written at its place in the image and marked finished, a sector
-// that failed alone is marked bad. A run that resumes from a map first
-// compares a sample of the finished sectors with the disc.
+//      forwards and backwards.
+// Trimming and scraping may be left out: their areas then stay in the map
+// for a later run. Only sectors the map does not mark finished are read;
+// each sector read whole is written at its place in the image and marked
+// finished, a sector that failed alone is marked bad. A run that resumes
+// from a map first compares a sample of the finished sectors with the disc.
 #include "rawtools/RescueDump.h"
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
-#include "KestrowCore.h"
-#include "drive/SectorBuffer.h"
 #include "drive/Mode1Sector.h"
+#include "drive/SectorBuffer.h"
+#include "drive/SectorReader.h"
+#include "rawtools/PhysicalDump.h"
 #include "rawtools/RescueMap.h"
+#include "rawtools/RescueProgress.h"
+#include "rawtools/StatusTimer.h"
 #include "volume/PackedFormat.h"
 #include "volume/VolumeImage.h"
 
@@ -34,10 +40,7 @@ namespace kestrow {
 namespace {
 
 constexpr std::uint64_t kSectorBytes = format::kRawSectorSize;
-constexpr std::uint64_t kInitialSkip = static_cast<std::uint64_t>(kSectorsPerReadCd);
-
-using ReadChunk = std::function<std::int32_t(std::int32_t lba, std::int32_t count, std::uint8_t* buffer)>;
-using ReadOne = std::function<std::int32_t(std::int32_t lba, std::uint8_t* buffer)>;
+constexpr std::uint64_t kChunkSectors = static_cast<std::uint64_t>(kSectorsPerReadCd);
 
 // Sectors [begin, end).
 struct SectorSpan {
@@ -45,29 +48,45 @@ struct SectorSpan {
   std::uint64_t end = 0;
 };
 
+const char* Direction(bool forward) { return forward ? "(forwards)" : "(backwards)"; }
+
+// How a copying pass leaves an area after a failed read.
+enum class Skipping {
+  kGrowing,         // skip ahead, further after each failure in a row
+  kRestOfTheArea,   // leave the rest of the non-tried area
+  kNone,            // read on
+};
+
+// One rescue over sectors [first, end) of the disc: one method per phase.
 class RescueRun {
  public:
-  RescueRun(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks, const RescueSettings& settings,
-            ReadChunk readChunk, ReadOne readOne, std::function<bool()> discChanged, std::uint64_t first,
-            std::uint64_t end, RescueStatistics& stats)
-      : m_map(map), m_target(target), m_callbacks(callbacks), m_settings(settings),
-        m_readChunk(std::move(readChunk)), m_readOne(std::move(readOne)), m_discChanged(std::move(discChanged)),
-        m_first(first), m_end(end), m_stats(stats), m_lastSave(std::chrono::steady_clock::now()) {}
+  RescueRun(SectorReader& reader, RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
+            const RescueSettings& settings, std::uint64_t first, std::uint64_t end, RescueStatistics& stats)
+      : m_reader(reader), m_map(map), m_target(target), m_callbacks(callbacks), m_settings(settings),
+        m_first(first), m_end(end), m_stats(stats), m_progress(map, first, end, settings.clock),
+        m_lastSave(m_progress.Now()) {}
 
-  // All passes; false when the run stopped early (cancelled, or a file failed).
+  // All phases; false when the run stopped early (cancelled, timed out, or a file failed).
   bool Run();
   // Replaces the map on the disk, the status line saying where the run is.
   bool SaveMap();
-  void MarkFinished() { m_phase = RescuePhase{m_phase.position, rescue::kFinished, 1, "Finished"}; }
+  void MarkFinished() {
+    m_mapStatus = RescuePhase{m_mapStatus.position, rescue::kFinished, 1, "Finished"};
+    m_progress.BeginPass(RescueStage::kFinished, 1, Forward(true));
+  }
   void CountResults();
+  // The status a display shows now; safe from another thread while the run goes on.
+  RescueStatus Status() { return m_progress.Snapshot(); }
 
  private:
   enum class Step { kGood, kBad, kStop };
 
   void AlignToSectors();
-  bool Copy();
-  bool Trim();
-  bool Scrape();
+  bool CopyNonTried();
+  bool CopyPass(int pass, bool forward, Skipping skipping);
+  bool TrimErrors();
+  bool TrimEdge(std::uint64_t& begin, std::uint64_t& end, bool leading, bool& stopped);
+  bool ScrapeErrors();
   bool Retry(int pass);
   // Reads `count` sectors from `lba` in one command; the leading good ones
   // are stored, the rest non-trimmed. -1 when the run must stop.
@@ -75,22 +94,27 @@ class RescueRun {
   Step ReadAlone(std::uint64_t lba);
   bool Store(std::uint64_t lba, std::span<const std::uint8_t> raw);
   void Mark(std::uint64_t lba, std::uint64_t count, char status);
-  // Before each command: stops on a request, shows progress, saves the map when due.
+  // Before each command: stops on a request or a timeout, shows progress,
+  // saves the map when due.
   bool KeepGoing(std::uint64_t lba);
   std::vector<SectorSpan> SpansWith(char status) const;
-  void BeginPhase(char status, int pass, std::string comment);
+  bool Finished(std::uint64_t lba) const {
+    return m_map.StatusOf(lba * kSectorBytes, (lba + 1) * kSectorBytes) == rescue::kFinished;
+  }
+  void BeginPass(RescueStage phase, char status, int pass, bool forward, std::string comment);
+  // `forward` as the run goes: turned round with `reverse`.
+  bool Forward(bool forward) const { return forward != m_settings.reverse; }
 
+  SectorReader& m_reader;
   RescueMap& m_map;
   RescueTarget& m_target;
   DumpCallbacks& m_callbacks;
   const RescueSettings& m_settings;
-  ReadChunk m_readChunk;
-  ReadOne m_readOne;
-  std::function<bool()> m_discChanged;  // true once the disc may be another: nothing more is marked
   std::uint64_t m_first;
   std::uint64_t m_end;
   RescueStatistics& m_stats;
-  RescuePhase m_phase;
+  RescueProgress m_progress;
+  RescuePhase m_mapStatus;
   std::chrono::steady_clock::time_point m_lastSave;
   std::uint64_t m_finished = 0;
   std::vector<SectorSpan> m_badBefore;  // bad when the run began
@@ -101,7 +125,9 @@ bool RescueRun::Run() {
   AlignToSectors();
   m_finished = m_map.BytesWith(rescue::kFinished, m_first * kSectorBytes, m_end * kSectorBytes) / kSectorBytes;
   m_badBefore = SpansWith(rescue::kBad);
-  if (!Copy() || !Trim() || !Scrape()) return false;
+  if (!CopyNonTried()) return false;
+  if (m_settings.trim && !TrimErrors()) return false;
+  if (m_settings.scrape && !ScrapeErrors()) return false;
   for (int pass = 1; pass <= m_settings.retries; ++pass) {
     if (!Retry(pass)) return false;
   }
@@ -116,8 +142,7 @@ void RescueRun::AlignToSectors() {
     if (area.begin % kSectorBytes != 0) split.push_back(area.begin / kSectorBytes);
   }
   for (const std::uint64_t lba : split) {
-    m_map.Set(lba * kSectorBytes, (lba + 1) * kSectorBytes,
-              m_map.StatusOf(lba * kSectorBytes, (lba + 1) * kSectorBytes));
+    Mark(lba, 1, m_map.StatusOf(lba * kSectorBytes, (lba + 1) * kSectorBytes));
   }
 }
 
@@ -129,79 +154,141 @@ std::vector<SectorSpan> RescueRun::SpansWith(char status) const {
   return spans;
 }
 
-void RescueRun::BeginPhase(char status, int pass, std::string comment) {
-  m_phase.status = status;
-  m_phase.pass = pass;
-  m_phase.comment = std::move(comment);
+void RescueRun::BeginPass(RescueStage phase, char status, int pass, bool forward, std::string comment) {
+  m_mapStatus.status = status;
+  m_mapStatus.pass = pass;
+  m_mapStatus.comment = std::move(comment);
+  m_progress.BeginPass(phase, pass, forward);
 }
 
-bool RescueRun::Copy() {
-  BeginPhase(rescue::kNonTried, 1, "Copying non-tried blocks... Pass 1 (forwards)");
-  const std::uint64_t maxSkip = std::max<std::uint64_t>(kInitialSkip, m_end / 100);
-  std::uint64_t skip = kInitialSkip;
-  std::uint64_t pos = m_first;
-  for (const SectorSpan& span : SpansWith(rescue::kNonTried)) {
-    pos = std::max(pos, span.begin);
-    while (pos < span.end) {
-      if (!KeepGoing(pos)) return false;
-      const std::uint64_t count = std::min<std::uint64_t>(kInitialSkip, span.end - pos);
-      const std::int64_t good = CopyChunk(pos, count);
+bool RescueRun::CopyNonTried() {
+  const bool skipping = m_settings.skipMin > 0;
+  const Skipping passes[] = {skipping ? Skipping::kGrowing : Skipping::kNone, Skipping::kRestOfTheArea,
+                             Skipping::kNone};
+  for (int pass = 1; pass <= 3; ++pass) {
+    if (SpansWith(rescue::kNonTried).empty()) return true;
+    if (!CopyPass(pass, Forward(pass != 2), passes[pass - 1])) return false;
+  }
+  return true;
+}
+
+bool RescueRun::CopyPass(int pass, bool forward, Skipping skipping) {
+  BeginPass(RescueStage::kCopying, rescue::kNonTried, pass, forward,
+            "Copying non-tried blocks... Pass " + std::to_string(pass) + " " + Direction(forward));
+  const std::uint64_t firstSkip = std::max<std::uint64_t>(m_settings.skipMin, 1);
+  const std::uint64_t maxSkip =
+      m_settings.skipMax > 0 ? std::max<std::uint64_t>(m_settings.skipMax, firstSkip)
+                             : std::max<std::uint64_t>(firstSkip, (m_end - m_first) / 100);
+  std::uint64_t skip = firstSkip;
+  std::vector<SectorSpan> spans = SpansWith(rescue::kNonTried);
+  if (!forward) std::reverse(spans.begin(), spans.end());
+  for (const SectorSpan& span : spans) {
+    // The sectors of the span not yet read: [low, high).
+    std::uint64_t low = span.begin;
+    std::uint64_t high = span.end;
+    while (low < high) {
+      const std::uint64_t count = std::min(kChunkSectors, high - low);
+      const std::uint64_t lba = forward ? low : high - count;
+      if (!KeepGoing(lba)) return false;
+      const std::int64_t good = CopyChunk(lba, count);
       if (good < 0) return false;
-      pos += count;
+      if (forward) {
+        low += count;
+      } else {
+        high -= count;
+      }
       if (static_cast<std::uint64_t>(good) == count) {
-        skip = kInitialSkip;
+        skip = firstSkip;
         continue;
       }
-      pos += std::min(skip, span.end - pos);  // the skipped sectors stay non-tried
+      if (skipping == Skipping::kRestOfTheArea) break;
+      if (skipping == Skipping::kNone) continue;
+      // The skipped sectors stay non-tried, for the passes after this one.
+      const std::uint64_t skipped = std::min(skip, high - low);
+      if (forward) {
+        low += skipped;
+      } else {
+        high -= skipped;
+      }
       skip = std::min(skip * 2, maxSkip);
     }
   }
   return true;
 }
 
-bool RescueRun::Trim() {
-  BeginPhase(rescue::kNonTrimmed, 1, "Trimming failed blocks... (forwards)");
-  for (SectorSpan span : SpansWith(rescue::kNonTrimmed)) {
-    Step step = Step::kGood;
-    while (span.begin < span.end && step == Step::kGood) {
-      if (!KeepGoing(span.begin) || (step = ReadAlone(span.begin)) == Step::kStop) return false;
-      ++span.begin;
-    }
-    step = Step::kGood;
-    while (span.end > span.begin && step == Step::kGood) {
-      if (!KeepGoing(span.end - 1) || (step = ReadAlone(span.end - 1)) == Step::kStop) return false;
-      --span.end;
-    }
+bool RescueRun::TrimErrors() {
+  const bool forward = Forward(true);
+  BeginPass(RescueStage::kTrimming, rescue::kNonTrimmed, 1, forward,
+            std::string("Trimming failed blocks... ") + Direction(forward));
+  std::vector<SectorSpan> spans = SpansWith(rescue::kNonTrimmed);
+  if (!forward) std::reverse(spans.begin(), spans.end());
+  for (SectorSpan span : spans) {
+    bool stopped = false;
+    // Forwards the leading edge comes first, backwards the trailing one.
+    if (!TrimEdge(span.begin, span.end, forward, stopped) && stopped) return false;
+    if (!TrimEdge(span.begin, span.end, !forward, stopped) && stopped) return false;
     Mark(span.begin, span.end - span.begin, rescue::kNonScraped);
   }
   return true;
 }
 
-bool RescueRun::Scrape() {
-  BeginPhase(rescue::kNonScraped, 1, "Scraping failed blocks... (forwards)");
+// Reads one edge of [begin, end) inwards, one sector per command, up to and
+// including the first that fails; an edge next to a bad sector counts as
+// trimmed already. False when a read failed or the run must stop (`stopped`).
+bool RescueRun::TrimEdge(std::uint64_t& begin, std::uint64_t& end, bool leading, bool& stopped) {
+  const auto badAt = [&](std::uint64_t lba) {
+    return lba >= m_first && lba < m_end && m_map.StatusOf(lba * kSectorBytes, (lba + 1) * kSectorBytes) == rescue::kBad;
+  };
+  if (begin < end && (leading ? begin > 0 && badAt(begin - 1) : badAt(end))) return true;
+  while (begin < end) {
+    const std::uint64_t lba = leading ? begin : end - 1;
+    if (!KeepGoing(lba)) {
+      stopped = true;
+      return false;
+    }
+    const Step step = ReadAlone(lba);
+    if (step == Step::kStop) {
+      stopped = true;
+      return false;
+    }
+    if (leading) {
+      ++begin;
+    } else {
+      --end;
+    }
+    if (step == Step::kBad) return false;
+  }
+  return true;
+}
+
+bool RescueRun::ScrapeErrors() {
+  const bool forward = Forward(true);
+  BeginPass(RescueStage::kScraping, rescue::kNonScraped, 1, forward,
+            std::string("Scraping failed blocks... ") + Direction(forward));
   std::vector<SectorSpan> spans = SpansWith(rescue::kNonScraped);
-  const std::vector<SectorSpan> skipped = SpansWith(rescue::kNonTried);
-  spans.insert(spans.end(), skipped.begin(), skipped.end());
   spans.insert(spans.end(), m_badBefore.begin(), m_badBefore.end());
   std::sort(spans.begin(), spans.end(), [](const SectorSpan& a, const SectorSpan& b) { return a.begin < b.begin; });
+  std::vector<std::uint64_t> sectors;
   for (const SectorSpan& span : spans) {
-    for (std::uint64_t lba = span.begin; lba < span.end; ++lba) {
-      if (m_map.StatusOf(lba * kSectorBytes, (lba + 1) * kSectorBytes) == rescue::kFinished) continue;
-      if (!KeepGoing(lba) || ReadAlone(lba) == Step::kStop) return false;
-    }
+    for (std::uint64_t lba = span.begin; lba < span.end; ++lba) sectors.push_back(lba);
+  }
+  if (!forward) std::reverse(sectors.begin(), sectors.end());
+  for (const std::uint64_t lba : sectors) {
+    if (Finished(lba)) continue;
+    if (!KeepGoing(lba) || ReadAlone(lba) == Step::kStop) return false;
   }
   return true;
 }
 
 bool RescueRun::Retry(int pass) {
-  const bool backwards = pass % 2 == 0;
-  BeginPhase(rescue::kBad, pass,
-             "Retrying bad sectors... Retry " + std::to_string(pass) + (backwards ? " (backwards)" : " (forwards)"));
+  const bool forward = Forward(pass % 2 == 1);
+  BeginPass(RescueStage::kRetrying, rescue::kBad, pass, forward,
+            "Retrying bad sectors... Retry " + std::to_string(pass) + " " + Direction(forward));
   std::vector<std::uint64_t> sectors;
   for (const SectorSpan& span : SpansWith(rescue::kBad)) {
     for (std::uint64_t lba = span.begin; lba < span.end; ++lba) sectors.push_back(lba);
   }
-  if (backwards) std::reverse(sectors.begin(), sectors.end());
+  if (!forward) std::reverse(sectors.begin(), sectors.end());
   for (const std::uint64_t lba : sectors) {
     if (!KeepGoing(lba) || ReadAlone(lba) == Step::kStop) return false;
   }
@@ -211,13 +298,15 @@ bool RescueRun::Retry(int pass) {
 std::int64_t RescueRun::CopyChunk(std::uint64_t lba, std::uint64_t count) {
   if (m_chunk.empty()) m_chunk.resize(static_cast<std::size_t>(kSectorsPerReadCd) * kSectorBytes + 16);
   std::uint8_t* buffer = AlignSectorBuffer(m_chunk.data());
-  const std::int32_t got =
-      std::max(0, m_readChunk(static_cast<std::int32_t>(lba), static_cast<std::int32_t>(count), buffer));
-  if (m_discChanged()) {
+  const std::int32_t got = std::max(
+      0, m_reader.ReadRawSectors(static_cast<std::int32_t>(lba), static_cast<std::int32_t>(count), buffer));
+  if (m_reader.DiscChanged()) {
     // A command answered for another disc read nothing of this one: the map stays as it was.
     m_stats.discChanged = true;
     return -1;
   }
+  m_progress.ReadEnded(got > 0);
+  if (got > 0 && static_cast<std::uint64_t>(got) < count) m_progress.ReadEnded(false);
   for (std::int32_t i = 0; i < got; ++i) {
     if (!Store(lba + static_cast<std::uint64_t>(i),
                std::span<const std::uint8_t>(buffer + static_cast<std::size_t>(i) * kSectorBytes, kSectorBytes))) {
@@ -232,14 +321,16 @@ std::int64_t RescueRun::CopyChunk(std::uint64_t lba, std::uint64_t count) {
 RescueRun::Step RescueRun::ReadAlone(std::uint64_t lba) {
   SectorBuffer buffer;
   // Only a whole sector counts: a short transfer leaves a hole in the image.
-  if (m_readOne(static_cast<std::int32_t>(lba), buffer.data()) != static_cast<std::int32_t>(kSectorBytes)) {
-    if (m_discChanged()) {
+  if (m_reader.ReadRawSector(static_cast<std::int32_t>(lba), buffer.data()) != static_cast<std::int32_t>(kSectorBytes)) {
+    if (m_reader.DiscChanged()) {
       m_stats.discChanged = true;
       return Step::kStop;
     }
+    m_progress.ReadEnded(false);
     Mark(lba, 1, rescue::kBad);
     return Step::kBad;
   }
+  m_progress.ReadEnded(true);
   if (!Store(lba, buffer.raw())) return Step::kStop;
   Mark(lba, 1, rescue::kFinished);
   return Step::kGood;
@@ -259,24 +350,28 @@ bool RescueRun::Store(std::uint64_t lba, std::span<const std::uint8_t> raw) {
 void RescueRun::Mark(std::uint64_t lba, std::uint64_t count, char status) {
   if (count == 0) return;
   if (status == rescue::kFinished) m_finished += count;  // only sectors not finished are ever read
-  m_map.Set(lba * kSectorBytes, (lba + count) * kSectorBytes, status);
+  m_progress.Mark(lba, count, status);
 }
 
 bool RescueRun::KeepGoing(std::uint64_t lba) {
-  m_phase.position = lba * kSectorBytes;
+  m_mapStatus.position = lba * kSectorBytes;
+  m_progress.ReadingAt(lba);
   m_callbacks.ShowProgress(static_cast<int>(m_finished), static_cast<int>(m_end - m_first));
   if (m_callbacks.CancelRequested()) {
     m_stats.cancelled = true;
     return false;
   }
-  const auto now = std::chrono::steady_clock::now();
-  if (now - m_lastSave < m_settings.saveInterval) return true;
+  if (m_settings.timeout.count() > 0 && m_progress.SinceLastGoodRead() >= m_settings.timeout) {
+    m_stats.timedOut = true;
+    return false;
+  }
+  if (m_progress.Now() - m_lastSave < m_settings.saveInterval) return true;
   return SaveMap();
 }
 
 bool RescueRun::SaveMap() {
-  m_lastSave = std::chrono::steady_clock::now();
-  m_stats.mapSaved = m_target.SaveMap(m_map.Format(m_phase));
+  m_lastSave = m_progress.Now();
+  m_stats.mapSaved = m_target.SaveMap(m_map.Format(m_mapStatus));
   if (m_stats.mapSaved) return true;
   m_stats.writeFailed = true;
   m_stats.failure = m_target.Failure();
@@ -339,8 +434,8 @@ std::vector<std::uint64_t> FinishedSamples(const RescueMap& map, std::uint64_t s
 
 }  // namespace
 
-bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount) {
-  RescueStatistics& stats = m_rescueStatistics;
+bool MatchesResumedImage(SectorReader& reader, const RescueMap& map, RescueTarget& target, std::uint32_t sectorCount,
+                         RescueStatistics& stats) {
   const auto refuse = [&](RescueRefusal why, std::uint64_t lba, const char* what) {
     stats.refusal = why;
     stats.failure = "sector " + std::to_string(lba) + " of the image " + what;
@@ -358,7 +453,7 @@ bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& targe
       return refuse(RescueRefusal::kNotRawImage, lba, "cannot be read back");
     }
     const bool raw = IsRawSectorOf(static_cast<std::uint32_t>(lba), image.raw());
-    const bool read = ReadRawSector(static_cast<std::int32_t>(lba), disc.data()) ==
+    const bool read = reader.ReadRawSector(static_cast<std::int32_t>(lba), disc.data()) ==
                       static_cast<std::int32_t>(kSectorBytes);
     if (read && std::equal(image.raw().begin(), image.raw().end(), disc.raw().begin())) continue;
     // Audio sectors have no sync pattern on the disc either, and two drives
@@ -374,55 +469,54 @@ bool CKestrowCore::MatchesResumedImage(const RescueMap& map, RescueTarget& targe
   return true;
 }
 
-bool CKestrowCore::RescueSectors(RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
-                                 const RescueSettings& settings) {
-  m_rescueStatistics = RescueStatistics{};
-  const std::int32_t count = OpenAndReadCapacity();
-  if (count <= 0) return false;
+DumpResult RescueSectorRange(SectorReader& reader, RescueMap& map, RescueTarget& target, DumpCallbacks& callbacks,
+                             const RescueSettings& settings, RescueStatistics& stats) {
+  stats = RescueStatistics{};
+  if (!reader.Open()) return DumpResult::kCannotOpen;
+  const std::int32_t count = reader.ReadCapacity();
+  if (count <= 0) {
+    reader.Close();
+    return DumpResult::kFailed;
+  }
   const auto sectorCount = static_cast<std::uint32_t>(count);
   std::uint32_t start = 1;
   std::uint32_t end = sectorCount;
   if (!callbacks.ChooseSectorRange(sectorCount, start, end) || !ValidateSectorRange(start, end, sectorCount).empty()) {
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
+    reader.Close();
+    return DumpResult::kFailed;
   }
   // The image covers the whole disc, whatever the range.
   map.Extend(std::uint64_t{sectorCount} * kSectorBytes);
-  const SectorUse previous = m_reader.SetSectorUse(SectorUse::kWholeSectors);
+  const SectorUse previous = reader.SetSectorUse(SectorUse::kWholeSectors);
   // Nothing is read into, or written over, an image of another disc.
-  if (!MatchesResumedImage(map, target, sectorCount)) {
-    m_reader.SetSectorUse(previous);
-    CloseDevice();
-    m_nErrorState = kErrorReadOrFormat;
-    return false;
+  if (!MatchesResumedImage(reader, map, target, sectorCount, stats)) {
+    reader.SetSectorUse(previous);
+    reader.Close();
+    return DumpResult::kFailed;
   }
   callbacks.ProgressStarted();
-  RescueRun run(
-      map, target, callbacks, settings,
-      [this](std::int32_t lba, std::int32_t n, std::uint8_t* buffer) { return m_reader.ReadRawSectors(lba, n, buffer); },
-      [this](std::int32_t lba, std::uint8_t* buffer) { return ReadRawSector(lba, buffer); },
-      [this] { return DiscChanged(); }, start - 1, end,
-      m_rescueStatistics);
+  RescueRun run(reader, map, target, callbacks, settings, start - 1, end, stats);
+  // The display hears of the run on a timer of its own, also while a read hangs.
+  StatusTimer timer(settings.statusInterval, [&] { callbacks.ShowRescueStatus(run.Status()); });
   const bool ranToTheEnd = run.Run();
   if (ranToTheEnd) run.MarkFinished();
   // The image ends where the disc does, so that it reads as the disc at once.
-  if (!m_rescueStatistics.writeFailed && !target.ReachSize(std::uint64_t{sectorCount} * kSectorBytes)) {
-    m_rescueStatistics.writeFailed = true;
-    m_rescueStatistics.failure = target.Failure();
+  if (!stats.writeFailed && !target.ReachSize(std::uint64_t{sectorCount} * kSectorBytes)) {
+    stats.writeFailed = true;
+    stats.failure = target.Failure();
   }
   // The map is saved on every way out, a failed write included: what was
   // written before it is kept.
   run.SaveMap();
   run.CountResults();
-  m_reader.SetSectorUse(previous);
-  CloseDevice();
+  timer.Stop();
+  callbacks.ShowRescueStatus(run.Status());
+  reader.SetSectorUse(previous);
+  reader.Close();
   callbacks.ProgressFinished();
-  const bool complete = m_rescueStatistics.finished == m_rescueStatistics.rangeSectors &&
-                        !m_rescueStatistics.writeFailed && !m_rescueStatistics.cancelled &&
-                        !m_rescueStatistics.discChanged;
-  if (!complete) m_nErrorState = kErrorReadOrFormat;
-  return complete;
+  const bool complete = stats.finished == stats.rangeSectors && !stats.writeFailed && !stats.cancelled &&
+                        !stats.discChanged;
+  return complete ? DumpResult::kCompleted : DumpResult::kFailed;
 }
 
 }  // namespace kestrow

@@ -17,7 +17,7 @@ enum class RescueStage {
 };
 
 struct RescueStatus {
-  RescueStage phase = RescueStage::kCopying;
+  RescueStage stage = RescueStage::kCopying;
   int pass = 1;           // the copying pass, or the retry pass's number
   bool forward = true;    // the direction the pass reads in
   std::uint32_t position = 0;  // the LBA being read
