@@ -55,10 +55,12 @@ class RecordingProgress : public app::ProgressWindow {
   explicit RecordingProgress(RecordingHost& host) : m_host(host) { m_host.progressOpen = true; }
   ~RecordingProgress() override { m_host.progressOpen = false; }
   void ShowProgress(const std::string& text, int, int) override { m_host.progressTexts.push_back(text); }
-  bool CancelRequested() override { return false; }
+  void ShowRescueStatus(const std::string& text) override { m_host.rescueStatusTexts.push_back(text); }
+  bool CancelRequested() override { return m_host.cancelAfterPolls >= 0 && ++m_polls > m_host.cancelAfterPolls; }
 
  private:
   RecordingHost& m_host;
+  int m_polls = 0;
 };
 
 }  // namespace

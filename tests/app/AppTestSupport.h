@@ -69,6 +69,8 @@ class RecordingHost : public app::Host {
   std::vector<std::string> rangeRequests;
   std::optional<app::SectorRange> rangeAnswer;
   std::vector<std::string> progressTexts;  // every text of the dump's progress window
+  std::vector<std::string> rescueStatusTexts;  // every rescue status it showed
+  int cancelAfterPolls = -1;  // the progress window's Cancel, after this many polls (-1: never)
   bool progressOpen = false;               // the progress window is on the screen
   std::function<void(app::FileListSession&)> onFileList;
   int fileLists = 0;
