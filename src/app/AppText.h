@@ -78,7 +78,7 @@ inline constexpr char kZeroSectorsFormat[] =
 // Physical Dump's rescue option: the check box of the sector range dialog,
 // the line under its fields, and what is said when a rescue ends short.
 inline constexpr char kRescueCheckBox[] = "Resumable rescue image (with a map)";
-inline constexpr char kSectorLbasFormat[] = "LBA %1 to %2 (sectors count from 0 in reports)";
+inline constexpr char kSectorLbasFormat[] = "LBA %1 to %2, as reports count";
 inline constexpr char kRescueShortFormat[] =
     "%1 sector(s) of the range are still bad and %2 not yet tried. %3 records them: Physical Dump with the rescue "
     "option on the same image goes on from there, and Open Image... reads the image with its map.";

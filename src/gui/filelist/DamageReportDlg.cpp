@@ -41,9 +41,10 @@ CDamageReportDlg::CDamageReportDlg(DamageReport report, QWidget* parent, std::ve
   m_files->addTopLevelItems(items);
   // The path takes what the other two columns, sized to their texts, leave.
   m_files->header()->setStretchLastSection(false);
-  m_files->header()->resizeSection(0, du.X(230));
   m_files->resizeColumnToContents(1);
   m_files->resizeColumnToContents(2);
+  m_files->header()->setMinimumSectionSize(du.X(60));
+  m_files->header()->setSectionResizeMode(0, QHeaderView::Stretch);
 
   auto* save = new QPushButton(QString::fromLatin1(app::text::kSaveReportButton), this);
   auto* close = new QPushButton(QStringLiteral("Close"), this);
