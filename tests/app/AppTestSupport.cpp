@@ -277,4 +277,18 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   return bytes;
 }
 
+DamageReport ManyDamagedFiles(int count) {
+  DamageReport report;
+  for (int k = 0; k < count; ++k) {
+    ReportedFile file;
+    file.path = "Disk:Folder:File " + std::to_string(k);
+    file.status = k % 2 ? FileStatus::kDamaged : FileStatus::kLost;
+    file.size = 100000;
+    if (k % 2) file.lostRanges = {{0, 8192}, {16384, 24576 + static_cast<std::uint64_t>(k)}};
+    report.files.push_back(file);
+    report.unreadableSectors.push_back({1000 + 3 * k, 1000 + 3 * k});
+  }
+  return report;
+}
+
 }  // namespace kestrow::apptest

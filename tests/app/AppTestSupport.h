@@ -217,6 +217,11 @@ std::vector<std::uint8_t> RecoverableDisc(const std::vector<DiscFile>& files);
 // with contents of its own spanning one to four 8 KiB blocks.
 std::vector<DiscFile> NumberedFiles(int count);
 
+// A report of `count` files, damaged and lost by turns, each damaged one
+// with two lost ranges, and as many scattered unreadable sectors: what the
+// damage windows must show without outgrowing the screen.
+DamageReport ManyDamagedFiles(int count);
+
 // A file table row.
 FileEntry Row(const std::string& path, const std::string& name, std::uint32_t data, std::uint32_t rsrc);
 

@@ -180,3 +180,21 @@ TEST(RescueImage, StatusFromAnotherThreadWaitsForTheWindowsThread) {
   face.ProgressFinished();
   EXPECT_FALSE(host.progressOpen);
 }
+
+// A map beside an image that cannot be read refuses the image, saying why:
+// its holes are never read as data.
+TEST(RescueImage, AnUnreadableMapBesideTheImageIsRefused) {
+  ScratchFolder dir;
+  const std::vector<std::uint8_t> disc = PlainDisc(20, "Trkb");
+  std::ofstream(dir.Path("disc.iso"), std::ios::binary).write(reinterpret_cast<const char*>(disc.data()),
+                                                              static_cast<std::streamsize>(disc.size()));
+  std::ofstream(dir.Path("disc.map")) << "not a map\n";
+  RecordingHost host;
+  MainCommands commands(host);
+  commands.FillSources({}, {dir.Path("disc.iso")});
+  EXPECT_EQ(commands.Sources().Items().front().shown, "disc.iso (with disc.map)");
+  commands.OnCheckFormat();
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_TRUE(StartsWith(host.messages[0].text, msg::kNoValidDisc)) << host.messages[0].text;
+  EXPECT_NE(host.messages[0].text.find("mapfile"), std::string::npos) << host.messages[0].text;
+}

@@ -228,16 +228,7 @@ class RecoveryTest : public QObject {
   // Thousands of rows: the window keeps its own size, within the screen, and
   // its table grows with it; the status and lost-bytes columns fit their texts.
   void damageWindowTakesThousandsOfRows() {
-    DamageReport report;
-    for (int k = 0; k < 5000; ++k) {
-      ReportedFile file;
-      file.path = "Disk:Folder:File " + std::to_string(k);
-      file.status = k % 2 ? FileStatus::kDamaged : FileStatus::kLost;
-      file.size = 100000;
-      if (k % 2) file.lostRanges = {{0, 8191}, {16384, 24575 + static_cast<std::uint64_t>(k)}};
-      report.files.push_back(file);
-      report.unreadableSectors.push_back({1000 + 3 * k, 1000 + 3 * k});
-    }
+    const DamageReport report = apptest::ManyDamagedFiles(5000);
     CDamageReportDlg dialog(report);
     dialog.show();
     QCOMPARE(dialog.FileList()->topLevelItemCount(), 5000);

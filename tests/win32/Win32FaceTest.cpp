@@ -360,16 +360,7 @@ TEST(Win32Face, TheSectorRangeDialogOffersTheRescueImage) {
 // screen; it is resizable and its list grows with it, as the file list does.
 TEST(Win32Face, TheDamageWindowTakesThousandsOfRowsAndGrows) {
   TestHost host;
-  DamageReport report;
-  for (int k = 0; k < 5000; ++k) {
-    ReportedFile file;
-    file.path = "Disk:Folder:File " + std::to_string(k);
-    file.status = k % 2 ? FileStatus::kDamaged : FileStatus::kLost;
-    file.size = 100000;
-    if (k % 2) file.lostRanges = {{0, 8192}, {16384, 24576 + static_cast<std::uint64_t>(k)}};
-    report.files.push_back(file);
-    report.unreadableSectors.push_back({1000 + 3 * k, 1000 + 3 * k});
-  }
+  const DamageReport report = ManyDamagedFiles(5000);
   win32::CDamageReportDlg dialog(host, report);
   HWND window = dialog.Create(nullptr);
   EXPECT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_THICKFRAME);
