@@ -2,7 +2,8 @@
 # Pictures of the Windows desktop application for the README: builds what is
 # missing (scripts/build-windows.sh, the demo disc image), then shows the
 # dialogs of KestrowDiag.exe under Wine on Xvfb and saves the main dialog,
-# the file list, the sector range dialog and the about box into
+# the file list, the sector range dialog (its rescue option ticked), the
+# about box, a rescue's progress window and the damage window into
 # docs/screenshots/windows-*.png.
 #   scripts/screenshots-windows.sh [OUTPUT-FOLDER]
 set -euo pipefail

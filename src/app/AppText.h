@@ -55,6 +55,7 @@ inline constexpr char kSearchDamagedDiscQuestion[] =
     "The end of this disc cannot be read, and with it the list of its files.\n\n"
     "Go on past damaged sectors and look for the files in the copy of the volume "
     "nearer the disc's centre?";
+inline constexpr char kMoreSpansFormat[] = "and %1 more (Save Report... lists them all)";
 inline constexpr char kScanHitFormat[] = "%1 file(s) damaged, %2 lost.";
 
 // Save Volume Image...: the button, the save dialog's default name (the
@@ -73,6 +74,35 @@ inline constexpr char kLostVolumeBytesFormat[] = "Lost volume bytes (zeros in th
 inline constexpr char kZeroSectorsFormat[] =
     "%1 sector(s) of this disc hold no data (all zeros). If it is a rescue image, read it with its "
     "mapfile (kestrow --mapfile).";
+
+// Physical Dump's rescue option: the check box of the sector range dialog,
+// the line under its fields, and what is said when a rescue ends short.
+inline constexpr char kRescueCheckBox[] = "Resumable rescue image (with a map)";
+inline constexpr char kSectorLbasFormat[] = "LBA %1 to %2, as reports count";
+inline constexpr char kRescueShortFormat[] =
+    "%1 sector(s) of the range are still bad and %2 not yet tried. %3 records them: Physical Dump with the rescue "
+    "option on the same image goes on from there, and Open Image... reads the image with its map.";
+inline constexpr char kRescueMapNotSavedFormat[] =
+    "%1 could not be updated, so another run reads this run's sectors again.";
+// An image opened with the map beside it, as the source list shows it.
+inline constexpr char kImageWithMapFormat[] = "%1 (with %2)";
+// After "No valid CD found in the drive..." when an image or its map could not be opened.
+inline constexpr char kImageRefusedFormat[] = "The image could not be opened: %1.";
+
+// The advice after a failure a damaged disc causes, following the message.
+inline constexpr char kEndUnreadableAdvice[] =
+    "The last sectors of this disc could not be read. Browse File List can still look for the files in the copy "
+    "of the volume nearer the disc's centre.";
+inline constexpr char kFindDamageEndAdvice[] =
+    "The last sectors of this disc could not be read. Turn on \"Go on past damaged sectors\" to look for the "
+    "files in the copy of the volume nearer the disc's centre.";
+inline constexpr char kStoppedAtSectorAdvice[] =
+    "It stopped at a sector that could not be read. \"Go on past damaged sectors\" saves what can be read of "
+    "every file, and Physical Dump with \"Resumable rescue image (with a map)\" copies the disc once for every "
+    "later try.";
+inline constexpr char kDumpStoppedAdvice[] =
+    "It stopped at a sector that could not be read. \"Resumable rescue image (with a map)\" goes on past such "
+    "sectors and can be run again on the same image to read them later.";
 
 }  // namespace kestrow::app::text
 

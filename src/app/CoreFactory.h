@@ -15,7 +15,8 @@ namespace kestrow::app {
 using CoreFactory = std::function<std::unique_ptr<CKestrowCore>(const std::string& source)>;
 using DriveLister = std::function<std::vector<std::string>()>;
 
-// A core bound to the source itself.
+// A core bound to the source itself; an image is read through the GNU
+// ddrescue map beside it, when there is one (FindMapBesideImage).
 CoreFactory DefaultCoreFactory();
 // The machine's optical drives, sorted (Linux /dev/sr*; Windows the letters
 // D: to Y: that are CD-ROM drives).

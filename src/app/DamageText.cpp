@@ -14,12 +14,29 @@ namespace kestrow::app {
 std::string DamageSummary(const DamageReport& report) {
   std::uint64_t sectors = 0;
   std::string spans;
+  std::size_t shown = 0;
   for (const SectorSpan& s : report.unreadableSectors) {
     sectors += static_cast<std::uint64_t>(s.last - s.first) + 1;
+    if (shown == kSummarySpans) continue;
     if (!spans.empty()) spans += ", ";
     spans += s.first == s.last ? std::to_string(s.first) : std::to_string(s.first) + "-" + std::to_string(s.last);
+    ++shown;
+  }
+  // A disc with thousands of scattered bad sectors keeps the summary short;
+  // the saved report lists them all.
+  if (shown < report.unreadableSectors.size()) {
+    spans += ' ' + FillText(text::kMoreSpansFormat, {std::to_string(report.unreadableSectors.size() - shown)});
   }
   std::string summary = FillText(text::kUnreadableSectorsFormat, {std::to_string(sectors), spans});
+  const auto count = [&report](FileStatus status) {
+    return std::count_if(report.files.begin(), report.files.end(),
+                         [status](const ReportedFile& f) { return f.status == status; });
+  };
+  const auto damaged = count(FileStatus::kDamaged);
+  const auto lost = count(FileStatus::kLost);
+  if (damaged > 0 || lost > 0) {
+    summary += ' ' + FillText(text::kScanHitFormat, {std::to_string(damaged), std::to_string(lost)});
+  }
   if (report.lostCatalogNodes > 0) {
     summary += ' ' + FillText(text::kLostNodesFormat, {std::to_string(report.lostCatalogNodes)});
   }

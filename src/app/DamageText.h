@@ -11,8 +11,12 @@
 
 namespace kestrow::app {
 
-// "3 unreadable sector(s): 1200-1202." and, when catalogue nodes were lost,
-// how many.
+// The runs of unreadable sectors the summary names before it counts the rest.
+inline constexpr std::size_t kSummarySpans = 12;
+
+// "3 unreadable sector(s): 1200-1202." (at most kSummarySpans runs, then how
+// many more), how many files are damaged and lost, and, when catalogue nodes
+// were lost, how many.
 std::string DamageSummary(const DamageReport& report);
 
 // True when the report names an unreadable sector, a lost node, or a file

@@ -5,6 +5,10 @@ namespace kestrow::app {
 bool HostDumpCallbacks::ChooseSectorRange(std::uint32_t sectorCount, std::uint32_t& start, std::uint32_t& end) {
   const std::optional<SectorRange> range = m_host.ChooseSectorRange(sectorCount);
   if (!range) return false;
+  if (range->rescue) {
+    m_rescue = range;
+    return false;
+  }
   start = range->start;
   end = range->end;
   return true;

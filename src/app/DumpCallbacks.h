@@ -19,8 +19,13 @@ class HostDumpCallbacks : public DumpCallbacks {
   void ProgressFinished() override;
   bool CancelRequested() override;
 
+  // The range the user chose with the rescue option: the plain dump was
+  // then cancelled before its file was made, for the rescue to run instead.
+  const std::optional<SectorRange>& RescueChosen() const { return m_rescue; }
+
  private:
   Host& m_host;
+  std::optional<SectorRange> m_rescue;
   std::unique_ptr<ProgressWindow> m_window;
 };
 

@@ -214,9 +214,12 @@ void FileListSession::EndFailedJob() {
     case RecoveryState::kAborted:
       m_host.ShowMessage(std::string(msg::kJobFailed) + '\n' + outcome.failure, MessageStyle::kOk);
       break;
-    default:
-      m_host.ShowMessage(WithZeroSectorNote(msg::kDumpFailed, m_core->GetZeroSectors().size()), MessageStyle::kOk);
+    default: {
+      std::string text = WithZeroSectorNote(msg::kDumpFailed, m_core->GetZeroSectors().size());
+      if (outcome.state == RecoveryState::kFailedAtFile) text += std::string("\n\n") + text::kStoppedAtSectorAdvice;
+      m_host.ShowMessage(text, MessageStyle::kOk);
       break;
+    }
   }
 }
 
@@ -268,11 +271,14 @@ void FileListSession::ShowScanResult(const DamageScanRunner& runner) {
       case ScanFailure::kCannotOpen:
         m_host.ShowMessage(msg::kNotBurnedByKestrow, MessageStyle::kOk);
         break;
-      case ScanFailure::kNoVolume:
+      case ScanFailure::kNoVolume: {
         // A disc whose trailer was found is ours: a read failed.
-        m_host.ShowMessage(scan.area.trailerLba >= 0 ? msg::kDumpFailed : msg::kNotBurnedByKestrow,
-                           MessageStyle::kOk);
+        std::string text = scan.area.trailerLba >= 0 ? msg::kDumpFailed : msg::kNotBurnedByKestrow;
+        const bool endUnreadable = scan.area.lastSectorUnreadable || scan.area.failedLba >= 0;
+        if (endUnreadable && !m_keepGoing) text += std::string("\n\n") + text::kFindDamageEndAdvice;
+        m_host.ShowMessage(text, MessageStyle::kOk);
         break;
+      }
       case ScanFailure::kDiscChanged:
         m_host.ShowMessage(msg::kDiscChanged, MessageStyle::kOk);
         break;
@@ -292,8 +298,6 @@ void FileListSession::ShowScanResult(const DamageScanRunner& runner) {
   for (std::size_t k = 0; k < scan.files.size(); ++k) byId.emplace(scan.files[k].fileId, k);
   std::vector<std::string> marks;
   marks.reserve(m_table->size());
-  std::size_t damaged = 0;
-  std::size_t lost = 0;
   bool unmatched = false;
   for (const FileEntry& row : *m_table) {
     const auto [first, last] = byId.equal_range(row.fileId);
@@ -304,8 +308,6 @@ void FileListSession::ShowScanResult(const DamageScanRunner& runner) {
     } else {
       unmatched = true;
     }
-    if (status == FileStatus::kDamaged) ++damaged;
-    if (status == FileStatus::kLost) ++lost;
     marks.push_back(status == FileStatus::kWhole ? std::string() : std::string(StatusName(status)));
   }
   if (!sameVolume || (unmatched && scan.lostCatalogNodes == 0)) {
@@ -320,10 +322,8 @@ void FileListSession::ShowScanResult(const DamageScanRunner& runner) {
     m_host.ShowMessage(text::kScanCleanText, MessageStyle::kIconInformation);
     return;
   }
-  const DamageReport report = ReportOfScan(scan, ShownPath(NameCodePage()));
-  m_host.ShowMessage(DamageSummary(report) + '\n' +
-                         FillText(text::kScanHitFormat, {std::to_string(damaged), std::to_string(lost)}),
-                     MessageStyle::kOk);
+  // One window with a table, however many files and sectors were hit.
+  m_host.ShowDamageReport(ReportOfScan(scan, ShownPath(NameCodePage())), m_core->GetTransport().SourceFiles());
 }
 
 void FileListSession::OnSaveList() {

@@ -31,10 +31,13 @@ enum class MessageStyle : unsigned {
 // The caption of every message box: the program's name.
 inline constexpr char kMessageCaption[] = "KestrowDiag";
 
-// A first and last sector, 1-based and inclusive, as the user chose them.
+// A first and last sector, 1-based and inclusive, as the user chose them,
+// and whether the range is to be read as a resumable rescue image (an image
+// of the whole disc with a GNU ddrescue map beside it).
 struct SectorRange {
   std::uint32_t start = 1;
   std::uint32_t end = 1;
+  bool rescue = false;
 };
 
 // One entry of an open dialog's type list: "Disc images" and its patterns.
@@ -58,6 +61,9 @@ class ProgressWindow {
   virtual ~ProgressWindow() = default;
   // "Reading done/total...", with `done` of `total` sectors in the file.
   virtual void ShowProgress(const std::string& text, int done, int total) = 0;
+  // A rescue dump's state, several lines (FormatRescueStatus); called on
+  // the user-interface thread, perhaps never.
+  virtual void ShowRescueStatus(const std::string& text) = 0;
   // True once the user asked the dump to end.
   virtual bool CancelRequested() = 0;
 };

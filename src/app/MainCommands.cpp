@@ -7,6 +7,8 @@
 #include "DumpCallbacks.h"
 #include "FileListSession.h"
 #include "OutputCheck.h"
+#include "RescueImage.h"
+#include "drive/MapBeside.h"
 #include "drive/SourceFiles.h"
 #include "rawtools/VolumeSize.h"
 #include "recovery/SalvagedVolume.h"
@@ -72,13 +74,15 @@ bool MainCommands::GetSelectedDrive(std::string& source, std::int32_t& sectorCou
     BusyCursor busy(m_host);
     const std::unique_ptr<CKestrowCore> core = m_makeCore(selected);
     count = core->GetSectorCount();
-    if (count < 2 && !item.image && core->GetErrorState() == kErrorCannotOpen) refused = core->GetOpenFailureDetail();
+    if (count < 2 && core->GetErrorState() == kErrorCannotOpen) refused = core->GetOpenFailureDetail();
   }
   // Whatever the cause (no access, no disc, a one-sector disc), one message;
-  // a drive the system would not open says so after it.
+  // a drive the system would not open, or an image or map that cannot be
+  // read, says so after it.
   if (count < 2) {
+    const char* why = item.image ? text::kImageRefusedFormat : text::kDriveRefusedFormat;
     m_host.ShowMessage(refused.empty() ? std::string(msg::kNoValidDisc)
-                                       : std::string(msg::kNoValidDisc) + "\n\n" + FillText(text::kDriveRefusedFormat, {refused}),
+                                       : std::string(msg::kNoValidDisc) + "\n\n" + FillText(why, {refused}),
                        MessageStyle::kOk);
     return false;
   }
@@ -94,10 +98,11 @@ void MainCommands::OnCheckFormat() {
   bool burned = false;
   bool changed = false;
   std::size_t zeros = 0;
+  TrailerSearch search;
   {
     BusyCursor busy(m_host);
     const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
-    burned = core->CheckBurnSignature();
+    burned = core->CheckBurnSignature(&search);
     changed = core->DiscChanged();
     zeros = core->GetZeroSectors().size();
   }
@@ -105,7 +110,9 @@ void MainCommands::OnCheckFormat() {
     m_host.ShowMessage(msg::kBurnedByKestrow, MessageStyle::kIconInformation);
   } else {
     const char* message = changed ? msg::kDiscChanged : msg::kNotBurnedByKestrow;
-    m_host.ShowMessage(WithZeroSectorNote(message, zeros), MessageStyle::kOk);
+    std::string text = WithZeroSectorNote(message, zeros);
+    if (!changed && search.lastSectorUnreadable) text += std::string("\n\n") + text::kEndUnreadableAdvice;
+    m_host.ShowMessage(text, MessageStyle::kOk);
   }
 }
 
@@ -200,14 +207,23 @@ void MainCommands::OnPhysicalDump() {
   std::int32_t sectorCount = 0;
   if (!GetSelectedDrive(source, sectorCount)) return;
   const std::optional<std::string> path = m_host.ChooseSaveFile("DiscImage", "dat");
-  if (!path || !OutputSparesTheSource(m_host, SourceFiles(source, {}), *path)) return;
+  if (!path || !OutputSparesTheSource(m_host, SourceFiles(source, FindMapBesideImage(source)), *path)) return;
   bool completed = false;
+  bool readFailed = false;
   DumpStatistics stats;
+  std::optional<SectorRange> rescue;
   {
     const std::unique_ptr<CKestrowCore> core = m_makeCore(source);
     HostDumpCallbacks face(m_host);
     completed = core->DumpSectors(*path, face);
     stats = core->GetDumpStatistics();
+    readFailed = core->GetReadStatistics().failedSingleReads > 0;
+    rescue = face.RescueChosen();
+  }
+  // With the rescue option the plain dump stopped before making its file.
+  if (rescue) {
+    RunRescueDump(m_host, m_makeCore, source, static_cast<std::uint32_t>(sectorCount), *path, *rescue);
+    return;
   }
   // The progress window is gone by now.
   if (completed) {
@@ -216,7 +232,9 @@ void MainCommands::OnPhysicalDump() {
     m_host.ShowMessage(msg::kDiscChanged, MessageStyle::kOk);
   } else {
     // A full disk is no damaged disc.
-    m_host.ShowMessage(stats.writeFailed ? msg::kImageWriteFailed : msg::kDumpFailed, MessageStyle::kOk);
+    std::string text = stats.writeFailed ? msg::kImageWriteFailed : msg::kDumpFailed;
+    if (!stats.writeFailed && !stats.cancelled && readFailed) text += std::string("\n\n") + text::kDumpStoppedAdvice;
+    m_host.ShowMessage(text, MessageStyle::kOk);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "AppText.h"
 #include "rawtools/PhysicalDump.h"
 #include "text/Messages.h"
 
@@ -57,6 +58,14 @@ SectorRangeCheck CheckSectorRange(std::string_view startText, std::string_view e
   }
   check.range = SectorRange{*start, *end};
   return check;
+}
+
+std::string SectorLbasText(std::string_view startText, std::string_view endText) {
+  const auto lba = [](std::string_view text) {
+    const std::optional<std::uint32_t> sector = ParseSector(text);
+    return sector && *sector >= 1 ? std::to_string(*sector - 1) : std::string("?");
+  };
+  return FillText(text::kSectorLbasFormat, {lba(startText), lba(endText)});
 }
 
 }  // namespace kestrow::app

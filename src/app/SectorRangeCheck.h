@@ -23,4 +23,8 @@ struct SectorRangeCheck {
 
 SectorRangeCheck CheckSectorRange(std::string_view startText, std::string_view endText, std::uint32_t maxSector);
 
+// The line under the dialog's 1-based fields: the LBAs they mean (sector k
+// is LBA k - 1, as every report counts), "?" for a field that names none.
+std::string SectorLbasText(std::string_view startText, std::string_view endText);
+
 }  // namespace kestrow::app

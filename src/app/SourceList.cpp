@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "AppText.h"
+#include "drive/MapBeside.h"
 #include "platform/FileSystem.h"
 
 namespace kestrow::app {
@@ -21,7 +23,7 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
-void SourceList::AddDrive(const std::string& drive) { m_items.push_back({drive, drive, false}); }
+void SourceList::AddDrive(const std::string& drive) { m_items.push_back({drive, drive, false, {}}); }
 
 std::size_t SourceList::AddImage(const std::string& path) {
   const std::string full = FullPath(path);
@@ -30,7 +32,11 @@ std::size_t SourceList::AddImage(const std::string& path) {
          !(m_items[index].image && FileNameKey(m_items[index].source) == FileNameKey(full))) {
     ++index;
   }
-  if (index == m_items.size()) m_items.push_back({full, FileNameOf(full), true});
+  if (index == m_items.size()) m_items.push_back({full, {}, true, {}});
+  SourceItem& item = m_items[index];
+  item.mapfile = FindMapBesideImage(full);
+  item.shown = item.mapfile.empty() ? FileNameOf(full)
+                                    : FillText(text::kImageWithMapFormat, {FileNameOf(full), FileNameOf(item.mapfile)});
   m_selected = index;
   return index;
 }

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "KestrowCore.h"
+#include "drive/MapBeside.h"
 #include "drive/SourceFactory.h"
 #include "drive/SourceFiles.h"
 #include "filelist/FileListExport.h"
@@ -49,6 +50,12 @@ std::uint64_t SectorsIn(const std::vector<SectorSpan>& spans) {
   return sectors;
 }
 
+void UseMapBesideImage(SourceOptions& source, std::ostream& err) {
+  if (source.noMapfile || !source.mapfile.empty()) return;
+  source.mapfile = FindMapBesideImage(source.source);
+  if (!source.mapfile.empty()) err << "kestrow: reading " << source.source << " through " << source.mapfile << '\n';
+}
+
 void Commands::Note(const CKestrowCore& core) {
   const std::set<std::int32_t> zeros = core.GetZeroSectors();
   m_zeroSectors.insert(zeros.begin(), zeros.end());
@@ -62,10 +69,12 @@ void Commands::ReportZeroSectors() {
   m_err << "kestrow: " << text << "; if this is a rescue image, give its mapfile with --mapfile\n";
 }
 
-void Commands::FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area) {
+void Commands::FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area, bool keepGoing) {
   if (core.DiscChanged()) {
     Fail(msg::kDiscChanged);
-  } else if (area.trailerLba >= 0) {
+    return;
+  }
+  if (area.trailerLba >= 0) {
     // The disc is ours; a sector of its volume area could not be read (or
     // lies past the disc's end).
     std::string why = DescribeVolumeAreaFailure(area);
@@ -74,6 +83,8 @@ void Commands::FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& ar
   } else {
     Fail(msg::kNotBurnedByKestrow, area.lastSectorUnreadable ? DescribeVolumeAreaFailure(area) : std::string());
   }
+  const bool endUnreadable = area.lastSectorUnreadable || area.failedLba >= 0;
+  if (endUnreadable && !keepGoing) m_err << kLastSectorsHint << '\n';
 }
 
 void Commands::Fail(const std::string& message, const std::string& detail) {
@@ -158,6 +169,7 @@ int Commands::Check(const SourceOptions& options) {
   area.sectorCount = selected->sectorCount;
   area.lastSectorUnreadable = search.lastSectorUnreadable;
   Fail(msg::kNotBurnedByKestrow, search.lastSectorUnreadable ? DescribeVolumeAreaFailure(area) : std::string());
+  if (search.lastSectorUnreadable) m_err << kLastSectorsHint << '\n';
   return kExitFailed;
 }
 

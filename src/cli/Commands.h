@@ -34,10 +34,25 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// The advice after a failure whose cause may look like something else: an
+// unreadable end of the disc looks like a disc of another format, and a job
+// that ends at one bad sector could have gone on.
+inline constexpr char kLastSectorsHint[] =
+    "kestrow: the disc's last sectors could not be read; --keep-going looks for the files in the packed copy";
+inline constexpr char kStoppedAtSectorHint[] =
+    "kestrow: it stopped at a sector that could not be read; --keep-going goes on past such sectors, and "
+    "dump --rescue-map images the disc once, keeping what was read, for every later run";
+
 struct SourceOptions {
   std::string source;   // device path or disc image; empty = first optical drive
   std::string mapfile;  // GNU ddrescue mapfile for an image, optional
+  bool noMapfile = false;  // --no-mapfile: not even the map beside the image
 };
+
+// Without --mapfile or --no-mapfile, an image SOURCE is read through the map
+// beside it when there is one ("rescued.map", else "rescued.bin.map"), and
+// `err` says so: "kestrow: reading rescued.bin through rescued.map".
+void UseMapBesideImage(SourceOptions& source, std::ostream& err);
 
 struct ListOptions {
   std::string outputFile;  // the file list export, CR LF lines (the names' own bytes)
@@ -113,6 +128,9 @@ class Commands {
  public:
   Commands(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
 
+  // --verbose: the groups found by search are listed one by one, not only counted.
+  void SetVerbose(bool verbose) { m_verbose = verbose; }
+
   int Drives();
   int Check(const SourceOptions& source);
   int Size(const SourceOptions& source);
@@ -183,7 +201,9 @@ class Commands {
   // The message for a volume area that could not be loaded: the disc change,
   // the read failure of an area whose trailer was found (the disc is ours),
   // or no trailer (with the last sector named when it could not be read).
-  void FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area);
+  // Without keep-going, an unreadable trailer or volume area adds the hint
+  // to go on with the packed copy.
+  void FailVolumeLoad(const CKestrowCore& core, const VolumeAreaRead& area, bool keepGoing = false);
   // A file a command will create, replace or rename over, and what it is for.
   struct PlannedOutput {
     std::string path;
@@ -203,7 +223,13 @@ class Commands {
   std::ostream& m_out;
   std::ostream& m_err;
   std::set<std::int32_t> m_zeroSectors;
+  bool m_verbose = false;
 };
+
+// The first line of recover's report: "Recovered N of M file(s) (B bytes)
+// into DIR" when every chosen file is whole, else "Recovered N of M
+// file(s): W whole, D damaged, L lost, U not written".
+std::string RecoveredLine(const RecoveryOutcome& outcome, std::size_t chosen, const std::string& destination);
 
 // The sectors `spans` cover.
 std::uint64_t SectorsIn(const std::vector<SectorSpan>& spans);

@@ -161,6 +161,7 @@ int Commands::Dump(const SourceOptions& source, const DumpOptions& options) {
     Fail(msg::kStopped, written);
   } else {
     Fail(msg::kDumpFailed, written);
+    if (core.GetReadStatistics().failedSingleReads > 0) m_err << kStoppedAtSectorHint << '\n';
   }
   const ReadStatistics reads = core.GetReadStatistics();
   m_out << FormatReadReport(reads, stats.bytesWritten, elapsed.count(), reads.failedSingleReads) << '\n';

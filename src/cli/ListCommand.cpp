@@ -92,7 +92,7 @@ std::optional<FileTable> Commands::LoadSalvagedFileTable(CKestrowCore& core, con
     return std::nullopt;
   }
   if (!ok) {
-    if (salvaged.metadataGone) m_err << SalvageFactsText(FactsOf(salvaged));
+    if (salvaged.metadataGone) m_err << SalvageFactsText(FactsOf(salvaged), m_verbose);
     Fail(SalvageFailureMessage(salvaged), salvaged.failure);
     return std::nullopt;
   }
@@ -114,7 +114,7 @@ std::optional<FileTable> Commands::LoadSalvagedFileTable(CKestrowCore& core, con
 }
 
 bool Commands::ReportSalvagedList(const LoadedVolume& loaded) {
-  m_err << SalvageFactsText(loaded.salvage);
+  m_err << SalvageFactsText(loaded.salvage, m_verbose);
   if (!loaded.unreadable.empty()) {
     const std::vector<SectorSpan> spans = ToSectorSpans(loaded.unreadable);
     m_err << "Unreadable sectors:";

@@ -1,5 +1,6 @@
 // kestrow recover: copies files out of a Kestrow PRO disc through the same
 // recovery job and worker as the desktop application.
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -161,8 +162,28 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
   return code;
 }
 
+std::string RecoveredLine(const RecoveryOutcome& outcome, std::size_t chosen, const std::string& destination) {
+  const std::string recovered =
+      "Recovered " + std::to_string(outcome.written) + " of " + std::to_string(chosen) + " file(s)";
+  std::size_t whole = 0;
+  std::size_t damaged = 0;
+  std::size_t lost = 0;
+  for (const FileResult& file : outcome.files) {
+    whole += file.status == FileStatus::kWhole;
+    damaged += file.status == FileStatus::kDamaged;
+    lost += file.status == FileStatus::kLost;
+  }
+  if (whole == chosen) {
+    return recovered + " (" + std::to_string(outcome.bytesWritten) + " bytes) into " + destination;
+  }
+  // Every file the job did not reach, or could not write, is not written.
+  const std::size_t notWritten = chosen - std::min(chosen, whole + damaged + lost);
+  return recovered + ": " + std::to_string(whole) + " whole, " + std::to_string(damaged) + " damaged, " +
+         std::to_string(lost) + " lost, " + std::to_string(notWritten) + " not written";
+}
+
 void Commands::PrintDamage(std::ostream& out, const DamageReport& report) {
-  out << SalvageFactsText(report.salvage);
+  out << SalvageFactsText(report.salvage, m_verbose);
   for (const ReportedFile& file : report.files) {
     if (file.status == FileStatus::kDamaged) {
       out << "Damaged: " << Printable(file.path);
@@ -203,8 +224,7 @@ void Commands::PrintDamage(std::ostream& out, const DamageReport& report) {
 int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<FileEntry>& chosen,
                              const std::string& destination, const RecoverOptions& options) {
   const CodePage codePage = options.macRoman ? CodePage::kMacRoman : CodePage::kWindows1252;
-  m_out << "Recovered " << outcome.written << " of " << chosen.size() << " file(s) ("
-        << outcome.bytesWritten << " bytes) into " << destination << '\n';
+  m_out << RecoveredLine(outcome, chosen.size(), destination) << '\n';
   for (std::size_t k = 0; k < outcome.unwritten.size(); ++k) {
     m_err << "Not written: " << Printable(chosen[outcome.unwritten[k]], codePage);
     if (k < outcome.unwrittenReasons.size() && !outcome.unwrittenReasons[k].empty()) {
@@ -233,6 +253,7 @@ int Commands::ReportRecovery(const RecoveryOutcome& outcome, const std::vector<F
     case RecoveryState::kFailedAtFile:
       Fail(msg::kDumpFailed, "a sector holding " + Printable(chosen[outcome.failedFile], codePage) +
                                  " could not be read; nothing of it or of the files after it was written");
+      m_err << kStoppedAtSectorHint << '\n';
       break;
     case RecoveryState::kAborted:
       Fail(msg::kJobFailed, outcome.failure);

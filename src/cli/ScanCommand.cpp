@@ -57,7 +57,7 @@ int Commands::Scan(const SourceOptions& source, const ScanOptions& options) {
         Fail(msg::kNotBurnedByKestrow);
         break;
       case ScanFailure::kNoVolume:
-        FailVolumeLoad(core, scan.area);
+        FailVolumeLoad(core, scan.area, options.keepGoing);
         break;
       case ScanFailure::kNoCatalog:
         Fail(msg::kUnknownFormat, scan.failure);

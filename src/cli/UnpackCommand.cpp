@@ -61,6 +61,7 @@ void Commands::FailUnpack(const CKestrowCore& core, const UnpackOutcome& outcome
                                           std::to_string(outcome.failedGroup);
       Fail(msg::kDumpFailed, where + " (" + outcome.failure + ") could not be read: " + core.DescribeLastFailure() +
                                  nothing);
+      m_err << kStoppedAtSectorHint << '\n';
       break;
     }
     case UnpackFailure::kDifferentDisc:

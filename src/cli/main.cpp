@@ -45,9 +45,12 @@ void AddSource(CLI::App& command, SourceOptions& source) {
   command.add_option("SOURCE", source.source,
                      std::string("optical drive (") + kDriveExample + ") or disc image (.bin, .iso, .cue); " +
                          "default: the first optical drive");
-  command.add_option("--mapfile", source.mapfile,
-                     "GNU ddrescue mapfile of an image: sectors not marked finished read as bad")
-      ->check(kExistingFile);
+  auto* mapfile = command.add_option("--mapfile", source.mapfile,
+                                     "GNU ddrescue mapfile of an image: sectors not marked finished read as bad "
+                                     "(default: IMAGE's name with .map in place of its extension, else with .map "
+                                     "appended, when such a file exists)")
+                      ->check(kExistingFile);
+  command.add_flag("--no-mapfile", source.noMapfile, "read an image without the mapfile beside it")->excludes(mapfile);
 }
 
 }  // namespace
@@ -164,11 +167,16 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber)
       ->needs(rescueMap);
 
+  bool verbose = false;
+  constexpr const char* kVerboseHelp = "with --keep-going: list each group found by search, not only their count";
+  for (auto* command : {listCommand, recoverCommand}) command->add_flag("--verbose", verbose, kVerboseHelp);
+
   ScanOptions scan;
   auto* scanCommand = app.add_subcommand(
       "scan", "read the volume area and every group the files use, and say which files unreadable "
               "sectors hit and which of their bytes are lost (exit 1 when any is hit); writes nothing");
   AddSource(*scanCommand, source);
+  scanCommand->add_flag("--verbose", verbose, kVerboseHelp);
   scanCommand->add_flag("--json", scan.json, "print the report as JSON");
   scanCommand->add_flag("--keep-going", scan.keepGoing,
                         "where the disc's end (trailer, volume area, \"Pack\" table) cannot be read, take the "
@@ -183,6 +191,7 @@ int main(int argc, char** argv) {
       "unpack", "write the disc's HFS volume as one plain image file (FILE), byte for byte as it was before packing, "
                 "which hfsutils, HFSExplorer and Mac emulators open");
   AddSource(*unpackCommand, source);
+  unpackCommand->add_flag("--verbose", verbose, kVerboseHelp);
   unpackCommand->add_option("-o,--output", unpack.outputFile, "the volume image to write")->required();
   unpackCommand->add_flag("--keep-going", unpack.keepGoing,
                           "go on past sectors that cannot be read: lost blocks are zeros in the image, and the "
@@ -203,6 +212,8 @@ int main(int argc, char** argv) {
   }
 
   Commands commands(std::cout, std::cerr);
+  commands.SetVerbose(verbose);
+  if (!*drives) kestrow::cli::UseMapBesideImage(source, std::cerr);
   int code = kestrow::cli::kExitUsage;
   // Whatever a command did not foresee (memory running out, for one) ends it
   // with a message, never with an abort.

@@ -53,6 +53,19 @@ BOOL CFileListDlg::OnInitDialog() {
   SendDlgItemMessageW(m_hWnd, IDC_JOB_PROGRESS, PBM_SETRANGE32, 0, 1000);
   m_session.Attach(this);
   if (m_session.HasDamageColumn()) RowsChanged(true);
+  // The list grows with the window; what lies under it moves with it.
+  m_anchors.Capture(m_hWnd, {{IDC_FILE_LIST, Anchor::kGrow},
+                             {IDC_FILE_COUNT, Anchor::kWiden},
+                             {IDC_JOB_STATUS, Anchor::kDown},
+                             {IDC_JOB_PROGRESS, Anchor::kDown},
+                             {IDC_MAC_ROMAN, Anchor::kDown},
+                             {IDC_RESOURCE_FORKS, Anchor::kDown},
+                             {IDC_KEEP_GOING, Anchor::kDown},
+                             {IDC_RECOVER_SELECTED, Anchor::kDownRight},
+                             {IDC_SAVE_LIST, Anchor::kDownRight},
+                             {IDOK, Anchor::kDownRight},
+                             {IDC_FIND_DAMAGE, Anchor::kDownRight},
+                             {IDC_SAVE_VOLUME_IMAGE, Anchor::kDownRight}});
   return TRUE;  // the list, the first tab stop, has the focus
 }
 
@@ -88,11 +101,24 @@ void CFileListDlg::EnableJobCommands(bool enabled) {
 
 void CFileListDlg::RowsChanged(bool columnAdded) {
   if (columnAdded) {
-    InsertColumn(2, app::text::kDamageColumn, 60);
-    const int path = std::max(ListClientWidth() - 25 - m_sizeColumnWidth - 60, 0);
-    SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(static_cast<WORD>(path), 0));
+    InsertColumn(2, app::text::kDamageColumn, DamageColumnWidth());
+    m_damageColumn = true;
+    SizePathColumn();
   }
   InvalidateRect(Item(IDC_FILE_LIST), nullptr, TRUE);
+}
+
+int CFileListDlg::DamageColumnWidth() const {
+  // As wide as its longest text ("not-written"), at least 60 pixels.
+  const auto text = static_cast<int>(SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_GETSTRINGWIDTHW, 0,
+                                                          reinterpret_cast<LPARAM>(L"not-written")));
+  return std::max(60, text + 16);
+}
+
+void CFileListDlg::SizePathColumn() {
+  const int others = m_sizeColumnWidth + (m_damageColumn ? DamageColumnWidth() : 0);
+  const int path = std::max(ListClientWidth() - 25 - others, 0);
+  SendDlgItemMessageW(m_hWnd, IDC_FILE_LIST, LVM_SETCOLUMNWIDTH, 0, MAKELPARAM(static_cast<WORD>(path), 0));
 }
 
 void CFileListDlg::FillItem(void* displayInfo) {
@@ -158,6 +184,13 @@ INT_PTR CFileListDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       return FALSE;
     }
+    case WM_SIZE:
+      m_anchors.Apply(m_hWnd);
+      SizePathColumn();
+      return TRUE;
+    case WM_GETMINMAXINFO:
+      m_anchors.LimitSize(lParam);
+      return TRUE;
     case WM_CLOSE:
       Close(IDCANCEL);
       return TRUE;

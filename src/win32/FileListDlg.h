@@ -4,6 +4,7 @@
 // job's timer (id 1234, 200 ms).
 #pragma once
 
+#include "Anchors.h"
 #include "Dialog.h"
 #include "app/FileListSession.h"
 
@@ -36,10 +37,15 @@ class CFileListDlg : public Dialog, public app::FileListView {
   // The row texts the list view asks for.
   void FillItem(void* displayInfo);
   void Close(int result);
+  // The path column takes what the others leave of the list's width.
+  void SizePathColumn();
+  int DamageColumnWidth() const;
 
   app::FileListSession& m_session;
   std::wstring m_cellText;  // the last cell handed to the list view
   int m_sizeColumnWidth = 100;
+  bool m_damageColumn = false;
+  Anchors m_anchors;
 };
 
 }  // namespace kestrow::win32

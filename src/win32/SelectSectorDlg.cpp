@@ -14,6 +14,8 @@ CSelectSectorDlg::CSelectSectorDlg(app::Host& host, std::uint32_t maxSector)
 BOOL CSelectSectorDlg::OnInitDialog() {
   SetItemText(m_hWnd, IDC_START_SECTOR, std::to_string(m_nStartSector));
   SetItemText(m_hWnd, IDC_END_SECTOR, std::to_string(m_nEndSector));
+  CheckDlgButton(m_hWnd, IDC_RESCUE_IMAGE, m_bRescue ? BST_CHECKED : BST_UNCHECKED);
+  ShowLbas();
   return TRUE;  // OK, the first tab stop, has the focus
 }
 
@@ -29,10 +31,20 @@ bool CSelectSectorDlg::SaveAndValidate() {
   }
   m_nStartSector = check.range->start;
   m_nEndSector = check.range->end;
+  m_bRescue = IsDlgButtonChecked(m_hWnd, IDC_RESCUE_IMAGE) == BST_CHECKED;
   return true;
 }
 
-bool CSelectSectorDlg::OnCommand(int id, int) {
+void CSelectSectorDlg::ShowLbas() {
+  SetItemText(m_hWnd, IDC_SECTOR_LBAS,
+              app::SectorLbasText(GetItemText(m_hWnd, IDC_START_SECTOR), GetItemText(m_hWnd, IDC_END_SECTOR)));
+}
+
+bool CSelectSectorDlg::OnCommand(int id, int code) {
+  if ((id == IDC_START_SECTOR || id == IDC_END_SECTOR) && code == EN_CHANGE) {
+    ShowLbas();
+    return true;
+  }
   if (id == IDOK) {
     if (SaveAndValidate()) End(IDOK);
     return true;

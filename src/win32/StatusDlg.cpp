@@ -10,6 +10,10 @@ namespace {
 
 // How often the window gets to paint while sectors are read.
 constexpr DWORD kPumpMilliseconds = 50;
+// The window's client area with the rescue status (dialog units): the
+// status text ends at 37 + 45, 7 above the bottom.
+constexpr LONG kRescueWidth = 280;
+constexpr LONG kRescueHeight = 89;
 
 }  // namespace
 
@@ -34,7 +38,29 @@ void CStatusDlg::ShowProgress(const std::string& text, int done, int total) {
   if (GetTickCount() - m_lastPump >= kPumpMilliseconds) PumpMessages();
 }
 
-bool CStatusDlg::CancelRequested() { return m_cancelRequested; }
+void CStatusDlg::ShowRescueStatus(const std::string& text) {
+  if (!m_hWnd) return;
+  if (!m_rescueShown) {
+    // The window grows to the status lines under the bar the first time.
+    RECT client{0, 0, kRescueWidth, kRescueHeight};
+    MapDialogRect(m_hWnd, &client);
+    const auto style = static_cast<DWORD>(GetWindowLongW(m_hWnd, GWL_STYLE));
+    const auto exStyle = static_cast<DWORD>(GetWindowLongW(m_hWnd, GWL_EXSTYLE));
+    AdjustWindowRectEx(&client, style, FALSE, exStyle);
+    SetWindowPos(m_hWnd, nullptr, 0, 0, client.right - client.left, client.bottom - client.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ShowWindow(Item(IDC_RESCUE_STATUS), SW_SHOW);
+    m_rescueShown = true;
+  }
+  SetItemText(m_hWnd, IDC_RESCUE_STATUS, text);
+  if (GetTickCount() - m_lastPump >= kPumpMilliseconds) PumpMessages();
+}
+
+bool CStatusDlg::CancelRequested() {
+  // The window takes the Cancel click between reads, however long they take.
+  if (m_hWnd && GetTickCount() - m_lastPump >= kPumpMilliseconds) PumpMessages();
+  return m_cancelRequested;
+}
 
 void CStatusDlg::PumpMessages() {
   MSG message;

@@ -14,6 +14,7 @@ class CStatusDlg : public Dialog, public app::ProgressWindow {
   ~CStatusDlg() override;
 
   void ShowProgress(const std::string& text, int done, int total) override;
+  void ShowRescueStatus(const std::string& text) override;
   bool CancelRequested() override;
 
  protected:
@@ -26,6 +27,7 @@ class CStatusDlg : public Dialog, public app::ProgressWindow {
   HWND m_owner;
   bool m_ownerWasEnabled = false;
   bool m_cancelRequested = false;
+  bool m_rescueShown = false;
   DWORD m_lastPump = 0;
 };
 

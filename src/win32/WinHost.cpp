@@ -124,7 +124,7 @@ std::optional<std::string> WinHost::BrowseForFolder(const std::string& title) {
 std::optional<app::SectorRange> WinHost::ChooseSectorRange(std::uint32_t sectorCount) {
   CSelectSectorDlg dialog(*this, sectorCount);
   if (dialog.DoModal(Owner()) != IDOK) return std::nullopt;
-  return app::SectorRange{dialog.m_nStartSector, dialog.m_nEndSector};
+  return app::SectorRange{dialog.m_nStartSector, dialog.m_nEndSector, dialog.m_bRescue};
 }
 
 std::unique_ptr<app::ProgressWindow> WinHost::OpenProgressWindow() {

@@ -55,10 +55,12 @@ class RecordingProgress : public app::ProgressWindow {
   explicit RecordingProgress(RecordingHost& host) : m_host(host) { m_host.progressOpen = true; }
   ~RecordingProgress() override { m_host.progressOpen = false; }
   void ShowProgress(const std::string& text, int, int) override { m_host.progressTexts.push_back(text); }
-  bool CancelRequested() override { return false; }
+  void ShowRescueStatus(const std::string& text) override { m_host.rescueStatusTexts.push_back(text); }
+  bool CancelRequested() override { return m_host.cancelAfterPolls >= 0 && ++m_polls > m_host.cancelAfterPolls; }
 
  private:
   RecordingHost& m_host;
+  int m_polls = 0;
 };
 
 }  // namespace
@@ -273,6 +275,20 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
   while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
   std::fclose(file);
   return bytes;
+}
+
+DamageReport ManyDamagedFiles(int count) {
+  DamageReport report;
+  for (int k = 0; k < count; ++k) {
+    ReportedFile file;
+    file.path = "Disk:Folder:File " + std::to_string(k);
+    file.status = k % 2 ? FileStatus::kDamaged : FileStatus::kLost;
+    file.size = 100000;
+    if (k % 2) file.lostRanges = {{0, 8192}, {16384, 24576 + static_cast<std::uint64_t>(k)}};
+    report.files.push_back(file);
+    report.unreadableSectors.push_back({1000 + 3 * k, 1000 + 3 * k});
+  }
+  return report;
 }
 
 }  // namespace kestrow::apptest

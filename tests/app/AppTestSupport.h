@@ -69,6 +69,8 @@ class RecordingHost : public app::Host {
   std::vector<std::string> rangeRequests;
   std::optional<app::SectorRange> rangeAnswer;
   std::vector<std::string> progressTexts;  // every text of the dump's progress window
+  std::vector<std::string> rescueStatusTexts;  // every rescue status it showed
+  int cancelAfterPolls = -1;  // the progress window's Cancel, after this many polls (-1: never)
   bool progressOpen = false;               // the progress window is on the screen
   std::function<void(app::FileListSession&)> onFileList;
   int fileLists = 0;
@@ -214,6 +216,11 @@ std::vector<std::uint8_t> RecoverableDisc(const std::vector<DiscFile>& files);
 // `count` files: "File i", in Disk:Docs: for odd i and in Disk: for even i,
 // with contents of its own spanning one to four 8 KiB blocks.
 std::vector<DiscFile> NumberedFiles(int count);
+
+// A report of `count` files, damaged and lost by turns, each damaged one
+// with two lost ranges, and as many scattered unreadable sectors: what the
+// damage windows must show without outgrowing the screen.
+DamageReport ManyDamagedFiles(int count);
 
 // A file table row.
 FileEntry Row(const std::string& path, const std::string& name, std::uint32_t data, std::uint32_t rsrc);

@@ -6,6 +6,8 @@
 #include <thread>
 
 #include "AppTestSupport.h"
+#include "app/DamageText.h"
+#include "app/AppText.h"
 #include "app/FileListSession.h"
 #include "platform/FileSystem.h"
 #include "recovery/DataLocation.h"
@@ -286,7 +288,10 @@ TEST(FileListSession, AFailedJobSaysSoAndAllowsANewStart) {
     }
     f.Recover({0, 1, 2, 3});
     ASSERT_TRUE(RunTimer(*f.session));
-    EXPECT_EQ(f.host.Texts(), Texts{msg::kDumpFailed}) << cannotOpen;
+    // A job that stopped at an unreadable sector says how to go on past it.
+    EXPECT_EQ(f.host.Texts(), Texts{cannotOpen ? std::string(msg::kDumpFailed)
+                                               : std::string(msg::kDumpFailed) + "\n\n" + text::kStoppedAtSectorAdvice})
+        << cannotOpen;
     EXPECT_EQ(f.host.messages.front().style, MessageStyle::kOk);
     EXPECT_TRUE(f.session->JobStatus().empty());
     EXPECT_FALSE(f.session->IsJobRunning());
@@ -348,12 +353,25 @@ TEST(FileListSession, FindDamageMarksTheRowsTheUnreadableSectorsHit) {
   ASSERT_TRUE(RunTimer(*f.session));
   EXPECT_FALSE(f.session->IsScanRunning());
   EXPECT_TRUE(f.view.commandsEnabled);
-  ASSERT_EQ(f.host.messages.size(), 1u);
-  EXPECT_NE(f.host.messages.front().text.find("1 unreadable sector(s)"), std::string::npos);
-  EXPECT_NE(f.host.messages.front().text.find("0 file(s) damaged, 1 lost."), std::string::npos);
+  // The damage window, not a message box.
+  EXPECT_TRUE(f.host.messages.empty());
+  ASSERT_EQ(f.host.damageReports.size(), 1u);
+  const std::string summary = DamageSummary(f.host.damageReports[0]);
+  EXPECT_NE(summary.find("1 unreadable sector(s)"), std::string::npos) << summary;
+  EXPECT_NE(summary.find("0 file(s) damaged, 1 lost."), std::string::npos) << summary;
   EXPECT_TRUE(f.session->HasDamageColumn());
   EXPECT_EQ(f.view.columnsAdded, 1);
   for (std::size_t row = 0; row < kFiles; ++row) EXPECT_EQ(f.session->DamageText(row), row == 5 ? "lost" : "");
+}
+
+// Thousands of scattered bad sectors keep the summary to a line or two.
+TEST(FileListSession, DamageSummaryNamesTheFirstRunsAndCountsTheRest) {
+  DamageReport report;
+  for (std::int32_t k = 0; k < 1495; ++k) report.unreadableSectors.push_back({1000 + 3 * k, 1000 + 3 * k});
+  const std::string summary = DamageSummary(report);
+  EXPECT_EQ(summary.rfind("1495 unreadable sector(s): 1000, 1003, ", 0), 0u) << summary;
+  EXPECT_NE(summary.find("and " + std::to_string(1495 - kSummarySpans) + " more"), std::string::npos) << summary;
+  EXPECT_LT(summary.size(), 200u) << summary;
 }
 
 TEST(FileListSession, FilesThatCannotBeWrittenAreCountedAfterDone) {

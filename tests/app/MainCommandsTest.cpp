@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "app/AppText.h"
 #include "app/MainCommands.h"
 #include "text/Messages.h"
 #include "volume/PackedFormat.h"
@@ -141,7 +142,9 @@ TEST(MainCommands, CheckFormat) {
     if (c.lastSectorBad) script->badLbas.insert(c.sectors - 1);
     for (int i = 0; c.runOutUnreadable && i < c.runOut; ++i) script->badLbas.insert(c.sectors + static_cast<std::uint32_t>(i));
     f.commands.OnCheckFormat();
-    EXPECT_EQ(f.host.Texts(), Texts{c.burned ? msg::kBurnedByKestrow : msg::kNotBurnedByKestrow}) << c.name;
+    // An unreadable end is said after the answer, with the advice to browse.
+    const std::string answer = c.burned ? msg::kBurnedByKestrow : msg::kNotBurnedByKestrow;
+    EXPECT_EQ(f.host.Texts(), Texts{c.lastSectorBad ? answer + "\n\n" + text::kEndUnreadableAdvice : answer}) << c.name;
     EXPECT_EQ(f.host.messages.front().style, c.burned ? MessageStyle::kIconInformation : MessageStyle::kOk);
     EXPECT_EQ(f.host.busyDepth, 0);
   }
@@ -248,10 +251,10 @@ TEST(MainCommands, BrowseAndRecoverADiscWhoseEndIsGone) {
   EXPECT_EQ(f.host.questions.size(), 1u);
   EXPECT_EQ(rows, (Texts{"Disk:One", "Disk:Docs:Two"}));
   EXPECT_TRUE(keptGoing);
-  // Find Damage goes on past the same damage: it names the sectors, no file is hit.
-  ASSERT_EQ(f.host.messages.size(), 2u);
-  EXPECT_NE(f.host.messages[0].text.find("unreadable sector(s)"), std::string::npos) << f.host.messages[0].text;
-  EXPECT_EQ(f.host.messages[1].text, msg::kDone);
+  // Find Damage goes on past the same damage: its window names the sectors, no file is hit.
+  ASSERT_EQ(f.host.damageReports.size(), 2u);  // Find Damage's, then the recovery's
+  EXPECT_EQ(f.host.damageReports[0].unreadableSectors.size(), 1u);
+  EXPECT_EQ(f.host.Texts(), Texts{msg::kDone});
   EXPECT_EQ(ReadWholeFile(out.Path("Disk/One")), std::string(files[0].data.begin(), files[0].data.end()));
   EXPECT_EQ(ReadWholeFile(out.Path("Disk/Docs/Two")), std::string(files[1].data.begin(), files[1].data.end()));
 }
@@ -283,7 +286,10 @@ TEST(MainCommands, PhysicalDump) {
     f.commands.OnPhysicalDump();
     EXPECT_EQ(f.host.saveRequests, Texts{"DiscImage.dat"});
     EXPECT_EQ(f.host.rangeRequests, Texts{"1-20"}) << c.name;
-    EXPECT_EQ(f.host.Texts(), Texts{c.completed ? msg::kCompleted : msg::kDumpFailed}) << c.name;
+    // A read that failed is followed by the advice to use the rescue option.
+    const std::string failed = c.badLba >= 0 ? std::string(msg::kDumpFailed) + "\n\n" + text::kDumpStoppedAdvice
+                                             : std::string(msg::kDumpFailed);
+    EXPECT_EQ(f.host.Texts(), Texts{c.completed ? msg::kCompleted : failed}) << c.name;
     EXPECT_EQ(f.host.messages.front().style, c.completed ? MessageStyle::kIconInformation : MessageStyle::kOk);
     EXPECT_FALSE(f.host.progressOpen);  // gone before the message
     const std::optional<std::string> written = ReadWholeFile(*f.host.saveAnswer);

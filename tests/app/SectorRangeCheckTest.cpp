@@ -49,3 +49,16 @@ TEST(AppText, FillText) {
   EXPECT_EQ(FillText(text::kScanHitFormat, {"2", "1"}), "2 file(s) damaged, 1 lost.");
   EXPECT_EQ(FillText("%2 before %1, %3 stays", {"a", "b"}), "b before a, %3 stays");
 }
+
+// The LBAs under the 1-based fields, as the user types.
+TEST(SectorRangeCheck, LbasUnderTheFields) {
+  const std::pair<std::pair<const char*, const char*>, const char*> cases[] = {
+      {{"1", "1000"}, "LBA 0 to 999"},
+      {{"10", "12"}, "LBA 9 to 11"},
+      {{"", "12"}, "LBA ? to 11"},
+      {{"0", "x"}, "LBA ? to ?"},
+  };
+  for (const auto& [fields, lbas] : cases) {
+    EXPECT_EQ(SectorLbasText(fields.first, fields.second).rfind(lbas, 0), 0u) << lbas;
+  }
+}

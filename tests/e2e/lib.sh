@@ -75,7 +75,8 @@ expect_success_text() {
 }
 
 # expect_failure_text TEXT WHAT: exit 1, nothing on stdout, stderr is TEXT on
-# its own line, optionally followed by one line that starts with "kestrow: ".
+# its own line, optionally followed by a detail and a hint, lines that start
+# with "kestrow: ".
 expect_failure_text() {
   expect_status 1 "$2"
   [ ! -s "$work/out" ] || fail "$2: stdout should be empty, got: $(head -c 400 "$work/out")"
@@ -83,14 +84,13 @@ expect_failure_text() {
   first=$(head -n 1 "$work/err")
   [ "$first" = "$1" ] || fail "$2: stderr should begin with '$1', got: $(cat "$work/err")"
   lines=$(wc -l < "$work/err")
-  [ "$lines" -le 2 ] || fail "$2: stderr has $lines lines: $(cat "$work/err")"
-  if [ "$lines" = 2 ]; then
-    extra=$(sed -n 2p "$work/err")
+  [ "$lines" -le 3 ] || fail "$2: stderr has $lines lines: $(cat "$work/err")"
+  while IFS= read -r extra; do
     case "$extra" in
       "kestrow: "*) ;;
-      *) fail "$2: the second stderr line must start with 'kestrow: ', got: $extra" ;;
+      *) fail "$2: the lines after the message must start with 'kestrow: ', got: $extra" ;;
     esac
-  fi
+  done < <(tail -n +2 "$work/err")
   # The message ends with its own line end.
   [ "$(tail -c 1 "$work/err" | od -An -c | tr -d ' ')" = '\n' ] || fail "$2: stderr does not end with a line end"
 }

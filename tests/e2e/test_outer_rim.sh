@@ -68,6 +68,10 @@ while IFS='|' read -r name first_bad last_bad source; do
   cmp -s "$work/out" "$work/list.expected" || fail "$name: list --keep-going differs: $(cat "$work/out")"
   grep -q '^Groups found by search (no readable "Pack" table): [1-9]' "$work/err" ||
     fail "$name: list --keep-going does not say the groups were searched for: $(cat "$work/err")"
+  # One summary line; each group only with --verbose.
+  ! grep -q '^  group [0-9]* at LBA' "$work/err" || fail "$name: list --keep-going listed the groups: $(cat "$work/err")"
+  run "$KESTROW" list "$disc" --mapfile "$map" --keep-going --verbose
+  grep -q "^  group 0 at LBA $base:" "$work/err" || fail "$name: list --verbose does not list group 0: $(cat "$work/err")"
 
   run "$KESTROW" info "$disc" --mapfile "$map" --keep-going
   expect_status 0 "$name: info --keep-going"
@@ -76,6 +80,12 @@ while IFS='|' read -r name first_bad last_bad source; do
   out="$work/out-$name"
   run "$KESTROW" recover "$disc" --mapfile "$map" --keep-going --all -o "$out" --report "$work/$name.json"
   [ "$(jq -r .metadataSource "$work/$name.json")" = "$source" ] || fail "$name: report: $(cat "$work/$name.json")"
+  summary=$(jq -r '[.files[] | .status] as $s | def n(x): [$s[] | select(. == x)] | length;
+    "Recovered \(n("whole") + n("damaged")) of \($s | length) file(s): \(n("whole")) whole, \(n("damaged")) damaged, " +
+    "\(n("lost")) lost, \(($s | length) - n("whole") - n("damaged") - n("lost")) not written"' "$work/$name.json")
+  if [ "$(jq '[.files[] | select(.status != "whole")] | length' "$work/$name.json")" -gt 0 ]; then
+    grep -qxF "$summary" "$work/out" || fail "$name: recover's summary, expected '$summary': $(head -n 1 "$work/out")"
+  fi
   [ "$(jq '.groupsFoundBySearch | length' "$work/$name.json")" -gt 0 ] || fail "$name: no group found by search"
   [ "$(jq -c '[.groupsFoundBySearch[0].group, .groupsFoundBySearch[0].lba]' "$work/$name.json")" = "[0,$base]" ] ||
     fail "$name: group 0 not found at LBA $base: $(jq -c .groupsFoundBySearch "$work/$name.json")"

@@ -197,7 +197,7 @@ refused dump "$disc" --mapfile "$work/source.map" -o "$work/new.bin" --rescue-ma
 refused dump "$disc" --mapfile "$work/source.map" -o "$work/source.map"
 refused dump "$disc" -o "$work/new.bin" --rescue-map "$work/new.bin"
 refused list "$disc" -o "$disc"
-refused list "$work/link.bin" -o "$work/hard.bin" --json
+refused list "$work/link.bin" --no-mapfile -o "$work/hard.bin" --json
 refused list "$work/disc.cue" -o "$work/link.bin"
 refused list "$disc" --mapfile "$work/source.map" -o "$work/link.map"
 refused recover "$disc" -o "$work/never" --all --report "$work/link.bin"

@@ -93,6 +93,8 @@ jq -e . "$work/report.json" >/dev/null || fail "the report is not JSON: $(cat "$
   fail "big lost $(jq -c '.files[] | select(.path == "Salvage:big")' "$work/report.json"), expected $expected"
 [ "$(jq -r '.files[] | select(.path == "Salvage:big") | .status' "$work/report.json")" = damaged ] || fail "big is not damaged"
 [ "$(jq '[.files[] | select(.status == "whole")] | length' "$work/report.json")" = 3 ] || fail "not three whole files"
+grep -qx "Recovered 4 of 4 file(s): 3 whole, 1 damaged, 0 lost, 0 not written" "$work/out" ||
+  fail "recover's summary with a damaged file: $(cat "$work/out")"
 cp "$work/src/big" "$work/big.expected"
 for range in $(jq -r '.files[] | select(.path == "Salvage:big") | .lostRanges[] | "\(.[0]):\(.[1])"' "$work/report.json"); do
   head -c $((${range#*:} - ${range%:*})) /dev/zero |

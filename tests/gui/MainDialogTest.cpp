@@ -9,6 +9,7 @@
 #include <QTreeView>
 
 #include "GuiTestSupport.h"
+#include "app/AppText.h"
 #include "app/AboutDlg.h"
 #include "app/ClickableLabel.h"
 #include "app/KestrowDiagDlg.h"
@@ -174,7 +175,9 @@ class MainDialogTest : public QObject {
     };
     f.Click(QStringLiteral("Physical Dump..."));
     QCOMPARE(offered, QStringLiteral("1-20"));
-    QCOMPARE(f.host.Texts(), QStringList{Text(completed ? msg::kCompleted : msg::kDumpFailed)});
+    const std::string failed = badLba >= 0 ? std::string(msg::kDumpFailed) + "\n\n" + app::text::kDumpStoppedAdvice
+                                           : std::string(msg::kDumpFailed);
+    QCOMPARE(f.host.Texts(), QStringList{Text(completed ? msg::kCompleted : failed.c_str())});
     QCOMPARE(f.host.messages.front().style, completed ? MessageStyle::kIconInformation : MessageStyle::kOk);
     const std::optional<std::string> written = ReadWholeFile(path);
     if (count < 0) {

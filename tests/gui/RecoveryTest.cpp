@@ -1,6 +1,8 @@
 // Recovery from the Qt face's file list dialog: closing it during a job in
 // each of its ways, the damage report window, and the damage column.
 #include <QCheckBox>
+#include <QLabel>
+#include <QScreen>
 #include <QDir>
 #include <QItemSelectionModel>
 #include <QPushButton>
@@ -203,9 +205,16 @@ class RecoveryTest : public QObject {
     f.dialog->OnFindDamage();
     QVERIFY(f.dialog->IsScanRunning());
     QVERIFY(!f.dialog->FindDamageButton()->isEnabled());
+    QString summary;
+    f.host.onModal = [&summary](QDialog& dialog) {
+      summary = dynamic_cast<CDamageReportDlg&>(dialog).findChild<QLabel*>()->text();
+      return static_cast<int>(QDialog::Accepted);
+    };
     QTRY_VERIFY_WITH_TIMEOUT(!f.dialog->IsScanRunning(), 10000);
-    QCOMPARE(f.host.messages.size(), std::size_t(1));
-    QVERIFY(f.host.messages.front().text.contains(QStringLiteral("1 unreadable sector(s)")));
+    // The damage window, not a message box.
+    QVERIFY(f.host.messages.empty());
+    QCOMPARE(f.host.modalDialogs.size(), 1);
+    QVERIFY(summary.contains(QStringLiteral("1 unreadable sector(s)")));
     FileListModel* model = f.dialog->Model();
     QCOMPARE(model->columnCount(), 3);
     for (int row = 0; row < kFiles; ++row) {
@@ -216,6 +225,34 @@ class RecoveryTest : public QObject {
     QVERIFY(f.dialog->FindDamageButton()->isEnabled());
   }
 
+  // Thousands of rows: the window keeps its own size, within the screen, and
+  // its table grows with it; the status and lost-bytes columns fit their texts.
+  void damageWindowTakesThousandsOfRows() {
+    const DamageReport report = apptest::ManyDamagedFiles(5000);
+    CDamageReportDlg dialog(report);
+    dialog.show();
+    QCOMPARE(dialog.FileList()->topLevelItemCount(), 5000);
+    const QRect screen = dialog.screen()->availableGeometry();
+    QVERIFY(dialog.frameGeometry().height() <= screen.height());
+    QVERIFY(dialog.frameGeometry().width() <= screen.width());
+    QVERIFY(dialog.findChild<QLabel*>()->text().size() < 200);
+    const QFontMetrics metrics(dialog.FileList()->font());
+    QVERIFY(dialog.FileList()->columnWidth(1) >= metrics.horizontalAdvance(QStringLiteral("damaged")));
+    QVERIFY(dialog.FileList()->columnWidth(2) >=
+            metrics.horizontalAdvance(dialog.FileList()->topLevelItem(4999)->text(2)));
+    const int tableHeight = dialog.FileList()->height();
+    dialog.resize(dialog.width() + 100, dialog.height() + 100);
+    QTRY_COMPARE(dialog.FileList()->height(), tableHeight + 100);
+  }
+
+  // The file list grows with its window.
+  void fileListGrowsWithItsWindow() {
+    RecoveryFixture f;
+    f.dialog->show();
+    const QSize list = f.dialog->findChild<QTreeView*>()->size();
+    f.dialog->resize(f.dialog->width() + 120, f.dialog->height() + 80);
+    QTRY_COMPARE(f.dialog->findChild<QTreeView*>()->size(), list + QSize(120, 80));
+  }
 };
 
 QTEST_MAIN(RecoveryTest)

@@ -1,6 +1,8 @@
 // The sector range dialog of the physical dump in the Qt face: what a failed
 // check on OK does to the dialog (the checks themselves are the application
 // layer's, tested there).
+#include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -36,6 +38,25 @@ class SectorRangeDialogTest : public QObject {
     QCOMPARE(dialog.m_nStartSector, 1u);
     QCOMPARE(dialog.m_nEndSector, kSectors);
     QVERIFY(host.messages.empty());
+  }
+
+  // The rescue option is off until checked; the LBAs follow the fields.
+  void rescueOptionAndLbas() {
+    RecordingHost host;
+    CSelectSectorDlg dialog(kSectors);
+    dialog.show();
+    QVERIFY(!dialog.RescueCheckBox()->isChecked());
+    QCOMPARE(dialog.RescueCheckBox()->text(), QStringLiteral("Resumable rescue image (with a map)"));
+    QVERIFY(dialog.LbaLabel()->text().startsWith(QStringLiteral("LBA 0 to 999")));
+    dialog.StartEdit()->setText(QStringLiteral("10"));
+    dialog.EndEdit()->setText(QStringLiteral("12"));
+    QVERIFY(dialog.LbaLabel()->text().startsWith(QStringLiteral("LBA 9 to 11")));
+    QVERIFY(dialog.LbaLabel()->geometry().bottom() < dialog.RescueCheckBox()->geometry().top());
+    QVERIFY(dialog.RescueCheckBox()->geometry().bottom() < dialog.height());
+    dialog.RescueCheckBox()->setChecked(true);
+    dialog.OkButton()->click();
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QVERIFY(dialog.m_bRescue);
   }
 
   void validation_data() {

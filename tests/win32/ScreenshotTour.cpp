@@ -1,7 +1,8 @@
 // Pictures of KestrowDiag.exe's dialogs for the README, taken under Wine on
 // an X server (scripts/screenshots-windows.sh): the main dialog on a disc
-// image, its file list with two rows selected, the sector range dialog and
-// the about box, each saved as a PNG file into FOLDER.
+// image, its file list with two rows selected, the sector range dialog (its
+// rescue option ticked), the about box, a rescue's progress window and the
+// damage window, each saved as a PNG file into FOLDER.
 //   kestrow_win32_screenshots IMAGE FOLDER
 #include <windows.h>
 
@@ -13,6 +14,9 @@
 #include <string>
 
 #include "AboutDlg.h"
+#include "DamageReportDlg.h"
+#include "StatusDlg.h"
+#include "app/RescueImage.h"
 #include "MainDlg.h"
 #include "Win32TestSupport.h"
 #include "WinText.h"
@@ -109,6 +113,7 @@ int wmain(int argc, wchar_t** argv) {
     Shoot(list, L"windows-file-list.png");
   };
   host.onSectorRange = [](HWND range) {
+    CheckDlgButton(range, IDC_RESCUE_IMAGE, BST_CHECKED);
     Shoot(range, L"windows-sector-range.png");
     win32test::Command(range, IDCANCEL);
   };
@@ -122,7 +127,37 @@ int wmain(int argc, wchar_t** argv) {
   DeleteFileW((g_folder + L"\\scratch.dat").c_str());
   win32::CAboutDlg about;
   Shoot(about.Create(main), L"windows-about-box.png");
+  {
+    // A rescue in its scraping phase.
+    RescueStatus status;
+    status.phase = RescueStage::kScraping;
+    status.position = 318'204;
+    status.rangeBytes = 333'000ull * 2352;
+    status.rescued = status.rangeBytes - 9'214ull * 2352;
+    status.nonScraped = 8'866ull * 2352;
+    status.bad = 348ull * 2352;
+    status.badAreas = 12;
+    status.readErrors = 361;
+    status.currentRate = 2352;
+    status.averageRate = 1.9e6;
+    status.runTime = std::chrono::seconds(1'251);
+    status.sinceLastGoodRead = std::chrono::seconds(14);
+    win32::CStatusDlg progress(nullptr);
+    progress.ShowProgress("Reading 318204/333000...", 318'204, 333'000);
+    progress.ShowRescueStatus(app::FormatRescueStatus(status));
+    Shoot(progress.Handle(), L"windows-rescue-progress.png");
+  }
+  {
+    DamageReport report;
+    report.unreadableSectors = {{1210, 1212}, {1340, 1340}, {40'112, 40'130}};
+    report.files = {{"Family Archive:Pictures:Beach 1998.jpg", FileStatus::kDamaged, 600'000, {{8192, 16384}}, {}, {}},
+                    {"Family Archive:Letters:To Grandma", FileStatus::kLost, 12'000, {}, {}, {}},
+                    {"Family Archive:Pictures:Garden.jpg", FileStatus::kDamaged, 420'000,
+                     {{40960, 49152}, {114688, 122880}}, {}, {}}};
+    win32::CDamageReportDlg damage(host, report);
+    Shoot(damage.Create(main), L"windows-damage-report.png");
+  }
   for (const auto& message : host.messages) std::fprintf(stderr, "message box: %s\n", message.text.c_str());
   CoUninitialize();
-  return g_saved == 4 ? 0 : 1;
+  return g_saved == 6 ? 0 : 1;
 }

@@ -167,6 +167,19 @@ TEST(Win32Face, TheFileListShowsTheRowsAndSavesThem) {
     EXPECT_EQ(CellText(view, 2, 0), "Disk:Caf\xC3\x88");
     CheckDlgButton(list, IDC_MAC_ROMAN, BST_UNCHECKED);
     Command(list, IDC_MAC_ROMAN);
+    // The list grows with its window; Close moves with the corner.
+    RECT frame{}, viewBefore{}, closeBefore{}, viewAfter{}, closeAfter{};
+    GetWindowRect(list, &frame);
+    GetWindowRect(view, &viewBefore);
+    GetWindowRect(GetDlgItem(list, IDOK), &closeBefore);
+    SetWindowPos(list, nullptr, 0, 0, frame.right - frame.left + 90, frame.bottom - frame.top + 60,
+                 SWP_NOMOVE | SWP_NOZORDER);
+    GetWindowRect(view, &viewAfter);
+    GetWindowRect(GetDlgItem(list, IDOK), &closeAfter);
+    EXPECT_EQ(viewAfter.right - viewAfter.left, viewBefore.right - viewBefore.left + 90);
+    EXPECT_EQ(viewAfter.bottom - viewAfter.top, viewBefore.bottom - viewBefore.top + 60);
+    EXPECT_EQ(closeAfter.left - closeBefore.left, 90);
+    EXPECT_EQ(closeAfter.top - closeBefore.top, 60);
     // Nothing selected: Recover asks for a selection and browses for nothing.
     Command(list, IDC_RECOVER_SELECTED);
     Command(list, IDC_SAVE_LIST);
@@ -304,7 +317,7 @@ TEST(Win32Face, TheAboutBoxAndTheDamageReport) {
   host.saveAnswer = dir.Path("DamageReport.json");
   win32::CDamageReportDlg dialog(host, report);
   HWND window = dialog.Create(nullptr);
-  EXPECT_EQ(ItemText(window, IDC_DAMAGE_SUMMARY), "3 unreadable sector(s): 1200-1202.");
+  EXPECT_EQ(ItemText(window, IDC_DAMAGE_SUMMARY), "3 unreadable sector(s): 1200-1202. 1 file(s) damaged, 0 lost.");
   HWND list = GetDlgItem(window, IDC_DAMAGE_LIST);
   ASSERT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 1);
   EXPECT_EQ(CellText(list, 0, 0), "Disk:Hit");
@@ -312,6 +325,63 @@ TEST(Win32Face, TheAboutBoxAndTheDamageReport) {
   EXPECT_EQ(CellText(list, 0, 2), "8192-16383");
   Command(window, IDC_SAVE_REPORT);
   EXPECT_EQ(ReadWholeFile(*host.saveAnswer), FormatDamageReportJson(report));
+}
+
+// The range dialog's rescue option (off by default) and the LBAs under its
+// fields; the template's own controls where they were.
+TEST(Win32Face, TheSectorRangeDialogOffersTheRescueImage) {
+  MainFixture f;
+  f.shelf.Put("E:", PlainDisc(20));
+  ScratchFolder dir;
+  f.host.saveAnswer = dir.Path("DiscImage.dat");
+  bool checked = true;
+  std::string lbas;
+  f.host.onSectorRange = [&](HWND range) {
+    checked = IsDlgButtonChecked(range, IDC_RESCUE_IMAGE) == BST_CHECKED;
+    EXPECT_EQ(ItemText(range, IDC_RESCUE_IMAGE), "Resumable rescue image (with a map)");
+    EXPECT_EQ(ItemText(range, IDC_SECTOR_LBAS).rfind("LBA 0 to 19", 0), 0u);
+    SetDlgItemTextW(range, IDC_START_SECTOR, L"10");
+    lbas = ItemText(range, IDC_SECTOR_LBAS);
+    RECT ok{};
+    GetWindowRect(GetDlgItem(range, IDOK), &ok);
+    MapWindowPoints(nullptr, range, reinterpret_cast<POINT*>(&ok), 2);
+    RECT expected{110, 54, 160, 68};
+    MapDialogRect(range, &expected);
+    EXPECT_EQ(ok.left, expected.left);
+    EXPECT_EQ(ok.top, expected.top);
+    Command(range, IDCANCEL);
+  };
+  Command(f.window, IDC_PHYSICAL_DUMP);
+  EXPECT_FALSE(checked);
+  EXPECT_EQ(lbas.rfind("LBA 9 to 19", 0), 0u) << lbas;
+}
+
+// Thousands of rows: the window keeps the template's size, within the
+// screen; it is resizable and its list grows with it, as the file list does.
+TEST(Win32Face, TheDamageWindowTakesThousandsOfRowsAndGrows) {
+  TestHost host;
+  const DamageReport report = ManyDamagedFiles(5000);
+  win32::CDamageReportDlg dialog(host, report);
+  HWND window = dialog.Create(nullptr);
+  EXPECT_TRUE(GetWindowLongW(window, GWL_STYLE) & WS_THICKFRAME);
+  HWND list = GetDlgItem(window, IDC_DAMAGE_LIST);
+  ASSERT_EQ(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0), 5000);
+  EXPECT_EQ(CellText(list, 4999, 0), "Disk:Folder:File 4999");
+  RECT frame{};
+  GetWindowRect(window, &frame);
+  EXPECT_LE(frame.bottom - frame.top, GetSystemMetrics(SM_CYMAXIMIZED));
+  EXPECT_LT(ItemText(window, IDC_DAMAGE_SUMMARY).size(), 200u);
+  const std::wstring lost = win32::Widen(CellText(list, 4999, 2));
+  EXPECT_GE(SendMessageW(list, LVM_GETCOLUMNWIDTH, 2, 0),
+            SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(lost.c_str())));
+  RECT before{};
+  GetWindowRect(list, &before);
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + 100, frame.bottom - frame.top + 80,
+               SWP_NOMOVE | SWP_NOZORDER);
+  RECT after{};
+  GetWindowRect(list, &after);
+  EXPECT_EQ(after.right - after.left, before.right - before.left + 100);
+  EXPECT_EQ(after.bottom - after.top, before.bottom - before.top + 80);
 }
 
 TEST(Win32Face, OptionsAreKeptInTheRegistry) {

@@ -32,7 +32,7 @@ std::optional<app::SectorRange> TestHost::ChooseSectorRange(std::uint32_t sector
   dialog.Create(Owner());
   if (onSectorRange) onSectorRange(dialog.Handle());
   if (!dialog.Ended() || dialog.Result() != IDOK) return std::nullopt;
-  return app::SectorRange{dialog.m_nStartSector, dialog.m_nEndSector};
+  return app::SectorRange{dialog.m_nStartSector, dialog.m_nEndSector, dialog.m_bRescue};
 }
 
 void TestHost::RunFileList(app::FileListSession& session) {

@@ -146,7 +146,7 @@ std::string FormatDamageReportJson(const DamageReport& report) {
   return out;
 }
 
-std::string SalvageFactsText(const SalvageFacts& facts) {
+std::string SalvageFactsText(const SalvageFacts& facts, bool listGroups) {
   if (!facts.used) return {};
   std::string text;
   if (facts.metadataGone) {
@@ -160,6 +160,7 @@ std::string SalvageFactsText(const SalvageFacts& facts) {
     text += "Groups found by search (no readable \"Pack\" table): " +
             std::to_string(facts.groupsFoundBySearch.size()) + "\n";
     for (const SalvageFacts::Group& g : facts.groupsFoundBySearch) {
+      if (!listGroups) break;
       text += "  group " + std::to_string(g.index) + " at LBA " + std::to_string(g.lba) + ": volume bytes " +
               std::to_string(g.firstByte) + " to " + std::to_string(g.endByte) + "\n";
     }

@@ -79,7 +79,9 @@ std::string LostRangesText(const std::vector<ByteSpan>& ranges);
 
 // "Metadata: the packed copy ..." and the groups found by search, one line
 // each, for people; empty when the salvage facts say nothing.
-std::string SalvageFactsText(const SalvageFacts& facts);
+// Without `listGroups`, the groups found by search are counted on their line,
+// not listed one by one (a disc may have hundreds).
+std::string SalvageFactsText(const SalvageFacts& facts, bool listGroups = true);
 
 // The report as JSON text, ending with a line end.
 std::string FormatDamageReportJson(const DamageReport& report);

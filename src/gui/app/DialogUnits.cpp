@@ -56,6 +56,7 @@ void SetCaptionButtons(QWidget& dialog, CaptionButtons buttons) {
   Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
   if (buttons != CaptionButtons::kNone) flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
   if (buttons == CaptionButtons::kCloseAndMinimize) flags |= Qt::WindowMinimizeButtonHint;
+  if (buttons == CaptionButtons::kCloseAndMaximize) flags |= Qt::WindowMaximizeButtonHint;
   dialog.setWindowFlags(flags);
 }
 

@@ -41,7 +41,7 @@ namespace kestrow::gui {
 
 // The buttons of a dialog's caption: a close box when it has a system menu,
 // and a minimise box where the template asks for one.
-enum class CaptionButtons { kNone, kClose, kCloseAndMinimize };
+enum class CaptionButtons { kNone, kClose, kCloseAndMinimize, kCloseAndMaximize };
 void SetCaptionButtons(QWidget& dialog, CaptionButtons buttons);
 
 }  // namespace kestrow::gui

@@ -37,7 +37,15 @@ class QtProgressWindow : public app::ProgressWindow {
     m_window.SetProgress(ToQt(text), done, total);
     if (m_sinceRepaint.hasExpired(kRepaintMilliseconds)) Repaint();
   }
-  bool CancelRequested() override { return m_window.CancelRequested(); }
+  void ShowRescueStatus(const std::string& text) override {
+    m_window.SetRescueStatus(ToQt(text));
+    if (m_sinceRepaint.hasExpired(kRepaintMilliseconds)) Repaint();
+  }
+  bool CancelRequested() override {
+    // The window takes the Cancel click between reads, however long they take.
+    if (m_sinceRepaint.hasExpired(kRepaintMilliseconds)) Repaint();
+    return m_window.CancelRequested();
+  }
 
  private:
   void Repaint() {
@@ -107,7 +115,7 @@ std::optional<std::string> QtHost::BrowseForFolder(const std::string& title) {
 std::optional<app::SectorRange> QtHost::ChooseSectorRange(std::uint32_t sectorCount) {
   CSelectSectorDlg dialog(sectorCount, Owner());
   if (UiHost::Current().RunModal(dialog) != QDialog::Accepted) return std::nullopt;
-  return app::SectorRange{dialog.m_nStartSector, dialog.m_nEndSector};
+  return app::SectorRange{dialog.m_nStartSector, dialog.m_nEndSector, dialog.m_bRescue};
 }
 
 std::unique_ptr<app::ProgressWindow> QtHost::OpenProgressWindow() {

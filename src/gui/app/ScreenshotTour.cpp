@@ -1,6 +1,7 @@
 #include "app/ScreenshotTour.h"
 
 #include <QAbstractItemModel>
+#include <QCheckBox>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,7 +17,11 @@
 #include "app/KestrowDiagDlg.h"
 #include "app/UiHost.h"
 #include "filelist/FileListDlg.h"
+#include "app/RescueImage.h"
+#include "app/QtHost.h"
+#include "filelist/DamageReportDlg.h"
 #include "rawtools/SelectSectorDlg.h"
+#include "rawtools/StatusDlg.h"
 
 namespace kestrow::gui {
 namespace {
@@ -50,8 +55,9 @@ class TourHost : public UiHost {
     if (auto* fileList = qobject_cast<CFileListDlg*>(&dialog)) {
       name = QStringLiteral("file-list.png");
       SelectSomeRows(*fileList->FileList());
-    } else if (qobject_cast<CSelectSectorDlg*>(&dialog)) {
+    } else if (auto* range = qobject_cast<CSelectSectorDlg*>(&dialog)) {
       name = QStringLiteral("sector-range.png");
+      range->RescueCheckBox()->setChecked(true);
     } else if (qobject_cast<CAboutDlg*>(&dialog)) {
       name = QStringLiteral("about-box.png");
     }
@@ -89,6 +95,39 @@ class TourHost : public UiHost {
   int m_saved = 0;
 };
 
+// A rescue in its scraping phase, as the progress window shows it.
+void SaveRescueProgress(TourHost& host) {
+  RescueStatus status;
+  status.phase = RescueStage::kScraping;
+  status.position = 318'204;
+  status.rangeBytes = 333'000ull * 2352;
+  status.rescued = status.rangeBytes - 9'214ull * 2352;
+  status.nonScraped = 8'866ull * 2352;
+  status.bad = 348ull * 2352;
+  status.badAreas = 12;
+  status.readErrors = 361;
+  status.currentRate = 2352;
+  status.averageRate = 1.9e6;
+  status.runTime = std::chrono::seconds(1'251);
+  status.sinceLastGoodRead = std::chrono::seconds(14);
+  CStatusDlg window;
+  window.SetProgress(QStringLiteral("Reading 318204/333000..."), 318'204, 333'000);
+  window.SetRescueStatus(ToQt(app::FormatRescueStatus(status)));
+  host.Save(window, QStringLiteral("rescue-progress.png"));
+}
+
+// Find Damage's window over a few damaged and lost files.
+void SaveDamageReport(TourHost& host) {
+  DamageReport report;
+  report.unreadableSectors = {{1210, 1212}, {1340, 1340}, {40'112, 40'130}};
+  report.files = {{"Family Archive:Pictures:Beach 1998.jpg", FileStatus::kDamaged, 600'000, {{8192, 16384}}, {}, {}},
+                  {"Family Archive:Letters:To Grandma", FileStatus::kLost, 12'000, {}, {}, {}},
+                  {"Family Archive:Pictures:Garden.jpg", FileStatus::kDamaged, 420'000,
+                   {{40960, 49152}, {114688, 122880}}, {}, {}}};
+  CDamageReportDlg window(report);
+  host.Save(window, QStringLiteral("damage-report.png"));
+}
+
 }  // namespace
 
 bool RunScreenshotTour(CKestrowDiagDlg& dialog, const QString& folder) {
@@ -100,8 +139,10 @@ bool RunScreenshotTour(CKestrowDiagDlg& dialog, const QString& folder) {
   dialog.OnBrowseFileList();
   dialog.OnPhysicalDump();
   dialog.OnLogoClicked();
+  SaveRescueProgress(host);
+  SaveDamageReport(host);
   UiHost::Install(previous);
-  return host.Saved() == 4;
+  return host.Saved() == 6;
 }
 
 }  // namespace kestrow::gui

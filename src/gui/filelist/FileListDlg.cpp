@@ -40,39 +40,45 @@ CFileListDlg::~CFileListDlg() {
 }
 
 void CFileListDlg::CreateControls() {
-  const DialogUnits du = SetUpDialogFrame(*this, 439, 271);
+  // The template's size is the smallest; the list grows with the window.
+  setFont(DialogFont());
+  const DialogUnits du(font());
+  m_baseSize = du.Size(439, 271);
+  setMinimumSize(m_baseSize);
+  resize(m_baseSize);
+  setSizeGripEnabled(true);
 
   m_listFiles = new QTreeView(this);
-  m_listFiles->setGeometry(du.Rect(7, 19, 425, 186));
+  Place(m_listFiles, du.Rect(7, 19, 425, 186), Anchor::kGrow);
   m_fileCountText = new QLabel(this);
   m_fileCountText->setTextFormat(Qt::PlainText);
-  m_fileCountText->setGeometry(du.Rect(7, 7, 425, 8));
+  Place(m_fileCountText, du.Rect(7, 7, 425, 8), Anchor::kWiden);
   m_jobStatusText = new QLabel(this);
   m_jobStatusText->setTextFormat(Qt::PlainText);
-  m_jobStatusText->setGeometry(du.Rect(7, 218, 194, 8));
+  Place(m_jobStatusText, du.Rect(7, 218, 194, 8), Anchor::kDown);
   m_recoverButton = new QPushButton(QStringLiteral("Recover Selected Files..."), this);
-  m_recoverButton->setGeometry(du.Rect(229, 216, 89, 14));
+  Place(m_recoverButton, du.Rect(229, 216, 89, 14), Anchor::kDownRight);
   m_recoverButton->setDefault(true);
   m_saveListButton = new QPushButton(QStringLiteral("Save List..."), this);
-  m_saveListButton->setGeometry(du.Rect(325, 216, 52, 14));
+  Place(m_saveListButton, du.Rect(325, 216, 52, 14), Anchor::kDownRight);
   m_closeButton = new QPushButton(QStringLiteral("Close"), this);
-  m_closeButton->setGeometry(du.Rect(382, 216, 50, 14));
+  Place(m_closeButton, du.Rect(382, 216, 50, 14), Anchor::kDownRight);
   m_macRomanCheck = new QCheckBox(QString::fromLatin1(app::text::kMacRomanNames), this);
-  m_macRomanCheck->setGeometry(du.Rect(7, 236, 78, 10));
+  Place(m_macRomanCheck, du.Rect(7, 236, 78, 10), Anchor::kDown);
   m_resourceForksCheck = new QCheckBox(QString::fromLatin1(app::text::kResourceForksAndDates), this);
-  m_resourceForksCheck->setGeometry(du.Rect(87, 236, 103, 10));
+  Place(m_resourceForksCheck, du.Rect(87, 236, 103, 10), Anchor::kDown);
   // The bottom row: options of a job and the damage scan. Its left part
   // holds the output options.
   m_keepGoingBox = new QCheckBox(QString::fromLatin1(app::text::kKeepGoingCheckBox), this);
-  m_keepGoingBox->setGeometry(du.Rect(192, 236, 110, 10));
+  Place(m_keepGoingBox, du.Rect(192, 236, 110, 10), Anchor::kDown);
   m_findDamageButton = new QPushButton(QString::fromLatin1(app::text::kFindDamageButton), this);
-  m_findDamageButton->setGeometry(du.Rect(367, 234, 65, 14));
+  Place(m_findDamageButton, du.Rect(367, 234, 65, 14), Anchor::kDownRight);
   // Under Save List..., its right edge with it, in a row of its own.
   m_saveImageButton = new QPushButton(QString::fromLatin1(app::text::kSaveVolumeImageButton), this);
-  m_saveImageButton->setGeometry(du.Rect(297, 252, 80, 14));
+  Place(m_saveImageButton, du.Rect(297, 252, 80, 14), Anchor::kDownRight);
   // Under the status text, as wide as it, while a job or a scan runs.
   m_progressBar = new QProgressBar(this);
-  m_progressBar->setGeometry(du.Rect(7, 228, 194, 5));
+  Place(m_progressBar, du.Rect(7, 228, 194, 5), Anchor::kDown);
   m_progressBar->setRange(0, kProgressRange);
   m_progressBar->setTextVisible(false);
   m_progressBar->hide();
@@ -114,15 +120,47 @@ void CFileListDlg::OnInitDialog() {
   m_listFiles->setFocus();
 }
 
+void CFileListDlg::Place(QWidget* widget, const QRect& base, Anchor anchor) {
+  widget->setGeometry(base);
+  m_placed.push_back({widget, base, anchor});
+}
+
+void CFileListDlg::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  const int dx = std::max(width() - m_baseSize.width(), 0);
+  const int dy = std::max(height() - m_baseSize.height(), 0);
+  for (const Placed& placed : m_placed) {
+    QRect rect = placed.base;
+    switch (placed.anchor) {
+      case Anchor::kGrow:
+        rect.setSize(rect.size() + QSize(dx, dy));
+        break;
+      case Anchor::kWiden:
+        rect.setWidth(rect.width() + dx);
+        break;
+      case Anchor::kDown:
+        rect.translate(0, dy);
+        break;
+      case Anchor::kDownRight:
+        rect.translate(dx, dy);
+        break;
+    }
+    placed.widget->setGeometry(rect);
+  }
+  if (m_model) SizeColumns();
+}
+
 void CFileListDlg::SizeColumns() {
   // Together the columns are 25 pixels narrower than the list's client area;
-  // the damage column, when shown, takes 60 of the path's.
+  // the damage column, when shown, takes its width from the path's.
   QHeaderView* header = m_listFiles->header();
   const int clientWidth = m_listFiles->contentsRect().width();
   const bool damage = m_model->HasDamageColumn();
-  header->resizeSection(FileListModel::kPathColumn, std::max(clientWidth - (damage ? 185 : 125), 0));
+  // The damage column fits its longest text ("not-written").
+  const int damageWidth = std::max(60, m_listFiles->fontMetrics().horizontalAdvance(QStringLiteral("not-written")) + 16);
+  header->resizeSection(FileListModel::kPathColumn, std::max(clientWidth - (damage ? 125 + damageWidth : 125), 0));
   header->resizeSection(FileListModel::kSizeColumn, 100);
-  if (damage) header->resizeSection(FileListModel::kDamageColumn, 60);
+  if (damage) header->resizeSection(FileListModel::kDamageColumn, damageWidth);
 }
 
 void CFileListDlg::UpdateData() {

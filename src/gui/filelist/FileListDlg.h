@@ -69,8 +69,18 @@ class CFileListDlg : public QDialog, public app::FileListView {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // The list grows with the window; what lies under it or right of it moves along.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // How a control follows the window's growth.
+  enum class Anchor { kGrow, kWiden, kDown, kDownRight };
+  struct Placed {
+    QWidget* widget;
+    QRect base;  // where the template puts it
+    Anchor anchor;
+  };
+  void Place(QWidget* widget, const QRect& base, Anchor anchor);
   void CreateControls();
   void OnInitDialog();
   // Moves the texts of the members into the controls.
@@ -95,6 +105,8 @@ class CFileListDlg : public QDialog, public app::FileListView {
   QPushButton* m_findDamageButton = nullptr;
   QPushButton* m_saveImageButton = nullptr;
   QProgressBar* m_progressBar = nullptr;
+  std::vector<Placed> m_placed;
+  QSize m_baseSize;
 };
 
 }  // namespace kestrow::gui

@@ -1,10 +1,12 @@
 #include "rawtools/SelectSectorDlg.h"
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "app/AppText.h"
 #include "app/DialogUnits.h"
 #include "app/QtHost.h"
 #include "app/SectorRangeCheck.h"
@@ -21,7 +23,9 @@ CSelectSectorDlg::CSelectSectorDlg(std::uint32_t maxSector, QWidget* parent)
 }
 
 void CSelectSectorDlg::CreateControls() {
-  const DialogUnits du = SetUpDialogFrame(*this, 167, 75);
+  // The template's 167 x 75, grown for the LBA line and the rescue option
+  // below the buttons; nothing of it moved.
+  const DialogUnits du = SetUpDialogFrame(*this, 167, 88);
 
   auto* prompt = new QLabel(QStringLiteral("Select sectors to read."), this);
   prompt->setGeometry(du.Rect(7, 7, 153, 8));
@@ -46,6 +50,14 @@ void CSelectSectorDlg::CreateControls() {
   auto* endLabel = new QLabel(QStringLiteral("End:"), this);
   endLabel->setGeometry(du.Rect(95, 25, 24, 8));
 
+  m_lbas = new QLabel(this);
+  m_lbas->setTextFormat(Qt::PlainText);
+  m_lbas->setGeometry(du.Rect(7, 40, 153, 8));
+  m_rescue = new QCheckBox(QString::fromUtf8(app::text::kRescueCheckBox), this);
+  m_rescue->setGeometry(du.Rect(7, 72, 153, 10));
+  connect(m_editStart, &QLineEdit::textChanged, this, &CSelectSectorDlg::ShowLbas);
+  connect(m_editEnd, &QLineEdit::textChanged, this, &CSelectSectorDlg::ShowLbas);
+
   connect(m_okButton, &QPushButton::clicked, this, &CSelectSectorDlg::accept);
   connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
   // OK is the first tab stop and so has the focus when the dialog opens.
@@ -56,8 +68,10 @@ bool CSelectSectorDlg::UpdateData(bool saveAndValidate) {
   if (!saveAndValidate) {
     m_editStart->setText(QString::number(m_nStartSector));
     m_editEnd->setText(QString::number(m_nEndSector));
+    m_rescue->setChecked(m_bRescue);
     return true;
   }
+  m_bRescue = m_rescue->isChecked();
   const app::SectorRangeCheck check =
       app::CheckSectorRange(FromQt(m_editStart->text()), FromQt(m_editEnd->text()), m_nMaxSector);
   if (!check.range) return Fail(check.focus == app::SectorEdit::kStart ? m_editStart : m_editEnd, ToQt(check.message));
@@ -71,6 +85,10 @@ bool CSelectSectorDlg::Fail(QLineEdit* edit, const QString& message) {
   edit->setFocus();
   edit->selectAll();
   return false;
+}
+
+void CSelectSectorDlg::ShowLbas() {
+  m_lbas->setText(ToQt(app::SectorLbasText(FromQt(m_editStart->text()), FromQt(m_editEnd->text()))));
 }
 
 void CSelectSectorDlg::accept() {

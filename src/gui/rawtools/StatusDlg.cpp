@@ -10,6 +10,13 @@
 #include "app/DialogUnits.h"
 
 namespace kestrow::gui {
+namespace {
+
+// The rescue status: five lines under the bar, in a window this wide (dialog units).
+constexpr int kRescueWidth = 280;
+constexpr int kRescueLines = 5;
+
+}  // namespace
 
 CStatusDlg::CStatusDlg(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Physical Dump"));
@@ -33,6 +40,12 @@ void CStatusDlg::CreateControls() {
 
   m_cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
   m_cancelButton->setGeometry(du.Rect(110, 18, 50, 14));
+
+  m_rescueText = new QLabel(this);
+  m_rescueText->setTextFormat(Qt::PlainText);
+  m_rescueText->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  m_rescueText->setGeometry(du.Rect(7, 37, kRescueWidth - 14, kRescueLines * 9));
+  m_rescueText->hide();
   connect(m_cancelButton, &QPushButton::clicked, this, &CStatusDlg::reject);
 }
 
@@ -43,6 +56,15 @@ void CStatusDlg::SetProgress(const QString& text, int done, int total) {
   UpdateData();
   m_progressBar->setRange(0, std::max(total, 1));
   m_progressBar->setValue(done);
+}
+
+void CStatusDlg::SetRescueStatus(const QString& text) {
+  if (m_rescueText->isHidden()) {
+    const DialogUnits du(font());
+    setFixedSize(du.Size(kRescueWidth, 37 + kRescueLines * 9 + 7));
+    m_rescueText->show();
+  }
+  m_rescueText->setText(text);
 }
 
 void CStatusDlg::reject() {

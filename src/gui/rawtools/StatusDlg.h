@@ -23,6 +23,10 @@ class CStatusDlg : public QDialog {
   void UpdateData();
   // Shows `text` ("Reading done/total...") and `done` of `total` on the bar.
   void SetProgress(const QString& text, int done, int total);
+  // A rescue dump's state under the bar; the window grows to show it the
+  // first time.
+  void SetRescueStatus(const QString& text);
+  QLabel* RescueStatusText() const { return m_rescueText; }
   bool CancelRequested() const { return m_bCancelRequested; }
 
  public slots:
@@ -36,6 +40,7 @@ class CStatusDlg : public QDialog {
   void CreateControls();
 
   QLabel* m_progressText = nullptr;
+  QLabel* m_rescueText = nullptr;
   QProgressBar* m_progressBar = nullptr;
   QPushButton* m_cancelButton = nullptr;
   bool m_bCancelRequested = false;
