@@ -69,8 +69,8 @@ std::string FormatRescueStatus(const RescueStatus& status) {
                                                 : 100.0 * static_cast<double>(status.rescued) /
                                                       static_cast<double>(status.rangeBytes);
   char line[160];
-  std::string text = PhaseName(status.phase);
-  if (status.phase != RescueStage::kFinished) {
+  std::string text = PhaseName(status.stage);
+  if (status.stage != RescueStage::kFinished) {
     std::snprintf(line, sizeof line, ", pass %d (%s), at LBA %u", status.pass,
                   status.forward ? "forwards" : "backwards", status.position);
     text += line;

@@ -148,7 +148,7 @@ TEST(RescueImage, RefusesAnImageThatWouldBeItsOwnMap) {
 // The status lines, however rarely the dump gives them.
 TEST(RescueImage, StatusText) {
   RescueStatus status;
-  status.phase = RescueStage::kScraping;
+  status.stage = RescueStage::kScraping;
   status.pass = 1;
   status.forward = false;
   status.position = 1234;

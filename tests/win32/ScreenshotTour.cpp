@@ -130,7 +130,7 @@ int wmain(int argc, wchar_t** argv) {
   {
     // A rescue in its scraping phase.
     RescueStatus status;
-    status.phase = RescueStage::kScraping;
+    status.stage = RescueStage::kScraping;
     status.position = 318'204;
     status.rangeBytes = 333'000ull * 2352;
     status.rescued = status.rangeBytes - 9'214ull * 2352;

@@ -98,7 +98,7 @@ class TourHost : public UiHost {
 // A rescue in its scraping phase, as the progress window shows it.
 void SaveRescueProgress(TourHost& host) {
   RescueStatus status;
-  status.phase = RescueStage::kScraping;
+  status.stage = RescueStage::kScraping;
   status.position = 318'204;
   status.rangeBytes = 333'000ull * 2352;
   status.rescued = status.rangeBytes - 9'214ull * 2352;
