@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -201,6 +202,44 @@ TEST(OuterRimSalvage, ListsAndRecoversFromThePackedCopy) {
       EXPECT_TRUE(bytes == wanted->contents) << shown;
     }
     EXPECT_EQ(hits > 0, c.lostTable >= 0) << "a lost group that holds no file tests nothing";
+  }
+}
+
+// A job never sends a READ CD over a sector that stayed unreadable: every
+// other sector of the volume area is bad, so the packed copy fills many
+// holes from group 0, whose sector 5 is bad too; listing then recovering on
+// the same core (as `recover` does) reads each bad sector once in a run of
+// sectors and 1 + retries times alone, and no more.
+TEST(OuterRimSalvage, EachBadSectorIsReadOnlyItsRetriesPerJob) {
+  const HfsDisc& disc = Disc();
+  const std::uint32_t area = disc.layout.volumeStart / 4;
+  const std::int32_t retries = 2;
+  auto faults = std::make_unique<FaultInjectingTransport>(test::MakeDiscFromRaw(disc.raw));
+  std::set<std::uint32_t> bad = {Lba(0, 5)};
+  for (std::uint32_t lba = area; lba < area + 40; lba += 2) bad.insert(lba);
+  for (const std::uint32_t lba : bad) faults->FailReadAt(lba);
+  std::map<std::uint32_t, int> commands;  // per bad sector
+  faults->OnReadCd([&](std::uint32_t lba, std::uint32_t count, bool) {
+    for (auto at = bad.lower_bound(lba); at != bad.end() && *at < lba + count; ++at) ++commands[*at];
+  });
+  CKestrowCore core(std::move(faults));
+  SalvagedVolume volume;
+  ASSERT_TRUE(core.LoadSalvagedVolume(volume, ReadPolicy{retries, true})) << volume.failure;
+  EXPECT_EQ(volume.source, MetadataSource::kBoth);
+  FileTable files;
+  std::size_t lostNodes = 0;
+  core.ScanCatalog(volume.image, files, volume.unreadableBytes, lostNodes);
+  ASSERT_FALSE(files.empty());
+  test::TempDir dir;
+  RecoveryOptions options;
+  options.keepGoing = true;
+  options.retries = retries;
+  ASSERT_TRUE(core.StartRecovery(files, dir.Destination(), options));
+  core.WaitForRecovery();
+  ASSERT_EQ(core.GetRecoveryOutcome().state, RecoveryState::kFinished);
+  for (const std::uint32_t lba : bad) {
+    EXPECT_GE(commands[lba], 1) << lba;
+    EXPECT_LE(commands[lba], 2 + retries) << lba;
   }
 }
 
