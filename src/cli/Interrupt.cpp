@@ -20,11 +20,17 @@ static_assert(std::atomic<bool>::is_always_lock_free);
 #if defined(_WIN32)
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;  // closing, logoff: as usual
-  g_interrupted = true;
+  // A second Ctrl-C ends the program at once, as the system would.
+  if (g_interrupted.exchange(true)) return FALSE;
   return TRUE;
 }
 #else
-void OnInterrupt(int) { g_interrupted = true; }
+void OnInterrupt(int) {
+  if (!g_interrupted.exchange(true)) return;
+  // A second Ctrl-C ends the program at once, as it would without us.
+  signal(SIGINT, SIG_DFL);
+  raise(SIGINT);
+}
 #endif
 
 }  // namespace
@@ -56,5 +62,7 @@ InterruptGuard::~InterruptGuard() {
 }
 
 bool InterruptRequested() { return g_interrupted; }
+
+const std::atomic<bool>& InterruptFlag() { return g_interrupted; }
 
 }  // namespace kestrow::cli

@@ -1,6 +1,9 @@
-// Ctrl-C during a long job: the job is asked to stop after the file in
-// hand instead of the program being killed in the middle of a write.
+// Ctrl-C during a long job: the job is asked to stop before its next read
+// instead of the program being killed in the middle of a write; a second
+// Ctrl-C ends the program at once.
 #pragma once
+
+#include <atomic>
 
 #if !defined(_WIN32)
 #include <csignal>
@@ -27,5 +30,7 @@ class InterruptGuard {
 };
 
 bool InterruptRequested();
+// The flag itself, for a core that stops its reads when it is set.
+const std::atomic<bool>& InterruptFlag();
 
 }  // namespace kestrow::cli

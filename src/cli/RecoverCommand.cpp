@@ -137,7 +137,7 @@ int Commands::Recover(const SourceOptions& source, const RecoverOptions& options
       if (InterruptRequested() && !stopAsked) {
         stopAsked = true;
         progress.Clear();
-        m_err << "kestrow: stopping after the file in hand...\n";
+        m_err << "kestrow: stopping; the file being read is not written...\n";
         core.RequestStop();
       }
       const RecoveryProgress now = core.GetRecoveryProgress();

@@ -114,6 +114,7 @@ int Commands::Unpack(const SourceOptions& source, const UnpackOptions& options) 
   bool written = false;
   {
     InterruptGuard guard;
+    core.SetInterruptFlag(&InterruptFlag());  // Ctrl-C stops before the next read
     written = core.WriteVolumeImage(options.outputFile, settings, outcome, [&](std::uint64_t done, std::uint64_t total) {
       progress.Update(ProgressFigures{done, total, true, core.GetReadStatistics().sectorsGivenUp, {}});
       return !InterruptRequested();

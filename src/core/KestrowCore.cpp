@@ -10,10 +10,16 @@ namespace kestrow {
 CKestrowCore::CKestrowCore(std::string sourcePath, std::string mapfilePath)
     : m_strDevicePath(sourcePath),
       m_pTransport(MakeSourceTransport(std::move(sourcePath), std::move(mapfilePath))),
-      m_reader(*m_pTransport) {}
+      m_reader(*m_pTransport) {
+  m_reader.SetStopFlags(&m_bStopRequest, nullptr);
+}
 
 CKestrowCore::CKestrowCore(std::unique_ptr<Transport> transport)
-    : m_strDevicePath(transport->Path()), m_pTransport(std::move(transport)), m_reader(*m_pTransport) {}
+    : m_strDevicePath(transport->Path()), m_pTransport(std::move(transport)), m_reader(*m_pTransport) {
+  m_reader.SetStopFlags(&m_bStopRequest, nullptr);
+}
+
+void CKestrowCore::SetInterruptFlag(const std::atomic<bool>* flag) { m_reader.SetStopFlags(&m_bStopRequest, flag); }
 
 CKestrowCore::~CKestrowCore() {
   // A worker that still runs uses this object; it must end before the core goes.

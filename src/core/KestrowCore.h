@@ -109,6 +109,10 @@ class CKestrowCore {
   // retries earlier in the same job (see SectorReader). A face whose core
   // outlives one job (the desktop's file list) begins each job with this.
   void ForgetUnreadableSectors();
+  // A face's flag (Ctrl-C) that, once set, stops every read under way
+  // before its next READ CD, as the recovery job's stop request does; it
+  // must outlive the core. Null: none.
+  void SetInterruptFlag(const std::atomic<bool>* flag);
 
   // Burn signature: does the last sector's user data begin with "Trkb"?
   // `search`, when given, says where it was looked for.
@@ -174,8 +178,8 @@ class CKestrowCore {
 
   // Recovery job. StartRecovery copies the selection and the destination
   // (ending with the path separator) into the job and starts the worker.
-  // RequestStop asks a running worker to stop after the file in hand and
-  // waits until it has ended; it returns at once when no worker runs.
+  // RequestStop asks a running worker to stop before its next READ CD (the
+  // file in hand is not written) and waits until it has ended; it returns at once when no worker runs.
   bool StartRecovery(const std::vector<FileEntry>& selected, const std::string& destFolder,
                      const RecoveryOptions& options = {});
   void RequestStop();

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
 #include <cstring>
 #include <map>
 #include <set>
@@ -16,7 +18,9 @@
 #include "HfsTestDisc.h"
 #include "KestrowCore.h"
 #include "TempDir.h"
+#include "drive/SectorReader.h"
 #include "recovery/GroupSearch.h"
+#include "recovery/RecoveryRun.h"
 #include "recovery/SalvagedVolume.h"
 #include "volume/CatalogScan.h"
 
@@ -240,6 +244,51 @@ TEST(OuterRimSalvage, EachBadSectorIsReadOnlyItsRetriesPerJob) {
   for (const std::uint32_t lba : bad) {
     EXPECT_GE(commands[lba], 1) << lba;
     EXPECT_LE(commands[lba], 2 + retries) << lba;
+  }
+}
+
+// A stop (Ctrl-C, the desktop's close) that comes while a read of a bad
+// sector hangs ends the job before its next READ CD: the file in hand (the
+// job's first, which needs every group) is not written, not even with zeros.
+TEST(OuterRimSalvage, AStopDuringAReadEndsTheJobBeforeTheNextOne) {
+  const HfsDisc& disc = Disc();
+  FileTable files;
+  {
+    CKestrowCore core(test::MakeDiscFromRaw(disc.raw));
+    VolumeImage image;
+    ASSERT_TRUE(core.LoadVolumeImage(image));
+    ASSERT_TRUE(core.ScanCatalog(image, files));
+  }
+  for (const bool keepGoing : {false, true}) {
+    SCOPED_TRACE(keepGoing);
+    auto faults = std::make_unique<FaultInjectingTransport>(test::MakeDiscFromRaw(disc.raw));
+    const std::uint32_t bad = Lba(1, 3);
+    faults->FailReadAt(bad);
+    std::atomic<bool> stop{false};
+    int readsAfterStop = 0;
+    faults->OnReadCd([&](std::uint32_t lba, std::uint32_t count, bool) {
+      if (stop) ++readsAfterStop;
+      if (lba <= bad && bad < lba + count) stop = true;  // while it hangs, the user presses Ctrl-C
+    });
+    SectorReader reader(*faults);
+    reader.SetStopFlags(&stop, nullptr);
+    test::TempDir dir;
+    RecoveryOptions options;
+    options.keepGoing = keepGoing;
+    options.retries = 3;
+    JobStatus status;
+    status.Update([&](RecoveryOutcome& o) { o.files.resize(files.size()); });
+    RecoveryRun run(reader, files, dir.Destination(), options, stop, status);
+    run.Run();
+    const RecoveryOutcome outcome = status.Outcome();
+    EXPECT_EQ(outcome.state, RecoveryState::kStopped);
+    EXPECT_EQ(readsAfterStop, 0);
+    EXPECT_FALSE(stop);  // acknowledged
+    ASSERT_LT(outcome.currentFile, files.size());
+    EXPECT_EQ(outcome.files[outcome.currentFile].status, FileStatus::kNotWritten);
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Destination()));  // nothing of it, not even a temporary file
+    for (std::size_t i = 0; i < outcome.currentFile; ++i) EXPECT_EQ(outcome.files[i].status, FileStatus::kWhole);
+    EXPECT_EQ(outcome.written, outcome.currentFile);
   }
 }
 

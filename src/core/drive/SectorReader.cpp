@@ -248,6 +248,7 @@ bool SectorReader::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
     }
     if (known > next) n = known - next;
     // One sector alone is read as the single-sector code reads it.
+    if (Stopped()) return false;  // nothing more is read, nothing is called unreadable
     const std::int32_t whole = n > 1 ? ReadRawSectors(next, n, chunk) : 0;
     if (m_bDiscChanged) return false;  // nothing of another disc is handed over
     std::int32_t i = 0;
@@ -263,6 +264,7 @@ bool SectorReader::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
     for (; i < n; ++i) {
       bool read = false;
       for (std::int32_t attempt = 0; attempt < attempts && !read; ++attempt) {
+        if (Stopped()) return false;
         const std::int32_t transferred = ReadRawSector(next + i, single.data());
         // A sector of a disc that may be another is neither data nor unreadable.
         if (m_bDiscChanged) return false;
@@ -282,6 +284,16 @@ bool SectorReader::ReadSectorRun(std::int32_t lba, std::int32_t count, const Sec
     if (remaining > 0) next += n;
   }
   return everySector;
+}
+
+void SectorReader::SetStopFlags(const std::atomic<bool>* job, const std::atomic<bool>* face) {
+  m_stopFlags = {job, face};
+}
+
+bool SectorReader::Stopped() const {
+  return std::any_of(m_stopFlags.begin(), m_stopFlags.end(), [](const std::atomic<bool>* flag) {
+    return flag && flag->load(std::memory_order_relaxed);
+  });
 }
 
 std::int32_t SectorReader::FirstGivenUp(std::int32_t lba, std::int32_t count) const {

@@ -20,6 +20,7 @@
 // all zeros, and the last failure in words.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -145,6 +146,13 @@ class SectorReader {
   // the disc changes, or on request. Single-sector and raw reads
   // (ReadRawSector, ReadRawSectors: the rescue dump's passes) do not use it.
   std::set<std::int32_t> GivenUpSectors() const;
+
+  // Flags that stop every run under way before its next READ CD (the
+  // recovery job's stop request, a face's Ctrl-C): the run returns false at
+  // once, and the sectors it did not read are neither handed over nor
+  // called unreadable. Either may be null; they must outlive the reader.
+  void SetStopFlags(const std::atomic<bool>* job, const std::atomic<bool>* face);
+  bool Stopped() const;
   void ForgetUnreadable();
 
   // Counted where the commands are issued; safe to read while a job runs.
@@ -186,6 +194,7 @@ class SectorReader {
   DataSectorVerdict m_lastBadVerdict = DataSectorVerdict::kBad;
   std::set<std::int32_t> m_zeroSectors;
   std::set<std::int32_t> m_givenUp;  // the job's memory of unreadable sectors
+  std::array<const std::atomic<bool>*, 2> m_stopFlags{};
 
   std::atomic<std::uint64_t> m_readCdCommands{0};
   std::atomic<std::uint64_t> m_sectorsRead{0};

@@ -53,7 +53,7 @@ enum class RecoveryState {
   kIdle,          // no job was started
   kRunning,       // the worker is copying files
   kFinished,      // every file was handled (see unwritten/incomplete for any that failed)
-  kStopped,       // a stop request ended the job between two files
+  kStopped,       // a stop request ended the job before its next READ CD; the file in hand is not written
   kFailedEarly,   // the drive, volume area, master directory block or "Pack" table failed
   kFailedAtFile,  // a sector of a group of file `failedFile` could not be read
   kDifferentDisc, // the disc holds another volume than the list: nothing was written

@@ -137,6 +137,21 @@ std::uint32_t RecoveryRun::Run() {
   }
 }
 
+std::uint32_t RecoveryRun::Stop(FileWriter& writer, std::size_t next, bool inHand) {
+  writer.Drain();  // the files handed over are saved
+  m_reader.Close();
+  m_status.Update([&](RecoveryOutcome& o) {
+    o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
+    o.state = RecoveryState::kStopped;
+    o.currentFile = next;
+    if (inHand && next < o.files.size() && o.files[next].status == FileStatus::kPending) {
+      o.files[next] = FileResult{FileStatus::kNotWritten, {}, "the job was stopped while it was read", {}};
+    }
+  });
+  m_stop = false;  // the acknowledgement, once nothing else is left to do
+  return m_status.Outcome().written;
+}
+
 void RecoveryRun::End(RecoveryState state) {
   m_status.Update([&](RecoveryOutcome& o) {
     o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
@@ -203,6 +218,10 @@ std::uint32_t RecoveryRun::RunSteps() {
   m_layout.policy = ReadPolicy{m_options.retries, m_options.keepGoing};
   if (!PrepareJob()) {
     m_reader.Close();
+    if (m_stop) {  // stopped while the volume was read: no file was begun
+      End(RecoveryState::kStopped);
+      m_stop = false;
+    }
     return kJobCouldNotBegin;
   }
   // Every group is read once per job while the groups kept for later files
@@ -227,18 +246,14 @@ std::uint32_t RecoveryRun::RunSteps() {
       });
       return written;
     }
-    if (m_stop) {
-      writer.Drain();  // the file in hand is saved
-      m_reader.Close();
-      End(RecoveryState::kStopped);
-      m_stop = false;  // the acknowledgement, once nothing else is left to do
-      return m_status.Outcome().written;
-    }
+    if (m_stop) return Stop(writer, i, false);
     m_status.Update([&](RecoveryOutcome& o, std::string& text) {
       text = m_files[i].name;
       o.currentFile = i;
     });
     if (!RecoverFile(i, cache, writer)) {
+      // Stopped within the file: it is not written, the ones before it are.
+      if (m_stop && !m_reader.DiscChanged()) return Stop(writer, i, true);
       writer.Drain();  // the files before this one are saved
       m_reader.Close();
       const bool changed = m_reader.DiscChanged();
@@ -277,7 +292,8 @@ bool RecoveryRun::ReadFileGroups(const std::vector<int>& groupSet, GroupCache& c
     if (kept) continue;
     GroupSectorMask unreadable;
     const bool whole = ReadSectorGroup(m_reader, g, groups.back(), layout.base, layout.policy, unreadable, note);
-    if (m_reader.DiscChanged() || (!whole && !layout.policy.keepGoing)) return false;
+    // A stopped read leaves the group unread, not damaged.
+    if (m_reader.DiscChanged() || m_stop || (!whole && !layout.policy.keepGoing)) return false;
     if (unreadable.any()) {
       damage.groupMasks[g] = unreadable;
       if (ReadGroupBlocks(groups.back(), unreadable).tableLost) {
@@ -342,8 +358,9 @@ bool RecoveryRun::RecoverFile(std::size_t index, GroupCache& cache, FileWriter& 
                            file.lostRanges[0].end == file.length &&
                            (file.rsrcData.empty() || (file.rsrcLostRanges.size() == 1 &&
                                                       file.rsrcLostRanges[0].end == file.rsrcData.size()));
-  // Nothing read after the disc may have changed is written, whatever it is.
-  if (m_reader.DiscChanged()) return false;
+  // Nothing read after the disc may have changed is written, whatever it is,
+  // nor a file whose reading was stopped.
+  if (m_reader.DiscChanged() || m_stop) return false;
   if (layout.policy.keepGoing && nothingRead) {
     // Not a byte of it could be read: nothing is written for it.
     m_status.Update([&](RecoveryOutcome& o) {

@@ -58,6 +58,10 @@ class RecoveryRun {
   void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
   // Counts file `index` as not written, after every file before it.
   void MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer);
+  // Ends the job as stopped before file `next` was written (the files
+  // handed to the writer are saved; `next` was in hand, its reading
+  // stopped); the files written.
+  std::uint32_t Stop(FileWriter& writer, std::size_t next, bool inHand);
   // Ends the job in `state`, with the sectors it could not read.
   void End(RecoveryState state);
 

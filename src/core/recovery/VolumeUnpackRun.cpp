@@ -63,7 +63,11 @@ class UnpackRun {
 };
 
 bool UnpackRun::Fail(UnpackFailure why, std::string text) {
-  if (m_reader.DiscChanged()) why = UnpackFailure::kDiscChanged;
+  if (m_reader.DiscChanged()) {
+    why = UnpackFailure::kDiscChanged;
+  } else if (m_reader.Stopped()) {
+    why = UnpackFailure::kStopped;  // what failed was a read that was never sent
+  }
   m_outcome.failed = why;
   m_outcome.failure = std::move(text);
   m_outcome.unreadableSectors = ToSectorSpans(m_unreadable);
@@ -143,6 +147,7 @@ bool UnpackRun::UnpackGroup(std::size_t k, VolumeAssembler& assembler) {
     };
     const bool whole = ReadSectorGroup(m_reader, static_cast<int>(k), m_buffer, m_base, m_policy, mask, note);
     if (m_reader.DiscChanged()) return Fail(UnpackFailure::kDiscChanged);
+    if (m_reader.Stopped()) return Fail(UnpackFailure::kStopped);
     if (!whole && !m_policy.keepGoing) {
       m_outcome.failedGroup = static_cast<int>(k);
       m_outcome.failedLba = m_unreadable.size() > noted ? m_lastUnreadable : -1;
