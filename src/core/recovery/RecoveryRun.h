@@ -67,7 +67,7 @@ class RecoveryRun {
 
   SectorReader& m_reader;
   const std::vector<FileEntry>& m_files;
-  const std::string& m_destFolder;
+  const std::string m_destFolder;  // a copy: the caller's may be a temporary
   const RecoveryOptions& m_options;
   std::atomic<bool>& m_stop;
   JobStatus& m_status;
