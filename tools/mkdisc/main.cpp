@@ -110,6 +110,15 @@ void SealSector(std::uint32_t lba, const std::vector<std::uint8_t>& user, SealKi
 // image as Mode 1 sectors (or `kind`) around their own user data: the tests
 // change user bytes of an image and reseal them, so that the change reads as
 // the disc's content rather than as damage the parity would mend.
+// A seek past 2 GiB: Windows' C library has a 32-bit off_t.
+bool SeekTo(std::FILE* file, long long offset) {
+#if defined(_WIN32)
+  return _fseeki64(file, offset, SEEK_SET) == 0;
+#else
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}
+
 bool ResealSectors(const std::string& path, std::vector<std::uint32_t> sectors, SealKind kind, std::string& error) {
   std::FILE* file = std::fopen(path.c_str(), "r+b");
   if (file == nullptr) {
@@ -125,11 +134,11 @@ bool ResealSectors(const std::string& path, std::vector<std::uint32_t> sectors, 
   bool ok = true;
   for (const std::uint32_t lba : sectors) {
     const long long offset = static_cast<long long>(lba) * 2352;
-    ok = fseeko(file, offset, SEEK_SET) == 0 && std::fread(raw.data(), 1, raw.size(), file) == raw.size();
+    ok = SeekTo(file, offset) && std::fread(raw.data(), 1, raw.size(), file) == raw.size();
     if (!ok) break;
     const std::vector<std::uint8_t> user(raw.begin() + 16, raw.begin() + 16 + 2048);
     SealSector(lba, user, kind, raw);
-    ok = fseeko(file, offset, SEEK_SET) == 0 && std::fwrite(raw.data(), 1, raw.size(), file) == raw.size();
+    ok = SeekTo(file, offset) && std::fwrite(raw.data(), 1, raw.size(), file) == raw.size();
     if (!ok) break;
   }
   if (std::fclose(file) != 0) ok = false;
