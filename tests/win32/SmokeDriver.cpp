@@ -183,13 +183,22 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring leaf = folder.substr(folder.find_last_of(L"\\/") + 1);
   {
     RemoteCopy path(info.hProcess, folder.c_str(), (folder.size() + 1) * sizeof(wchar_t));
+    // A loaded machine may take many seconds to fill the tree: each ask is
+    // given two seconds to show, for a minute in all.
     bool selected = false;
-    for (int tries = 0; tries < 50 && !selected; ++tries) {
+    std::wstring shown;
+    for (int asks = 0; asks < 30 && !selected; ++asks) {
       SendMessageW(browser, BFFM_SETSELECTIONW, TRUE, path.Address());
-      Sleep(200);
-      selected = SelectedTreeText(info.hProcess, tree) == leaf;
+      for (int polls = 0; polls < 20 && !selected; ++polls) {
+        Sleep(100);
+        shown = SelectedTreeText(info.hProcess, tree);
+        selected = shown == leaf;
+      }
     }
-    if (!selected) Fail("the folder browser did not take the folder");
+    if (!selected) {
+      std::fprintf(stderr, "smoke: the folder browser shows \"%ls\" selected, not \"%ls\"\n", shown.c_str(), leaf.c_str());
+      Fail("the folder browser did not take the folder");
+    }
   }
   Click(browser, IDOK);
 
