@@ -37,18 +37,17 @@ std::optional<BlockEntry> ReadBlockEntry(const ByteReader& group, std::uint32_t 
 
 // The block's 8,192 bytes of contents; nullptr when its stored data does not
 // lie inside the group buffer.
-const std::uint8_t* BlockContents(const GroupBuffer& group, const BlockEntry& block,
-                                  std::array<std::uint8_t, format::kBlockSize>& scratch) {
+const std::uint8_t* BlockContents(GroupView group, std::int64_t begin, std::int64_t end, std::uint8_t* scratch) {
   const std::int64_t size = static_cast<std::int64_t>(group.size());
-  const std::int64_t stored = block.end - block.begin;
-  if (block.begin < 0 || block.begin > size || stored < 0) return nullptr;
+  const std::int64_t stored = end - begin;
+  if (begin < 0 || begin > size || stored < 0) return nullptr;
   if (stored >= kBlock) {  // stored plain
-    return block.begin + kBlock <= size ? group.data() + block.begin : nullptr;
+    return begin + kBlock <= size ? group.data() + begin : nullptr;
   }
-  scratch.fill(0);
-  const std::int64_t available = std::min(stored, size - block.begin);
-  LzsDecompress(group.data() + block.begin, static_cast<int>(available), scratch.data());
-  return scratch.data();
+  std::fill(scratch, scratch + kBlock, std::uint8_t{0});
+  const std::int64_t available = std::min(stored, size - begin);
+  LzsDecompress(group.data() + begin, static_cast<int>(available), scratch);
+  return scratch;
 }
 
 // True when the stored data of `block` lies in a buffer of `size` bytes as
@@ -78,7 +77,50 @@ bool TouchesUnreadable(const GroupSectorMask& unreadable, std::uint64_t begin, s
   return false;
 }
 
+std::vector<GroupView> ViewsOf(std::span<const GroupBuffer> groups) {
+  return std::vector<GroupView>(groups.begin(), groups.end());
+}
+
+void CopyPlanned(std::span<const GroupView> groups, const RangePlan& plan, std::span<std::uint8_t> out) {
+  std::array<std::uint8_t, format::kBlockSize> scratch{};
+  for (const BlockCopy& copy : plan.copies) CopyBlock(groups[copy.group], copy, out.data(), scratch.data());
+}
+
 }  // namespace
+
+RangePlan PlanRange(std::span<const GroupView> groups, std::uint32_t start, std::uint32_t end, std::uint64_t outSize) {
+  const std::int64_t first = start;
+  const std::int64_t last = end;
+  const std::int64_t size = static_cast<std::int64_t>(std::min<std::uint64_t>(outSize, INT64_MAX));
+  std::int64_t written = 0;
+  RangePlan plan;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    const ByteReader group(groups[g]);
+    const std::uint32_t count = group.be16(format::kGroupBlockCountOffset).value_or(0);
+    for (std::uint32_t j = 0; j < count; ++j) {
+      const std::optional<BlockEntry> block = ReadBlockEntry(group, j, count);
+      if (!block) break;  // the table runs off the buffer
+      if (first >= block->position + kBlock) continue;  // wholly before the range
+      if (last <= block->position) break;               // wholly after it
+      const std::int64_t skip = first >= block->position ? first - block->position : 0;
+      const std::int64_t length = std::min(kBlock - skip, size - written);
+      if (length <= 0) continue;
+      if (StoredDataInside(*block, static_cast<std::int64_t>(groups[g].size()))) {
+        plan.copies.push_back({static_cast<std::uint32_t>(g), block->begin, block->end, skip, written, length});
+      } else {
+        plan.unsupplied.push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(written + length)});
+      }
+      written += length;
+    }
+  }
+  if (written < size) plan.unsupplied.push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(size)});
+  return plan;
+}
+
+void CopyBlock(GroupView group, const BlockCopy& copy, std::uint8_t* out, std::uint8_t* scratch) {
+  const std::uint8_t* contents = BlockContents(group, copy.begin, copy.end, scratch);
+  if (contents) std::memcpy(out + copy.at, contents + copy.skip, static_cast<std::size_t>(copy.length));
+}
 
 bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, std::uint32_t end,
                   std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied) {
@@ -87,37 +129,12 @@ bool ExtractRange(const std::vector<GroupBuffer>& groups, std::uint32_t start, s
 
 bool ExtractRange(std::span<const GroupBuffer> groups, std::uint32_t start, std::uint32_t end,
                   std::span<std::uint8_t> out, std::vector<ByteSpan>* unsupplied) {
-  const std::int64_t first = start;
-  const std::int64_t last = end;
-  const std::int64_t outSize = static_cast<std::int64_t>(out.size());
-  std::int64_t written = 0;
-  std::int64_t supplied = 0;
-  std::array<std::uint8_t, format::kBlockSize> scratch{};
-  for (const GroupBuffer& buffer : groups) {
-    const ByteReader group(buffer);
-    const std::uint32_t count = group.be16(format::kGroupBlockCountOffset).value_or(0);
-    for (std::uint32_t j = 0; j < count; ++j) {
-      const std::optional<BlockEntry> block = ReadBlockEntry(group, j, count);
-      if (!block) break;  // the table runs off the buffer
-      if (first >= block->position + kBlock) continue;  // wholly before the range
-      if (last <= block->position) break;               // wholly after it
-      const std::int64_t skip = first >= block->position ? first - block->position : 0;
-      const std::int64_t length = std::min(kBlock - skip, outSize - written);
-      if (length <= 0) continue;
-      const std::uint8_t* contents = BlockContents(buffer, *block, scratch);
-      if (contents) {
-        std::memcpy(out.data() + written, contents + skip, static_cast<std::size_t>(length));
-        supplied += length;
-      } else if (unsupplied) {
-        unsupplied->push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(written + length)});
-      }
-      written += length;
-    }
-  }
-  if (unsupplied && written < outSize) {
-    unsupplied->push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(outSize)});
-  }
-  return supplied == outSize;
+  const std::vector<GroupView> views = ViewsOf(groups);
+  RangePlan plan = PlanRange(views, start, end, out.size());
+  CopyPlanned(views, plan, out);
+  const bool whole = plan.unsupplied.empty();
+  if (unsupplied) unsupplied->insert(unsupplied->end(), plan.unsupplied.begin(), plan.unsupplied.end());
+  return whole;
 }
 
 GroupBlocks ReadGroupBlocks(std::span<const std::uint8_t> buffer, const GroupSectorMask& unreadable) {
@@ -170,25 +187,31 @@ std::vector<ByteSpan> WalkUsableBlocks(const std::vector<GroupBlocks>& groups, s
   return Uncovered(std::move(covered), outSize);
 }
 
-std::vector<ByteSpan> ExtractReadableRange(std::span<const GroupBuffer> groups,
-                                           std::span<const GroupSectorMask> masks, std::uint32_t start,
-                                           std::uint32_t end, std::span<std::uint8_t> out) {
+RangePlan PlanReadableRange(std::span<const GroupView> groups, std::span<const GroupSectorMask> masks,
+                            std::uint32_t start, std::uint32_t end, std::uint64_t outSize) {
   std::vector<GroupBlocks> tables;
   tables.reserve(groups.size());
   for (std::size_t g = 0; g < groups.size(); ++g) {
     tables.push_back(ReadGroupBlocks(groups[g], g < masks.size() ? masks[g] : GroupSectorMask{}));
   }
+  RangePlan plan;
+  plan.unsupplied = WalkUsableBlocks(tables, start, end, outSize,
+                                     [&](std::size_t g, const GroupBlocks::Block& block, std::int64_t skip,
+                                         std::int64_t at, std::int64_t length) {
+                                       plan.copies.push_back({static_cast<std::uint32_t>(g), block.begin, block.end,
+                                                              skip, at, length});
+                                     });
+  return plan;
+}
+
+std::vector<ByteSpan> ExtractReadableRange(std::span<const GroupBuffer> groups,
+                                           std::span<const GroupSectorMask> masks, std::uint32_t start,
+                                           std::uint32_t end, std::span<std::uint8_t> out) {
+  const std::vector<GroupView> views = ViewsOf(groups);
+  RangePlan plan = PlanReadableRange(views, masks, start, end, out.size());
   std::fill(out.begin(), out.end(), std::uint8_t{0});
-  std::array<std::uint8_t, format::kBlockSize> scratch{};
-  return WalkUsableBlocks(tables, start, end, out.size(),
-                          [&](std::size_t g, const GroupBlocks::Block& block, std::int64_t skip, std::int64_t at,
-                              std::int64_t length) {
-                            const BlockEntry entry{block.position, block.begin, block.end};
-                            const std::uint8_t* contents = BlockContents(groups[g], entry, scratch);
-                            if (contents) {
-                              std::memcpy(out.data() + at, contents + skip, static_cast<std::size_t>(length));
-                            }
-                          });
+  CopyPlanned(views, plan, out);
+  return std::move(plan.unsupplied);
 }
 
 }  // namespace kestrow

@@ -14,6 +14,41 @@
 
 namespace kestrow {
 
+// A group's bytes as read.
+using GroupView = std::span<const std::uint8_t>;
+
+// One block's part of a range: the block whose stored data is bytes
+// [begin, end) of group `group` (stored plain when 8,192 bytes or more), of
+// which `length` bytes from `skip` on go to byte `at` of the output.
+struct BlockCopy {
+  std::uint32_t group = 0;
+  std::int64_t begin = 0;
+  std::int64_t end = 0;
+  std::int64_t skip = 0;
+  std::int64_t at = 0;
+  std::int64_t length = 0;
+};
+
+// What filling an output from the block tables takes: the blocks to copy, in
+// table order, and the ranges of the output (offsets into it) that no block
+// supplies. Planning reads the tables only; copying decodes.
+struct RangePlan {
+  std::vector<BlockCopy> copies;
+  std::vector<ByteSpan> unsupplied;
+};
+
+// ExtractRange's plan, for an output of `outSize` bytes.
+RangePlan PlanRange(std::span<const GroupView> groups, std::uint32_t start, std::uint32_t end, std::uint64_t outSize);
+
+// ExtractReadableRange's plan: the usable blocks only, each at its own
+// position; `masks` holds one mask per group.
+RangePlan PlanReadableRange(std::span<const GroupView> groups, std::span<const GroupSectorMask> masks,
+                            std::uint32_t start, std::uint32_t end, std::uint64_t outSize);
+
+// Decodes (or copies) one planned block into `out`, the whole output.
+// `scratch` is a block's room for decoding.
+void CopyBlock(GroupView group, const BlockCopy& copy, std::uint8_t* out, std::uint8_t* scratch);
+
 // Walks the block tables of `groups` (in ascending order) and fills `out`
 // (sized by the caller to the file's length) from its start with the blocks
 // that cover [start, end). Returns true when every byte of `out` was
