@@ -33,12 +33,12 @@ GroupCache::GroupCache(std::vector<std::vector<int>> sets, std::size_t budgetByt
   }
 }
 
-std::optional<GroupBuffer> GroupCache::Take(int group) {
+SharedGroup GroupCache::Take(int group) {
   const auto kept = m_kept.find(group);
-  if (kept == m_kept.end()) return std::nullopt;
-  GroupBuffer buffer = std::move(kept->second.buffer);
+  if (kept == m_kept.end()) return nullptr;
+  SharedGroup buffer = std::move(kept->second.buffer);
   m_kept.erase(kept);
-  m_keptBytes -= buffer.size();
+  m_keptBytes -= buffer->size();
   return buffer;
 }
 
@@ -53,41 +53,20 @@ std::size_t GroupCache::NextUse(int group, std::size_t fileIndex) const {
   return last;
 }
 
-void GroupCache::Return(int group, GroupBuffer buffer, std::size_t fileIndex) {
+void GroupCache::Return(int group, SharedGroup buffer, std::size_t fileIndex) {
   const std::size_t use = NextUse(group, fileIndex);
-  if (use == kNever || buffer.size() > m_budget || m_kept.count(group) != 0) {
-    KeepSpare(std::move(buffer));
-    return;
-  }
-  while (m_keptBytes + buffer.size() > m_budget) {
+  if (!buffer || use == kNever || buffer->size() > m_budget || m_kept.count(group) != 0) return;
+  while (m_keptBytes + buffer->size() > m_budget) {
     auto farthest = m_kept.begin();
     for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
       if (it->second.nextUse > farthest->second.nextUse) farthest = it;
     }
-    if (farthest == m_kept.end() || farthest->second.nextUse <= use) {  // let this one go instead
-      KeepSpare(std::move(buffer));
-      return;
-    }
-    m_keptBytes -= farthest->second.buffer.size();
-    KeepSpare(std::move(farthest->second.buffer));
+    if (farthest == m_kept.end() || farthest->second.nextUse <= use) return;  // let this one go instead
+    m_keptBytes -= farthest->second.buffer->size();
     m_kept.erase(farthest);
   }
-  m_keptBytes += buffer.size();
+  m_keptBytes += buffer->size();
   m_kept.emplace(group, Kept{std::move(buffer), use});
-}
-
-GroupBuffer GroupCache::TakeSpare() {
-  if (m_spares.empty()) return {};
-  GroupBuffer spare = std::move(m_spares.back());
-  m_spares.pop_back();
-  return spare;
-}
-
-void GroupCache::KeepSpare(GroupBuffer buffer) {
-  // A file takes at most a few new groups at once; more spares would only
-  // hold memory.
-  constexpr std::size_t kMostSpares = 4;
-  if (m_spares.size() < kMostSpares && buffer.capacity() != 0) m_spares.push_back(std::move(buffer));
 }
 
 }  // namespace kestrow

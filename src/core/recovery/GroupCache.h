@@ -4,18 +4,21 @@
 // that a file has used is kept only while a later file of the job needs it,
 // and the groups kept never take more than a budget of bytes: when one more
 // would not fit, the group whose next use lies farthest ahead is let go (it
-// is read again when that use comes). Files are still handled one after
-// another; the cache never reads anything itself.
+// is read again when that use comes). The cache never reads anything itself.
+// A group is shared, read-only, with the decoders that still decode blocks
+// of it.
 #pragma once
 
 #include <cstddef>
 #include <map>
-#include <optional>
+#include <memory>
 #include <vector>
 
 #include "recovery/ExtractRange.h"
 
 namespace kestrow {
+
+using SharedGroup = std::shared_ptr<const GroupBuffer>;
 
 // The groups first..last that one file needs; empty (last < first) for a
 // file that needs none.
@@ -33,16 +36,13 @@ class GroupCache {
   // The same, for uses that each need one run of groups.
   GroupCache(const std::vector<GroupSpan>& spans, std::size_t budgetBytes);
 
-  // The buffer of `group` when it is kept, handed over and no longer kept.
-  std::optional<GroupBuffer> Take(int group);
+  bool Holds(int group) const { return m_kept.count(group) != 0; }
+  // The buffer of `group` when it is kept (no longer kept), else null.
+  SharedGroup Take(int group);
 
   // Gives back a group that file `fileIndex` has used: kept when a later file
   // needs it and the budget allows, dropped otherwise.
-  void Return(int group, GroupBuffer buffer, std::size_t fileIndex);
-
-  // A buffer to read a group into: the memory of a dropped group when there
-  // is one (so that it is not given back and faulted in again), else empty.
-  GroupBuffer TakeSpare();
+  void Return(int group, SharedGroup buffer, std::size_t fileIndex);
 
   std::size_t KeptBytes() const { return m_keptBytes; }
   std::size_t KeptGroups() const { return m_kept.size(); }
@@ -51,12 +51,9 @@ class GroupCache {
   static constexpr std::size_t kNever = static_cast<std::size_t>(-1);
 
   struct Kept {
-    GroupBuffer buffer;
+    SharedGroup buffer;
     std::size_t nextUse = kNever;  // the next file that needs the group
   };
-
-  // Keeps the memory of a dropped group for TakeSpare, up to a few buffers.
-  void KeepSpare(GroupBuffer buffer);
 
   // The first file after `fileIndex` that needs `group`, or kNever.
   std::size_t NextUse(int group, std::size_t fileIndex) const;
@@ -64,7 +61,6 @@ class GroupCache {
   std::vector<std::vector<int>> m_sets;
   std::vector<std::size_t> m_lastUse;  // by group: the last file that needs it, or kNever
   std::map<int, Kept> m_kept;
-  std::vector<GroupBuffer> m_spares;  // dropped groups' memory, a few at most
   std::size_t m_budget;
   std::size_t m_keptBytes = 0;
 };

@@ -10,12 +10,12 @@
 #include <optional>
 #include <span>
 #include <system_error>
+#include <type_traits>
 #include <unordered_map>
 
 #include "drive/SectorReader.h"
+#include "recovery/BufferPool.h"
 #include "recovery/DataLocation.h"
-#include "recovery/FileWriter.h"
-#include "recovery/GroupCache.h"
 #include "recovery/JobLayout.h"
 #include "recovery/JobVolume.h"
 #include "recovery/OutputFiles.h"
@@ -46,42 +46,36 @@ bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& 
   return true;
 }
 
-// Fills `out`, a fork's bytes, run by run from the groups read for
-// `placement` (in its order of groups), and returns the fork's ranges that
-// no block supplied; they are zeros. With keep-going, blocks that touch an
-// unreadable sector are lost too.
-std::vector<ByteSpan> ExtractFork(const ForkPlacement& placement, const std::vector<GroupBuffer>& groups,
-                                  const JobDamage& damage, bool keepGoing, std::span<std::uint8_t> out) {
-  std::vector<ByteSpan> lost = placement.unplaced;
-  for (const ByteSpan& gap : placement.unplaced) {
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(gap.begin), out.begin() + static_cast<std::ptrdiff_t>(gap.end),
-              std::uint8_t{0});
+// Decoded files in flight between the reader and the disk: a batch holds at
+// most kBatchBytes of them (or kBatchFiles files) in its arena, and is handed
+// over when full or before the disc is read again; the batches handed over
+// and not yet written weigh at most kInFlight; a file larger than
+// kLargeFile is only begun once every file before it is written, so that at
+// most one such buffer is held.
+constexpr std::size_t kBatchBytes = std::size_t{2} * 1024 * 1024;
+constexpr std::size_t kBatchFiles = 256;
+constexpr std::size_t kInFlight = std::size_t{8} * 1024 * 1024;
+constexpr std::size_t kLargeFile = std::size_t{16} * 1024 * 1024;
+constexpr std::size_t kFileWeight = 4096;  // a file's own cost beside its bytes
+
+// A group shared with the decoders; its memory goes back to `pool` when the
+// last of them lets it go.
+SharedGroup Share(GroupBuffer buffer, BufferPool& pool) {
+  return std::shared_ptr<GroupBuffer>(new GroupBuffer(std::move(buffer)), [&pool](GroupBuffer* group) {
+    pool.Give(std::move(*group));
+    delete group;
+  });
+}
+
+// True when every block of `plan` fills bytes after the ones before it: the
+// blocks may then be decoded at once, in any order.
+bool Disjoint(const RangePlan& plan) {
+  std::int64_t end = 0;
+  for (const BlockCopy& copy : plan.copies) {
+    if (copy.at < end) return false;
+    end = copy.at + copy.length;
   }
-  for (const PlacedPiece& placed : placement.pieces) {
-    const std::size_t first = placement.FirstGroupIndex(placed);
-    const auto count = static_cast<std::size_t>(placed.span.last - placed.span.first + 1);
-    const std::span<const GroupBuffer> pieceGroups(groups.data() + first, count);
-    const std::span<std::uint8_t> pieceOut = out.subspan(placed.piece.at, placed.piece.length);
-    const auto start = static_cast<std::uint32_t>(placed.piece.start);
-    const auto end = static_cast<std::uint32_t>(placed.piece.start + placed.piece.length);
-    std::vector<ByteSpan> pieceLost;
-    if (keepGoing) {
-      std::vector<GroupSectorMask> masks;
-      for (int g = placed.span.first; g <= placed.span.last; ++g) {
-        const auto damaged = damage.groupMasks.find(g);
-        masks.push_back(damaged == damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
-      }
-      pieceLost = ExtractReadableRange(pieceGroups, masks, start, end, pieceOut);
-    } else if (!ExtractRange(pieceGroups, start, end, pieceOut)) {
-      // The bytes no block supplied must be zeros, not an earlier file's.
-      std::fill(pieceOut.begin(), pieceOut.end(), std::uint8_t{0});
-      ExtractRange(pieceGroups, start, end, pieceOut, &pieceLost);
-    }
-    for (const ByteSpan& gap : pieceLost) {
-      lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
-    }
-  }
-  return MergeSpans(std::move(lost));
+  return true;
 }
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
@@ -111,6 +105,73 @@ std::vector<FileIdentity> SourceIdentities(const Transport& transport) {
 
 }  // namespace
 
+// One file of a batch, as the writer's thread settles it.
+struct RecoveredFile {
+  enum class Outcome { kWrite, kNotWritten, kLost };
+  Outcome outcome = Outcome::kWrite;
+  std::size_t index = 0;  // in the job
+  FileEntry entry;
+  std::span<std::uint8_t> data;      // the file's bytes: in the batch's arena, or in `own`
+  std::vector<std::uint8_t> own;     // a file too large for the arena
+  bool complete = true;              // every byte came from a block on the disc
+  std::vector<ByteSpan> lostRanges;  // the bytes that did not, when not complete
+  std::vector<std::uint8_t> rsrcData;  // the resource fork, when the job copies it out
+  std::vector<ByteSpan> rsrcLostRanges;
+  std::string reason;  // why it is not written
+};
+static_assert(std::is_nothrow_move_constructible_v<RecoveredFile>, "a file moves into its batch without failing");
+
+// Files handed over together: their blocks, the groups those are decoded
+// from, and the arena that holds the files' bytes.
+class RecoveryRun::FileBatch final : public DecodeBatch {
+ public:
+  FileBatch(RecoveryRun& run, BufferPool& arenas, BufferPool& large)
+      : m_run(run), m_arenas(arenas), m_large(large) {
+    arena = m_arenas.Take(kBatchBytes);
+    arena.resize(kBatchBytes);  // a new arena's memory only is touched here
+  }
+  ~FileBatch() override {
+    for (RecoveredFile& file : files) m_large.Give(std::move(file.own));
+    m_arenas.Give(std::move(arena));
+  }
+  FileBatch(const FileBatch&) = delete;
+  FileBatch& operator=(const FileBatch&) = delete;
+
+  void Write() override {
+    for (RecoveredFile& file : files) m_run.Settle(file);
+  }
+
+  std::vector<RecoveredFile> files;
+  std::vector<SharedGroup> groups;
+  std::vector<std::uint8_t> arena;
+  std::size_t arenaUsed = 0;
+
+ private:
+  RecoveryRun& m_run;
+  BufferPool& m_arenas;
+  BufferPool& m_large;
+};
+
+// What the run needs while it reads files. Its members end in reverse order:
+// the batch being filled first, then the pipeline (which writes what was
+// handed over), the output tree, the cache, and the memory they gave back.
+struct RecoveryRun::Flow {
+  Flow(std::vector<std::vector<int>> groupSets, const std::string& destFolder, const RecoveryOptions& options,
+       std::vector<FileIdentity> keep)
+      : cache(std::move(groupSets), kGroupCacheBudget),
+        tree(destFolder, OutputOptionsOf(options), std::move(keep), &names),
+        pipeline(DecodePipeline::DecodersForThisMachine(), kInFlight) {}
+
+  BufferPool arenas{kInFlight / kBatchBytes + 2};
+  BufferPool large{1};  // the last large file's memory, for the next one
+  BufferPool groupMemory{8};
+  GroupCache cache;
+  OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
+  OutputTree tree;
+  DecodePipeline pipeline;
+  std::unique_ptr<FileBatch> batch;  // being filled, not handed over
+};
+
 RecoveryRun::RecoveryRun(SectorReader& reader, const std::vector<FileEntry>& files, const std::string& destFolder,
                          const RecoveryOptions& options, std::atomic<bool>& stop, JobStatus& status)
     : m_reader(reader), m_files(files), m_destFolder(destFolder), m_options(options), m_stop(stop),
@@ -137,8 +198,8 @@ std::uint32_t RecoveryRun::Run() {
   }
 }
 
-std::uint32_t RecoveryRun::Stop(FileWriter& writer, std::size_t next, bool inHand) {
-  writer.Drain();  // the files handed over are saved
+std::uint32_t RecoveryRun::Stop(std::size_t next, bool inHand) {
+  FlushAndDrain();  // the files read whole are saved
   m_reader.Close();
   m_status.Update([&](RecoveryOutcome& o) {
     o.unreadableSectors = ToSectorSpans(m_damage.unreadable);
@@ -225,16 +286,31 @@ std::uint32_t RecoveryRun::RunSteps() {
     return kJobCouldNotBegin;
   }
   // Every group is read once per job while the groups kept for later files
-  // fit in the budget. Files are written in job order on a second thread
-  // while the next one is read and decoded.
-  GroupCache cache(JobGroupSets(m_files, m_layout, m_options.resourceForks), kGroupCacheBudget);
-  OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
-  OutputTree tree(m_destFolder, OutputOptionsOf(m_options), SourceIdentities(m_reader.GetTransport()), &names);
-  FileWriter writer([this, &tree](FileWriter::File& file) { WriteRecoveredFile(file, tree); });
+  // fit in the budget. Decoders on every core decode the files' blocks and a
+  // writer thread writes them in job order while the next ones are read.
+  struct Forget {  // ends after the flow, whose pipeline may still write with it
+    RecoveryRun* run;
+    ~Forget() { run->m_flow = nullptr; }
+  } forget{this};
+  Flow flow(JobGroupSets(m_files, m_layout, m_options.resourceForks), m_destFolder, m_options,
+            SourceIdentities(m_reader.GetTransport()));
+  m_flow = &flow;
+  try {
+    return RecoverFiles();
+  } catch (...) {
+    // Out of memory, most likely: the files read whole before are saved.
+    try {
+      FlushAndDrain();
+    } catch (...) {  // the first failure is the one the job reports
+    }
+    throw;
+  }
+}
 
+std::uint32_t RecoveryRun::RecoverFiles() {
   for (std::size_t i = 0;; ++i) {
     if (i >= m_files.size()) {
-      writer.Drain();
+      FlushAndDrain();
       m_reader.Close();
       // The damage is in the outcome before anyone can see the job has ended.
       std::uint32_t written = 0;
@@ -246,15 +322,15 @@ std::uint32_t RecoveryRun::RunSteps() {
       });
       return written;
     }
-    if (m_stop) return Stop(writer, i, false);
+    if (m_stop) return Stop(i, false);
     m_status.Update([&](RecoveryOutcome& o, std::string& text) {
       text = m_files[i].name;
       o.currentFile = i;
     });
-    if (!RecoverFile(i, cache, writer)) {
+    if (!RecoverFile(i)) {
       // Stopped within the file: it is not written, the ones before it are.
-      if (m_stop && !m_reader.DiscChanged()) return Stop(writer, i, true);
-      writer.Drain();  // the files before this one are saved
+      if (m_stop && !m_reader.DiscChanged()) return Stop(i, true);
+      FlushAndDrain();  // the files before this one are saved
       m_reader.Close();
       const bool changed = m_reader.DiscChanged();
       m_status.Update([&](RecoveryOutcome& o) {
@@ -271,91 +347,188 @@ std::uint32_t RecoveryRun::RunSteps() {
   }
 }
 
-void RecoveryRun::MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer) {
-  writer.Drain();  // the files before this one are counted first
-  m_status.Update([&](RecoveryOutcome& o) {
-    o.files[index] = FileResult{FileStatus::kNotWritten, {}, reason, {}};
-    o.unwritten.push_back(index);
-    o.unwrittenReasons.push_back(std::move(reason));
-  });
+RecoveryRun::FileBatch& RecoveryRun::Batch() {
+  if (!m_flow->batch) m_flow->batch = std::make_unique<FileBatch>(*this, m_flow->arenas, m_flow->large);
+  return *m_flow->batch;
 }
 
-bool RecoveryRun::ReadFileGroups(const std::vector<int>& groupSet, GroupCache& cache,
-                                 std::vector<GroupBuffer>& groups) {
+void RecoveryRun::HandBatchOver() {
+  FileBatch& batch = *m_flow->batch;
+  batch.weight += batch.arena.size();  // held until written, however much of it is used
+  m_flow->pipeline.Submit(std::move(m_flow->batch));
+}
+
+void RecoveryRun::FlushAndDrain() {
+  if (m_flow->batch && !m_flow->batch->files.empty()) HandBatchOver();
+  m_flow->pipeline.Drain();
+}
+
+void RecoveryRun::Hand(RecoveredFile file, std::vector<DecodeBlock>& blocks, std::vector<SharedGroup>& groups) {
+  FileBatch& batch = Batch();
+  // The room first: a file is in the batch with all of its blocks, or not at all.
+  batch.blocks.reserve(batch.blocks.size() + blocks.size());
+  batch.groups.reserve(batch.groups.size() + groups.size());
+  batch.files.reserve(batch.files.size() + 1);
+  batch.weight += (file.own.empty() ? 0 : file.data.size()) + file.rsrcData.size() + kFileWeight;
+  batch.blocks.insert(batch.blocks.end(), blocks.begin(), blocks.end());
+  for (SharedGroup& group : groups) {
+    if (batch.groups.empty() || batch.groups.back() != group) batch.groups.push_back(std::move(group));
+  }
+  batch.files.push_back(std::move(file));
+  if (batch.files.size() >= kBatchFiles || batch.weight + batch.arenaUsed >= kBatchBytes) HandBatchOver();
+}
+
+std::span<std::uint8_t> RecoveryRun::RoomFor(RecoveredFile& file, std::size_t length) {
+  if (length > kBatchBytes) {
+    if (length > kLargeFile) FlushAndDrain();  // a large file is not held beside another one
+    file.own = m_flow->large.Take(0);
+    if (file.own.capacity() < length) {  // the smaller one is let go first
+      file.own = std::vector<std::uint8_t>();  // nothing to copy over
+      file.own.reserve(length);
+    }
+    file.own.resize(length);
+    return {file.own.data(), length};
+  }
+  if (m_flow->batch && m_flow->batch->arenaUsed + length > kBatchBytes) HandBatchOver();
+  FileBatch& batch = Batch();
+  const std::span<std::uint8_t> room(batch.arena.data() + batch.arenaUsed, length);
+  batch.arenaUsed += length;
+  return room;
+}
+
+bool RecoveryRun::ReadFileGroups(const std::vector<int>& groupSet, std::vector<SharedGroup>& groups) {
   const JobLayout& layout = m_layout;
   JobDamage& damage = m_damage;
   groups.reserve(groupSet.size());
   const UnreadableSink note = [&damage](std::int32_t lba) { damage.unreadable.push_back(lba); };
   for (const int g : groupSet) {
-    std::optional<GroupBuffer> kept = cache.Take(g);
-    groups.push_back(kept ? std::move(*kept) : cache.TakeSpare());
-    if (kept) continue;
+    if (SharedGroup kept = m_flow->cache.Take(g)) {
+      groups.push_back(std::move(kept));
+      continue;
+    }
+    GroupBuffer buffer = m_flow->groupMemory.Take(0);
     GroupSectorMask unreadable;
-    const bool whole = ReadSectorGroup(m_reader, g, groups.back(), layout.base, layout.policy, unreadable, note);
+    const bool whole = ReadSectorGroup(m_reader, g, buffer, layout.base, layout.policy, unreadable, note);
     // A stopped read leaves the group unread, not damaged.
-    if (m_reader.DiscChanged() || m_stop || (!whole && !layout.policy.keepGoing)) return false;
+    if (m_reader.DiscChanged() || m_stop || (!whole && !layout.policy.keepGoing)) {
+      m_flow->groupMemory.Give(std::move(buffer));
+      return false;
+    }
     if (unreadable.any()) {
       damage.groupMasks[g] = unreadable;
-      if (ReadGroupBlocks(groups.back(), unreadable).tableLost) {
+      if (ReadGroupBlocks(buffer, unreadable).tableLost) {
         m_status.Update([g](RecoveryOutcome& o) { AddLostGroup(o.salvage, g); });
       }
     } else {
       damage.groupMasks.erase(g);
     }
+    groups.push_back(Share(std::move(buffer), m_flow->groupMemory));
   }
   return true;
 }
 
-bool RecoveryRun::RecoverFile(std::size_t index, GroupCache& cache, FileWriter& writer) {
+std::vector<ByteSpan> RecoveryRun::PlanFork(const ForkPlacement& placement, std::vector<SharedGroup>& groups,
+                                            std::span<std::uint8_t> out, std::size_t cacheUse,
+                                            std::vector<DecodeBlock>& blocks) {
+  const bool keepGoing = m_layout.policy.keepGoing;
+  std::vector<ByteSpan> lost = placement.unplaced;
+  std::vector<ByteSpan> filled;  // by the blocks, fork offsets
+  for (const PlacedPiece& placed : placement.pieces) {
+    const std::size_t first = placement.FirstGroupIndex(placed);
+    const auto count = static_cast<std::size_t>(placed.span.last - placed.span.first + 1);
+    std::vector<GroupView> views;
+    std::vector<GroupSectorMask> masks;
+    for (std::size_t k = first; k < first + count; ++k) {
+      views.emplace_back(*groups[k]);
+      const auto damaged = m_damage.groupMasks.find(placement.groups[k]);
+      masks.push_back(damaged == m_damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
+    }
+    const std::span<std::uint8_t> pieceOut = out.subspan(placed.piece.at, placed.piece.length);
+    const auto start = static_cast<std::uint32_t>(placed.piece.start);
+    const auto end = static_cast<std::uint32_t>(placed.piece.start + placed.piece.length);
+    const RangePlan plan = keepGoing ? PlanReadableRange(views, masks, start, end, pieceOut.size())
+                                     : PlanRange(views, start, end, pieceOut.size());
+    for (const ByteSpan& gap : plan.unsupplied) {
+      lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
+    }
+    if (!Disjoint(plan)) {
+      // Blocks of a damaged table that overlap are copied here, in table
+      // order, so that the later one wins as it always has.
+      std::fill(pieceOut.begin(), pieceOut.end(), std::uint8_t{0});
+      std::vector<std::uint8_t> scratch(format::kBlockSize);
+      for (const BlockCopy& copy : plan.copies) CopyBlock(views[copy.group], copy, pieceOut.data(), scratch.data());
+      filled.push_back(ByteSpan{placed.piece.at, placed.piece.at + std::uint64_t{placed.piece.length}});
+      continue;
+    }
+    for (const BlockCopy& copy : plan.copies) {
+      blocks.push_back(DecodeBlock{views[copy.group], copy, pieceOut.data()});
+      const std::uint64_t at = placed.piece.at + static_cast<std::uint64_t>(copy.at);
+      filled.push_back(ByteSpan{at, at + static_cast<std::uint64_t>(copy.length)});
+    }
+  }
+  // The arena's memory held an earlier file: what no block fills is zeros.
+  for (const ByteSpan& gap : Uncovered(std::move(filled), out.size())) {
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(gap.begin), out.begin() + static_cast<std::ptrdiff_t>(gap.end),
+              std::uint8_t{0});
+  }
+  for (std::size_t k = 0; k < groups.size(); ++k) m_flow->cache.Return(placement.groups[k], groups[k], cacheUse);
+  return MergeSpans(std::move(lost));
+}
+
+bool RecoveryRun::RecoverFile(std::size_t index) {
   const JobLayout& layout = m_layout;
   if (m_reader.DiscChanged()) return false;
-  FileWriter::File file;
+  RecoveredFile file;
   file.index = index;
   file.entry = m_files[index];
   const FileEntry& entry = file.entry;
+  std::vector<DecodeBlock> blocks;
+  std::vector<SharedGroup> held;
   const auto handled = [&] { m_status.Update([&](RecoveryOutcome& o) { o.bytesDone += entry.dataLogicalLength; }); };
+  const auto settleUnwritten = [&](RecoveredFile::Outcome outcome, std::string why) {
+    file.outcome = outcome;
+    file.reason = std::move(why);
+    if (outcome == RecoveredFile::Outcome::kLost) file.lostRanges.assign(1, ByteSpan{0, entry.dataLogicalLength});
+    blocks.clear();
+    held.clear();
+    Hand(std::move(file), blocks, held);
+    handled();
+    return true;
+  };
   const std::optional<ForkPlacement> placement = PlaceFork(entry, layout);
   if (!placement) {
+    // None of its bytes can be read: a salvage counts it as lost.
     const std::string why = "the catalogue places its data outside the volume or the packed data";
-    if (layout.policy.keepGoing) {
-      // None of its bytes can be read: a salvage counts it as lost.
-      m_status.Update([&](RecoveryOutcome& o) {
-        o.files[index] = FileResult{FileStatus::kLost, {{0, entry.dataLogicalLength}}, why, {}};
-      });
-    } else {
-      MarkUnwritten(index, why, writer);
-    }
-    handled();
-    return true;
+    return settleUnwritten(layout.policy.keepGoing ? RecoveredFile::Outcome::kLost : RecoveredFile::Outcome::kNotWritten,
+                           why);
   }
-  // A large file is not held beside another one.
-  if (entry.dataLogicalLength > FileWriter::kLargeFile) writer.Drain();
-  file.data = writer.TakeBuffer();  // what an earlier file left there is overwritten below
-  file.length = entry.dataLogicalLength;
+  // The files read whole are handed over before the disc is asked for more:
+  // a read that takes long never holds them back.
+  const std::optional<ForkPlacement> rsrcPlacement =
+      m_options.resourceForks ? PlaceFork(entry, layout, Fork::kResource) : std::nullopt;
+  const auto cached = [&](const std::vector<int>& set) {
+    return std::all_of(set.begin(), set.end(), [&](int g) { return m_flow->cache.Holds(g); });
+  };
+  if (m_flow->batch && !m_flow->batch->files.empty() &&
+      !(cached(placement->groups) && (!rsrcPlacement || cached(rsrcPlacement->groups)))) {
+    HandBatchOver();
+  }
   try {
-    if (file.length > file.data.capacity()) {
-      file.data = std::vector<std::uint8_t>();  // nothing to copy over
-      file.data.reserve(file.length);
-    }
-    if (file.data.size() < file.length) file.data.resize(file.length);
+    file.data = RoomFor(file, entry.dataLogicalLength);
   } catch (const std::bad_alloc&) {
-    MarkUnwritten(index, "not enough memory to hold it", writer);
-    handled();
-    return true;
+    return settleUnwritten(RecoveredFile::Outcome::kNotWritten, "not enough memory to hold it");
   }
-  // All of the file's groups are in hand before anything of it is written.
-  std::vector<GroupBuffer> groups;
-  if (!ReadFileGroups(placement->groups, cache, groups)) return false;
-  const std::span<std::uint8_t> bytes(file.data.data(), file.length);
-  file.lostRanges = ExtractFork(*placement, groups, m_damage, layout.policy.keepGoing, bytes);
+  // All of the file's groups are in hand before anything of it is handed over.
+  std::vector<SharedGroup> groups;
+  if (!ReadFileGroups(placement->groups, groups)) return false;
+  held = groups;
+  file.lostRanges = PlanFork(*placement, groups, file.data, CacheUse(m_options, index, Fork::kData), blocks);
   file.complete = file.lostRanges.empty();
-  for (std::size_t k = 0; k < groups.size(); ++k) {
-    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(m_options, index, Fork::kData));
-  }
-  if (m_options.resourceForks && !GatherResourceFork(file, cache)) return false;
+  if (m_options.resourceForks && !GatherResourceFork(file, blocks, held)) return false;
   handled();
-  const bool nothingRead = file.length > 0 && file.lostRanges.size() == 1 && file.lostRanges[0].begin == 0 &&
-                           file.lostRanges[0].end == file.length &&
+  const std::size_t length = file.data.size();
+  const bool nothingRead = length > 0 && file.lostRanges.size() == 1 && file.lostRanges[0].begin == 0 &&
+                           file.lostRanges[0].end == length &&
                            (file.rsrcData.empty() || (file.rsrcLostRanges.size() == 1 &&
                                                       file.rsrcLostRanges[0].end == file.rsrcData.size()));
   // Nothing read after the disc may have changed is written, whatever it is,
@@ -363,20 +536,18 @@ bool RecoveryRun::RecoverFile(std::size_t index, GroupCache& cache, FileWriter& 
   if (m_reader.DiscChanged() || m_stop) return false;
   if (layout.policy.keepGoing && nothingRead) {
     // Not a byte of it could be read: nothing is written for it.
-    m_status.Update([&](RecoveryOutcome& o) {
-      o.files[index] = FileResult{FileStatus::kLost, std::move(file.lostRanges), {}, {}};
-    });
-    writer.GiveBackBuffer(std::move(file.data));
-    return true;
+    file.outcome = RecoveredFile::Outcome::kLost;
+    blocks.clear();
+    held.clear();
   }
-  writer.Submit(std::move(file));
+  Hand(std::move(file), blocks, held);
   return true;
 }
 
-bool RecoveryRun::GatherResourceFork(FileWriter::File& file, GroupCache& cache) {
-  const JobLayout& layout = m_layout;
+bool RecoveryRun::GatherResourceFork(RecoveredFile& file, std::vector<DecodeBlock>& blocks,
+                                     std::vector<SharedGroup>& held) {
   const FileEntry& entry = file.entry;
-  const std::optional<ForkPlacement> placement = PlaceFork(entry, layout, Fork::kResource);
+  const std::optional<ForkPlacement> placement = PlaceFork(entry, m_layout, Fork::kResource);
   const ByteSpan whole{0, entry.rsrcLogicalLength};
   try {
     if (placement) file.rsrcData.assign(entry.rsrcLogicalLength, 0);
@@ -389,20 +560,39 @@ bool RecoveryRun::GatherResourceFork(FileWriter::File& file, GroupCache& cache) 
     return true;
   }
   if (entry.rsrcLogicalLength == 0) return true;
-  std::vector<GroupBuffer> groups;
-  if (!ReadFileGroups(placement->groups, cache, groups)) return false;
-  file.rsrcLostRanges = ExtractFork(*placement, groups, m_damage, layout.policy.keepGoing, file.rsrcData);
+  std::vector<SharedGroup> groups;
+  if (!ReadFileGroups(placement->groups, groups)) return false;
+  held.insert(held.end(), groups.begin(), groups.end());
+  file.rsrcLostRanges =
+      PlanFork(*placement, groups, file.rsrcData, CacheUse(m_options, file.index, Fork::kResource), blocks);
   if (!file.rsrcLostRanges.empty()) file.complete = false;
-  for (std::size_t k = 0; k < groups.size(); ++k) {
-    cache.Return(placement->groups[k], std::move(groups[k]), CacheUse(m_options, file.index, Fork::kResource));
-  }
   return true;
 }
 
-void RecoveryRun::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) {
+void RecoveryRun::Settle(RecoveredFile& file) {
+  switch (file.outcome) {
+    case RecoveredFile::Outcome::kWrite:
+      WriteRecoveredFile(file);
+      return;
+    case RecoveredFile::Outcome::kLost:
+      m_status.Update([&](RecoveryOutcome& o) {
+        o.files[file.index] = FileResult{FileStatus::kLost, std::move(file.lostRanges), file.reason, {}};
+      });
+      return;
+    case RecoveredFile::Outcome::kNotWritten:
+      m_status.Update([&](RecoveryOutcome& o) {
+        o.files[file.index] = FileResult{FileStatus::kNotWritten, {}, file.reason, {}};
+        o.unwritten.push_back(file.index);
+        o.unwrittenReasons.push_back(file.reason);
+      });
+      return;
+  }
+}
+
+void RecoveryRun::WriteRecoveredFile(RecoveredFile& file) {
   OutputResult result;
   try {
-    result = tree.Write(file.entry, std::span<const std::uint8_t>(file.data.data(), file.length), file.rsrcData);
+    result = m_flow->tree.Write(file.entry, file.data, file.rsrcData);
   } catch (const std::exception& e) {  // out of memory for a path, or the like
     result.dataWritten = false;
     result.error = e.what();
@@ -420,7 +610,7 @@ void RecoveryRun::WriteRecoveredFile(FileWriter::File& file, OutputTree& tree) {
   m_status.Update([&](RecoveryOutcome& o) {
     if (result.dataWritten) {
       ++o.written;
-      o.bytesWritten += file.length;
+      o.bytesWritten += file.data.size();
       if (!file.complete && !keepGoing) o.incomplete.push_back(file.index);
       const FileStatus status = file.complete ? FileStatus::kWhole : FileStatus::kDamaged;
       o.files[file.index] = FileResult{status, std::move(file.lostRanges), {}, std::move(file.rsrcLostRanges)};

@@ -1,26 +1,28 @@
 // One run of the recovery job, the worker thread's body: it loads the
-// volume, reads and decodes each selected file in job order, gathers
-// resource forks, hands the files to a writer thread, and records the
-// outcome in the job's status as it goes.
+// volume, reads each selected file's groups in job order, plans its blocks
+// (resource forks too), hands the files over in batches to the decoders and
+// the writer thread, and records the outcome in the job's status as it goes.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "recovery/FileWriter.h"
+#include "recovery/DecodePipeline.h"
+#include "recovery/GroupCache.h"
 #include "recovery/JobLayout.h"
 #include "recovery/JobStatus.h"
 #include "recovery/RecoveryJob.h"
 
 namespace kestrow {
 
-class GroupCache;
-class OutputTree;
 class SectorReader;
+struct ForkPlacement;
+struct RecoveredFile;
 
 // What RecoveryRun::Run returns when the job could not begin.
 inline constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::max();
@@ -38,30 +40,53 @@ class RecoveryRun {
   bool OpenFailed() const { return m_openFailed; }
 
  private:
+  class FileBatch;
+  struct Flow;
+
   std::uint32_t RunSteps();
   // Loads the volume area, the master directory block and the "Pack" table
   // (or what a salvage finds in their place), and checks that the volume is
   // the one the list was read from; fills m_layout. False (with the outcome
   // set) when the job cannot begin.
   bool PrepareJob();
-  // Reads and decodes file `index` and hands it to `writer`; false when a
-  // sector of its groups could not be read (never with keep-going).
-  bool RecoverFile(std::size_t index, GroupCache& cache, FileWriter& writer);
+  // Reads, hands over and settles every file in job order; the files written.
+  std::uint32_t RecoverFiles();
+  // Reads file `index`'s groups, plans its blocks and hands it over; false
+  // when a sector of its groups could not be read (never with keep-going),
+  // or the job was stopped or the disc changed while it was read.
+  bool RecoverFile(std::size_t index);
   // Reads the groups of a fork, from the cache where kept.
-  bool ReadFileGroups(const std::vector<int>& groupSet, GroupCache& cache, std::vector<GroupBuffer>& groups);
-  // Reads the resource fork of `file` into its rsrcData, the way the data
-  // fork is read; false when a sector of its groups could not be read (never
+  bool ReadFileGroups(const std::vector<int>& groupSet, std::vector<SharedGroup>& groups);
+  // Plans the blocks that fill `out`, a fork's bytes, from `groups` (in the
+  // placement's order) into `blocks`, zeros every byte no block fills, gives
+  // the groups back to the cache, and returns the fork's lost ranges.
+  std::vector<ByteSpan> PlanFork(const ForkPlacement& placement, std::vector<SharedGroup>& groups,
+                                 std::span<std::uint8_t> out, std::size_t cacheUse, std::vector<DecodeBlock>& blocks);
+  // Reads and plans the resource fork of `file` into its rsrcData, the way the
+  // data fork is; false when a sector of its groups could not be read (never
   // with keep-going). A fork that cannot be placed, or whose bytes are not all
   // on the disc, leaves the file incomplete, zeros where bytes are missing.
-  bool GatherResourceFork(FileWriter::File& file, GroupCache& cache);
-  // Runs on the writer's thread: writes the file and counts how it went.
-  void WriteRecoveredFile(FileWriter::File& file, OutputTree& tree);
-  // Counts file `index` as not written, after every file before it.
-  void MarkUnwritten(std::size_t index, std::string reason, FileWriter& writer);
+  bool GatherResourceFork(RecoveredFile& file, std::vector<DecodeBlock>& blocks, std::vector<SharedGroup>& held);
+  // Room for file `file`'s `length` bytes: in the batch's arena, or a buffer
+  // of its own for a file larger than the arena.
+  std::span<std::uint8_t> RoomFor(RecoveredFile& file, std::size_t length);
+  // The batch being filled, begun when there is none.
+  FileBatch& Batch();
+  // Adds a file, its blocks and the groups they are decoded from to the
+  // batch, and hands the batch over when it is full.
+  void Hand(RecoveredFile file, std::vector<DecodeBlock>& blocks, std::vector<SharedGroup>& groups);
+  // Hands the batch being filled over.
+  void HandBatchOver();
+  // Hands the batch being filled over, and waits until every file is written.
+  void FlushAndDrain();
+  // Runs on the writer's thread: writes the file, or records why it is not,
+  // and counts how it went.
+  void Settle(RecoveredFile& file);
+  void WriteRecoveredFile(RecoveredFile& file);
   // Ends the job as stopped before file `next` was written (the files
-  // handed to the writer are saved; `next` was in hand, its reading
-  // stopped); the files written.
-  std::uint32_t Stop(FileWriter& writer, std::size_t next, bool inHand);
+  // handed over are saved; `next` was in hand, its reading stopped); the
+  // files written.
+  std::uint32_t Stop(std::size_t next, bool inHand);
   // Ends the job in `state`, with the sectors it could not read.
   void End(RecoveryState state);
 
@@ -74,6 +99,7 @@ class RecoveryRun {
   JobLayout m_layout;
   JobDamage m_damage;
   bool m_openFailed = false;
+  Flow* m_flow = nullptr;  // while the files are read
 };
 
 }  // namespace kestrow
