@@ -99,8 +99,9 @@ void OutputTree::TidyOnce(OutputFolder& folder) {
 
 bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool hidden,
                            std::span<const std::uint8_t> bytes, std::uint32_t modifyDate, std::string& error) {
-  // Nothing is written for a place that cannot take the file.
-  if (!folder.MayReplace(name, m_keep, error)) return false;
+  // The place is not looked at before writing: in a fresh folder it is
+  // free, and the rename into place refuses whatever may not be replaced
+  // (the temporary file is then removed).
   std::string temporary;
   std::unique_ptr<OutputFile> file = folder.CreateTemporary(hidden, temporary, error);
   if (!file) return false;

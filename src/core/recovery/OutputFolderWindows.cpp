@@ -157,7 +157,9 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
     error = known ? InTheWay(attributes, ENOTDIR) : LastErrorMessage();
     return nullptr;
   }
-  return std::make_unique<OutputFolder>(std::move(path), Stored(folder));
+  auto subfolder = std::make_unique<OutputFolder>(std::move(path), Stored(folder));
+  if (!m_renameKeepsExisting) subfolder->LookBeforeRenaming();
+  return subfolder;
 }
 
 bool IsTemporaryName(std::string_view name) {
@@ -220,10 +222,21 @@ std::unique_ptr<OutputFile> OutputFolder::CreateTemporary(bool hidden, std::stri
 
 bool OutputFolder::MoveIntoPlace(const std::string& temporary, const std::string& name,
                                  std::span<const FileIdentity> keep, std::string& error) {
+  const std::wstring from = WindowsPath(Join(m_path, temporary));
+  const std::wstring to = WindowsPath(Join(m_path, name));
+  // A free name is taken at once: without MOVEFILE_REPLACE_EXISTING the
+  // move refuses anything in its place, so it needs no look first.
+  if (m_renameKeepsExisting) {
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+    const DWORD code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) {
+      error = SystemMessage(ErrnoOfWindowsError(code));
+      return false;
+    }
+  }
   if (!MayReplace(name, keep, error)) return false;
   // The rename replaces a file in one step; it never follows a reparse point.
-  if (!MoveFileExW(WindowsPath(Join(m_path, temporary)).c_str(), WindowsPath(Join(m_path, name)).c_str(),
-                   MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     error = LastErrorMessage();
     return false;
   }
