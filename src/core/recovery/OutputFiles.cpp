@@ -94,7 +94,8 @@ OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::str
 }
 
 void OutputTree::TidyOnce(OutputFolder& folder) {
-  if (m_tidied.insert(folder.Path()).second) folder.RemoveLeftoverTemporaries();
+  // A folder the job has just made holds nothing to tidy.
+  if (m_tidied.insert(folder.Path()).second && !folder.MadeNow()) folder.RemoveLeftoverTemporaries();
 }
 
 bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool hidden,

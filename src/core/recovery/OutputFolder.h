@@ -103,6 +103,10 @@ class OutputFolder {
   // the regular files whose names are temporary names, nothing else.
   void RemoveLeftoverTemporaries();
 
+  // True when OpenSubfolder made this folder itself: nothing of an earlier
+  // run can be in it.
+  bool MadeNow() const { return m_madeNow; }
+
   // The folder's path, for messages.
   const std::string& Path() const { return m_path; }
 
@@ -112,6 +116,7 @@ class OutputFolder {
   // Whether the file system has a rename that refuses to replace (Linux's
   // RENAME_NOREPLACE; Windows' move without MOVEFILE_REPLACE_EXISTING).
   bool m_renameKeepsExisting = true;
+  bool m_madeNow = false;
 };
 
 }  // namespace kestrow

@@ -119,8 +119,10 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
   const int folder = Descriptor(m_handle);
   constexpr int kFlags = kFolderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int descriptor = ::openat(folder, name.c_str(), kFlags);
+  bool made = false;
   if (descriptor < 0 && errno == ENOENT) {
-    if (::mkdirat(folder, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    made = ::mkdirat(folder, name.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) {
       error = SystemMessage(errno);
       return nullptr;
     }
@@ -136,6 +138,7 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
   }
   auto subfolder = std::make_unique<OutputFolder>(std::move(path), descriptor);
   if (!m_renameKeepsExisting) subfolder->LookBeforeRenaming();
+  subfolder->m_madeNow = made;
   return subfolder;
 }
 

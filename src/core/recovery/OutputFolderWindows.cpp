@@ -138,8 +138,10 @@ OutputFolder::~OutputFolder() {
 std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& name, std::string& error) {
   std::string path = Join(m_path, name);
   HANDLE folder = OpenEntry(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  bool made = false;
   if (folder == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    if (!CreateDirectoryW(WindowsPath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    made = CreateDirectoryW(WindowsPath(path).c_str(), nullptr) != 0;
+    if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
       error = LastErrorMessage();
       return nullptr;
     }
@@ -159,6 +161,7 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
   }
   auto subfolder = std::make_unique<OutputFolder>(std::move(path), Stored(folder));
   if (!m_renameKeepsExisting) subfolder->LookBeforeRenaming();
+  subfolder->m_madeNow = made;
   return subfolder;
 }
 
