@@ -230,8 +230,9 @@ bool OutputFolder::MoveIntoPlace(const std::string& temporary, const std::string
       error = SystemMessage(ENAMETOOLONG);
       return false;
     }
-    // A free name is taken at once: the rename looks at nothing in its
-    // place, and nothing can come into it between a look and the rename.
+    // A free name is taken in one call: the rename refuses any entry that is
+    // there (EEXIST), so nothing needs looking at first, and nothing can come
+    // into the place between a look and the rename.
     const int code = RenameKeepingExisting(folder, temporary.c_str(), name.c_str());
     if (code == 0) return true;
     if (code == EINVAL || code == ENOSYS) {
