@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <set>
+#include <tuple>
 
 #include "TempDir.h"
 #include "recovery/OutputFiles.h"
@@ -309,10 +310,31 @@ struct InTheWayCase {
   const char* reason;  // empty: the file is written
 };
 
-class InTheWayTest : public ::testing::TestWithParam<InTheWayCase> {};
+// Writes "new" as V/f (V/W/f when `atFolder`) into `dest` as a job does, on
+// the road of a file system without the rename that keeps an existing entry:
+// the place is looked at, then replaced. The reason it was not written, or "".
+std::string WriteLookingFirst(const fs::path& dest, bool atFolder) {
+  std::string error;
+  std::unique_ptr<OutputFolder> folder = OutputFolder::Open(dest.string(), error);
+  if (folder) folder = folder->OpenSubfolder("V", error);
+  if (folder && atFolder) folder = folder->OpenSubfolder("W", error);
+  if (!folder) return error;
+  folder->LookBeforeRenaming();
+  std::string temporary;
+  std::unique_ptr<OutputFile> file = folder->CreateTemporary(false, temporary, error);
+  const std::uint8_t bytes[] = {'n', 'e', 'w'};
+  if (!file || !file->Write(bytes, error) || !file->Close(error)) return "not written: " + error;
+  if (folder->MoveIntoPlace(temporary, "f", {}, error)) return "";
+  folder->RemoveFile(temporary);
+  return error;
+}
+
+// Each place, with the rename that keeps an existing entry (false) and by
+// looking first (true).
+class InTheWayTest : public ::testing::TestWithParam<std::tuple<InTheWayCase, bool>> {};
 
 TEST_P(InTheWayTest, NothingOutsideTheDestinationChanges) {
-  const InTheWayCase& c = GetParam();
+  const auto& [c, lookFirst] = GetParam();
   TempDir dir;
   const fs::path dest = dir.path() / "dest";
   const fs::path outside = dir.path() / "outside";
@@ -321,9 +343,19 @@ TEST_P(InTheWayTest, NothingOutsideTheDestinationChanges) {
   std::ofstream(outside / "f") << "keep";
   c.plant(c.atFolder ? dest / "V" / "W" : dest / "V" / "f", outside);
 
-  const OutputResult r = WriteOutputFiles(Entry(c.atFolder ? "V:W:" : "V:", "f"), {'n', 'e', 'w'}, dest.string() + "/");
+  OutputResult r;
+  if (lookFirst) {
+    r.error = WriteLookingFirst(dest, c.atFolder);
+    r.dataWritten = r.error.empty();
+  } else {
+    r = WriteOutputFiles(Entry(c.atFolder ? "V:W:" : "V:", "f"), {'n', 'e', 'w'}, dest.string() + "/");
+  }
   EXPECT_EQ(r.dataWritten, *c.reason == '\0');
   EXPECT_EQ(r.error, c.reason);
+  // No temporary file is left beside what was or was not written.
+  for (const auto& item : fs::recursive_directory_iterator(dest)) {
+    EXPECT_FALSE(IsTemporaryName(item.path().filename().string())) << item.path();
+  }
   if (r.dataWritten) {
     EXPECT_EQ(ReadFile(dest / "V" / "f"), "new");
   }
@@ -335,7 +367,7 @@ TEST_P(InTheWayTest, NothingOutsideTheDestinationChanges) {
 
 INSTANTIATE_TEST_SUITE_P(
     Places, InTheWayTest,
-    ::testing::Values(
+    ::testing::Combine(::testing::Values(
         InTheWayCase{"LinkToAFile", false, [](auto& p, auto& o) { fs::create_symlink(o / "f", p); },
                      "a symbolic link is in its place"},
         InTheWayCase{"DanglingLink", false, [](auto& p, auto& o) { fs::create_symlink(o / "new", p); },
@@ -357,7 +389,10 @@ INSTANTIATE_TEST_SUITE_P(
                        fs::permissions(p, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
                      },
                      "Permission denied"}),
-    [](const auto& testCase) { return std::string(testCase.param.what); });
+                       ::testing::Bool()),
+    [](const auto& testCase) {
+      return std::string(std::get<0>(testCase.param).what) + (std::get<1>(testCase.param) ? "LookingFirst" : "");
+    });
 #endif
 
 }  // namespace

@@ -94,19 +94,22 @@ OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::str
 }
 
 void OutputTree::TidyOnce(OutputFolder& folder) {
-  if (m_tidied.insert(folder.Path()).second) folder.RemoveLeftoverTemporaries();
+  // A folder the job has just made holds nothing to tidy.
+  if (m_tidied.insert(folder.Path()).second && !folder.MadeNow()) folder.RemoveLeftoverTemporaries();
 }
 
 bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool hidden,
-                           std::span<const std::uint8_t> bytes, std::uint32_t modifyDate, std::string& error) {
-  // Nothing is written for a place that cannot take the file.
-  if (!folder.MayReplace(name, m_keep, error)) return false;
+                           std::span<const std::uint8_t> bytes, std::optional<std::int64_t> modifyTime,
+                           std::string& error) {
+  // The place is not looked at before writing: in a fresh folder it is
+  // free, and the rename into place refuses whatever may not be replaced
+  // (the temporary file is then removed).
   std::string temporary;
   std::unique_ptr<OutputFile> file = folder.CreateTemporary(hidden, temporary, error);
   if (!file) return false;
   bool written = file->Write(bytes, error);
   // The time is set after the last write, which would move it again.
-  if (written && modifyDate != 0) file->SetModificationTime(HfsDateToUnixTime(modifyDate));
+  if (written && modifyTime) file->SetModificationTime(*modifyTime);
   std::string closeError;
   const bool closed = file->Close(closeError);
   if (written && !closed) error = closeError;
@@ -134,15 +137,18 @@ OutputResult OutputTree::Write(const FileEntry& entry, std::span<const std::uint
     result.companionError = result.error;
     return result;
   }
-  const std::uint32_t modifyDate = m_options.resourceForks ? entry.modifyDate : 0;
-  result.dataWritten = WriteFile(*folder, fileName, false, data, modifyDate, result.error);
+  // Converted once for both files: each conversion asks the C library for
+  // the local time zone, which may look at its file again.
+  std::optional<std::int64_t> modifyTime;
+  if (m_options.resourceForks && entry.modifyDate != 0) modifyTime = HfsDateToUnixTime(entry.modifyDate);
+  result.dataWritten = WriteFile(*folder, fileName, false, data, modifyTime, result.error);
   const std::string companionName = "._" + fileName;
   if (m_options.resourceForks) {
     const std::vector<std::uint8_t> companion = MakeAppleDouble(entry, resourceFork);
-    result.companionWritten = WriteFile(*folder, companionName, true, companion, modifyDate, result.companionError);
+    result.companionWritten = WriteFile(*folder, companionName, true, companion, modifyTime, result.companionError);
   } else {
     const auto header = MakeAppleDoubleHeader(entry);
-    result.companionWritten = WriteFile(*folder, companionName, true, header, 0, result.companionError);
+    result.companionWritten = WriteFile(*folder, companionName, true, header, std::nullopt, result.companionError);
   }
   return result;
 }

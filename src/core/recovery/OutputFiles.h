@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <set>
 #include <span>
 #include <string>
@@ -80,8 +81,9 @@ class OutputTree {
   // needed; nothing when one of them cannot be, with the reason in `error`.
   OutputFolder* Folder(const std::vector<std::string>& names, std::string& error);
   // Writes `bytes` under a temporary name in `folder`, then renames it to `name`.
+  // `modifyTime` (seconds since 1970) is set on the file when given.
   bool WriteFile(OutputFolder& folder, const std::string& name, bool hidden, std::span<const std::uint8_t> bytes,
-                 std::uint32_t modifyDate, std::string& error);
+                 std::optional<std::int64_t> modifyTime, std::string& error);
   // Removes the temporaries an earlier run left in `folder`, the first time
   // the job opens it.
   void TidyOnce(OutputFolder& folder);

@@ -83,10 +83,18 @@ class OutputFolder {
   // where the file system has the notion.
   std::unique_ptr<OutputFile> CreateTemporary(bool hidden, std::string& temporary, std::string& error);
 
-  // Renames the written temporary file `temporary` to `name`, replacing a
-  // regular file of that name in one step, when MayReplace allows it.
+  // Renames the written temporary file `temporary` to `name`. A free name
+  // is taken in one call that refuses any entry in its place; only when
+  // something is there is it looked at, and a regular file that MayReplace
+  // allows is replaced in one step.
   bool MoveIntoPlace(const std::string& temporary, const std::string& name, std::span<const FileIdentity> keep,
                      std::string& error);
+
+  // Renames into place as on a file system that refuses the rename that
+  // keeps an existing entry: by looking first, then replacing. Its
+  // subfolders inherit this. MoveIntoPlace switches to it by itself when the
+  // file system refuses; tests switch to it to reach that road.
+  void LookBeforeRenaming() { m_renameKeepsExisting = false; }
 
   // Removes a file that CreateTemporary made (one that could not be written in full).
   void RemoveFile(const std::string& name);
@@ -95,12 +103,20 @@ class OutputFolder {
   // the regular files whose names are temporary names, nothing else.
   void RemoveLeftoverTemporaries();
 
+  // True when OpenSubfolder made this folder itself: nothing of an earlier
+  // run can be in it.
+  bool MadeNow() const { return m_madeNow; }
+
   // The folder's path, for messages.
   const std::string& Path() const { return m_path; }
 
  private:
   std::string m_path;
   std::intptr_t m_handle;
+  // Whether the file system has a rename that refuses to replace (Linux's
+  // RENAME_NOREPLACE; Windows' move without MOVEFILE_REPLACE_EXISTING).
+  bool m_renameKeepsExisting = true;
+  bool m_madeNow = false;
 };
 
 }  // namespace kestrow

@@ -119,8 +119,10 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
   const int folder = Descriptor(m_handle);
   constexpr int kFlags = kFolderAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
   int descriptor = ::openat(folder, name.c_str(), kFlags);
+  bool made = false;
   if (descriptor < 0 && errno == ENOENT) {
-    if (::mkdirat(folder, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    made = ::mkdirat(folder, name.c_str(), 0777) == 0;
+    if (!made && errno != EEXIST) {
       error = SystemMessage(errno);
       return nullptr;
     }
@@ -134,7 +136,10 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
     error = described ? InTheWay(st, ENOTDIR) : SystemMessage(code);
     return nullptr;
   }
-  return std::make_unique<OutputFolder>(std::move(path), descriptor);
+  auto subfolder = std::make_unique<OutputFolder>(std::move(path), descriptor);
+  if (!m_renameKeepsExisting) subfolder->LookBeforeRenaming();
+  subfolder->m_madeNow = made;
+  return subfolder;
 }
 
 bool IsTemporaryName(std::string_view name) {
@@ -205,10 +210,39 @@ std::unique_ptr<OutputFile> OutputFolder::CreateTemporary(bool /*hidden*/, std::
   return nullptr;
 }
 
+// Renames `from` to `to` in `folder` unless something is at `to`. Returns 0
+// when renamed, else the error: EEXIST when something is in the way, EINVAL
+// or ENOSYS when the file system or the system does not have the call.
+static int RenameKeepingExisting(int folder, const char* from, const char* to) {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+  return ::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0 ? 0 : errno;
+#else
+  (void)folder, (void)from, (void)to;
+  return ENOSYS;
+#endif
+}
+
 bool OutputFolder::MoveIntoPlace(const std::string& temporary, const std::string& name,
                                  std::span<const FileIdentity> keep, std::string& error) {
-  if (!MayReplace(name, keep, error)) return false;
   const int folder = Descriptor(m_handle);
+  if (m_renameKeepsExisting) {
+    if (TooLong(Join(m_path, name))) {
+      error = SystemMessage(ENAMETOOLONG);
+      return false;
+    }
+    // A free name is taken in one call: the rename refuses any entry that is
+    // there (EEXIST), so nothing needs looking at first, and nothing can come
+    // into the place between a look and the rename.
+    const int code = RenameKeepingExisting(folder, temporary.c_str(), name.c_str());
+    if (code == 0) return true;
+    if (code == EINVAL || code == ENOSYS) {
+      m_renameKeepsExisting = false;  // this file system does not have the call
+    } else if (code != EEXIST) {
+      error = SystemMessage(code);
+      return false;
+    }
+  }
+  if (!MayReplace(name, keep, error)) return false;
   // rename replaces a regular file in one step and never follows a link:
   // whatever may have come into the name's place since is replaced itself.
   if (::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0) {

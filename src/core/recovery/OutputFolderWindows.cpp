@@ -138,8 +138,10 @@ OutputFolder::~OutputFolder() {
 std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& name, std::string& error) {
   std::string path = Join(m_path, name);
   HANDLE folder = OpenEntry(path, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  bool made = false;
   if (folder == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND) {
-    if (!CreateDirectoryW(WindowsPath(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    made = CreateDirectoryW(WindowsPath(path).c_str(), nullptr) != 0;
+    if (!made && GetLastError() != ERROR_ALREADY_EXISTS) {
       error = LastErrorMessage();
       return nullptr;
     }
@@ -157,7 +159,10 @@ std::unique_ptr<OutputFolder> OutputFolder::OpenSubfolder(const std::string& nam
     error = known ? InTheWay(attributes, ENOTDIR) : LastErrorMessage();
     return nullptr;
   }
-  return std::make_unique<OutputFolder>(std::move(path), Stored(folder));
+  auto subfolder = std::make_unique<OutputFolder>(std::move(path), Stored(folder));
+  if (!m_renameKeepsExisting) subfolder->LookBeforeRenaming();
+  subfolder->m_madeNow = made;
+  return subfolder;
 }
 
 bool IsTemporaryName(std::string_view name) {
@@ -220,10 +225,21 @@ std::unique_ptr<OutputFile> OutputFolder::CreateTemporary(bool hidden, std::stri
 
 bool OutputFolder::MoveIntoPlace(const std::string& temporary, const std::string& name,
                                  std::span<const FileIdentity> keep, std::string& error) {
+  const std::wstring from = WindowsPath(Join(m_path, temporary));
+  const std::wstring to = WindowsPath(Join(m_path, name));
+  // A free name is taken at once: without MOVEFILE_REPLACE_EXISTING the
+  // move refuses anything in its place, so it needs no look first.
+  if (m_renameKeepsExisting) {
+    if (MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
+    const DWORD code = GetLastError();
+    if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) {
+      error = SystemMessage(ErrnoOfWindowsError(code));
+      return false;
+    }
+  }
   if (!MayReplace(name, keep, error)) return false;
   // The rename replaces a file in one step; it never follows a reparse point.
-  if (!MoveFileExW(WindowsPath(Join(m_path, temporary)).c_str(), WindowsPath(Join(m_path, name)).c_str(),
-                   MOVEFILE_REPLACE_EXISTING)) {
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     error = LastErrorMessage();
     return false;
   }
