@@ -118,6 +118,18 @@ RangePlan PlanRange(std::span<const GroupView> groups, std::uint32_t start, std:
 }
 
 void CopyBlock(GroupView group, const BlockCopy& copy, std::uint8_t* out, std::uint8_t* scratch) {
+  const std::int64_t size = static_cast<std::int64_t>(group.size());
+  const std::int64_t stored = copy.end - copy.begin;
+  if (copy.skip == 0 && copy.length == kBlock && stored >= 0 && stored < kBlock && copy.begin >= 0 &&
+      copy.begin <= size) {
+    // A whole block goes straight to its place: the decoder writes nothing
+    // after the bytes it produces, and those after them are zeros.
+    std::uint8_t* place = out + copy.at;
+    const std::int64_t available = std::min(stored, size - copy.begin);
+    const int produced = LzsDecompress(group.data() + copy.begin, static_cast<int>(available), place);
+    std::fill(place + produced, place + kBlock, std::uint8_t{0});
+    return;
+  }
   const std::uint8_t* contents = BlockContents(group, copy.begin, copy.end, scratch);
   if (contents) std::memcpy(out + copy.at, contents + copy.skip, static_cast<std::size_t>(copy.length));
 }
