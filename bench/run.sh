@@ -4,9 +4,12 @@
 #   2. a ~600 MB disc image built from this machine's documentation and
 #      shared libraries (hfsutils into a 640 MiB volume, then mkdisc), and,
 #      into memory (tmpfs) and onto the disk, `kestrow recover --all` on it
-#      against `cp -r` of the recovered tree and against hfsutils copying the
-#      same files out of the unpacked volume (one hmount, one hcopy -r per
-#      top-level folder); `cat` of the image; the peak memory of the recovery;
+#      against the version before (KESTROW_BENCH_BEFORE, a commit: by default
+#      the last one that decoded on one thread and handed files to the writer
+#      one by one), against `cp -r` of the recovered tree and against hfsutils
+#      copying the same files out of the unpacked volume (one hmount, one
+#      hcopy -r per top-level folder); `cat` of the image; the peak memory of
+#      the recovery, before and after;
 #   3. READ CD commands, sectors read and simulated drive time of a full
 #      recovery and a full dump, against streaming the needed sectors once;
 #   4. the recovery with and without the check of every raw sector (EDC,
@@ -29,12 +32,26 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 work="$build/work"
 content_mb=${KESTROW_BENCH_MB:-560}
+before_commit=${KESTROW_BENCH_BEFORE:-ad2ed4b}
 runs=${KESTROW_BENCH_RUNS:-5}
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROW_BENCH=ON -DKESTROW_GUI=OFF \
   -DKESTROW_TESTS=OFF >/dev/null
 ninja -C "$build" kestrow mkdisc kestrow_bench_kernels kestrow_bench_drive kestrow_peak_memory >/dev/null
 kestrow="$build/src/cli/kestrow"
+
+# The version before, built from its own sources in Release.
+before_build="$root/build-bench-before"
+if [ "$(cat "$before_build/commit" 2>/dev/null)" != "$before_commit" ]; then
+  rm -rf "$before_build"
+  mkdir -p "$before_build/src"
+  git -C "$root" archive "$before_commit" | tar -x -C "$before_build/src"
+  cmake -S "$before_build/src" -B "$before_build/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKESTROW_GUI=OFF \
+    -DKESTROW_TESTS=OFF >/dev/null
+  ninja -C "$before_build/build" kestrow >/dev/null
+  echo "$before_commit" > "$before_build/commit"
+fi
+kestrow_before="$before_build/build/src/cli/kestrow"
 mkdir -p "$work/home"
 export HOME="$work/home"  # hfsutils keeps its current volume here
 
@@ -150,6 +167,7 @@ fresh() {
 
 # The three ways of getting the files out, each writing under $dest.
 recover() { "$kestrow" recover "$disc" -o "$dest/out" --all; }
+recover_before() { "$kestrow_before" recover "$disc" -o "$dest/before" --all; }
 copy_tree() { cp -r "$dest/out" "$dest/copy"; }
 hfs_extract() {  # one hmount, one hcopy -r per top-level folder of the unpacked volume
   mkdir -p "${hfs_tops[@]/#/$dest/hfs-out/}"
@@ -181,7 +199,7 @@ out_root=${places[0]#*|}  # for the sections after this one
 cleanup() {
   local place
   for place in "${places[@]}"; do
-    rm -rf "${place#*|}/out" "${place#*|}/copy" "${place#*|}/hfs-out"
+    rm -rf "${place#*|}/out" "${place#*|}/before" "${place#*|}/copy" "${place#*|}/hfs-out"
     rmdir "${place#*|}" 2>/dev/null || true
   done
 }
@@ -197,8 +215,10 @@ printf '   cat of the image                              %8.3f s\n' "$(median_of
 for place in "${places[@]}"; do
   dest=${place#*|}
   mkdir -p "$dest"
-  recover_times="" copy_times="" hfs_times=""
+  recover_times="" before_times="" copy_times="" hfs_times=""
   for _ in $(seq "$runs"); do
+    fresh "$dest/before"
+    before_times+="$(wall recover_before)"$'\n'
     fresh "$dest/out"
     recover_times+="$(wall recover)"$'\n'
     fresh "$dest/copy"
@@ -207,8 +227,14 @@ for place in "${places[@]}"; do
     hfs_times+="$(wall hfs_extract)"$'\n'
   done
   t_recover=$(median_of "$recover_times") t_copy=$(median_of "$copy_times") t_hfs=$(median_of "$hfs_times")
+  t_before=$(median_of "$before_times")
   echo "   ${place%|*} ($dest):"
-  printf '     kestrow recover --all                       %8.3f s\n' "$t_recover"
+  printf '     kestrow recover --all, before (%-7s)     %8.3f s\n' "$before_commit" "$t_before"
+  printf '     kestrow recover --all                       %8.3f s  x%.2f of the time before\n' "$t_recover" \
+    "$(calc "$t_recover / $t_before")"
+  if ! diff -rq "$dest/out" "$dest/before" >/dev/null; then
+    echo "     WARNING: the recovered files differ from those of the version before"
+  fi
   printf '     cp -r of the recovered tree                 %8.3f s  recover takes x%.2f of it (target <= x1.5: %s)\n' \
     "$t_copy" "$(calc "$t_recover / $t_copy")" \
     "$(below "$(calc "1.5 * $t_copy")" "$t_recover" && echo NOT met || echo met)"
@@ -220,11 +246,14 @@ for place in "${places[@]}"; do
   else
     echo "     WARNING: the recovered data forks differ from hfsutils' copies"
   fi
-  rm -rf "$dest/out" "$dest/copy" "$dest/hfs-out"
+  rm -rf "$dest/out" "$dest/before" "$dest/copy" "$dest/hfs-out"
 done
 
 echo
 echo "== Peak memory of kestrow recover --all ($out_root)"
+rm -rf "$out_root/out"
+before_kb=$("$build/bench/kestrow_peak_memory" "$kestrow_before" recover "$disc" -o "$out_root/out" --all 2>&1 >/dev/null |
+  sed -n 's/^peak resident memory: \([0-9]*\) kB$/\1/p')
 rm -rf "$out_root/out"
 peak_kb=$("$build/bench/kestrow_peak_memory" "$kestrow" recover "$disc" -o "$out_root/out" --all 2>&1 >/dev/null |
   sed -n 's/^peak resident memory: \([0-9]*\) kB$/\1/p')
@@ -234,6 +263,7 @@ allowed=$((area + largest + 64 * 1024 * 1024))
 printf '   peak %d MB; volume area %d MB + largest file %d MB + 64 MB = %d MB (target: %s)\n' \
   $((peak_kb / 1024)) $((area / 1048576)) $((largest / 1048576)) $((allowed / 1048576)) \
   "$([ $((peak_kb * 1024)) -le "$allowed" ] && echo met || echo NOT met)"
+printf '   before (%s): peak %d MB\n' "$before_commit" $((before_kb / 1024))
 rm -rf "$out_root/out"
 
 echo
