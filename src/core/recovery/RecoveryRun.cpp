@@ -524,7 +524,7 @@ bool RecoveryRun::RecoverFile(std::size_t index) {
   held = groups;
   file.lostRanges = PlanFork(*placement, groups, file.data, CacheUse(m_options, index, Fork::kData), blocks);
   file.complete = file.lostRanges.empty();
-  if (m_options.resourceForks && !GatherResourceFork(file, blocks, held)) return false;
+  if (m_options.resourceForks && !GatherResourceFork(file, rsrcPlacement, blocks, held)) return false;
   handled();
   const std::size_t length = file.data.size();
   const bool nothingRead = length > 0 && file.lostRanges.size() == 1 && file.lostRanges[0].begin == 0 &&
@@ -544,10 +544,9 @@ bool RecoveryRun::RecoverFile(std::size_t index) {
   return true;
 }
 
-bool RecoveryRun::GatherResourceFork(RecoveredFile& file, std::vector<DecodeBlock>& blocks,
-                                     std::vector<SharedGroup>& held) {
+bool RecoveryRun::GatherResourceFork(RecoveredFile& file, const std::optional<ForkPlacement>& placement,
+                                     std::vector<DecodeBlock>& blocks, std::vector<SharedGroup>& held) {
   const FileEntry& entry = file.entry;
-  const std::optional<ForkPlacement> placement = PlaceFork(entry, m_layout, Fork::kResource);
   const ByteSpan whole{0, entry.rsrcLogicalLength};
   try {
     if (placement) file.rsrcData.assign(entry.rsrcLogicalLength, 0);

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,7 +22,6 @@
 namespace kestrow {
 
 class SectorReader;
-struct ForkPlacement;
 struct RecoveredFile;
 
 // What RecoveryRun::Run returns when the job could not begin.
@@ -62,11 +62,12 @@ class RecoveryRun {
   // the groups back to the cache, and returns the fork's lost ranges.
   std::vector<ByteSpan> PlanFork(const ForkPlacement& placement, std::vector<SharedGroup>& groups,
                                  std::span<std::uint8_t> out, std::size_t cacheUse, std::vector<DecodeBlock>& blocks);
-  // Reads and plans the resource fork of `file` into its rsrcData, the way the
-  // data fork is; false when a sector of its groups could not be read (never
+  // Reads and plans the resource fork of `file`, placed at `placement` (none
+  // when it cannot be), into its rsrcData, the way the data fork is; false when a sector of its groups could not be read (never
   // with keep-going). A fork that cannot be placed, or whose bytes are not all
   // on the disc, leaves the file incomplete, zeros where bytes are missing.
-  bool GatherResourceFork(RecoveredFile& file, std::vector<DecodeBlock>& blocks, std::vector<SharedGroup>& held);
+  bool GatherResourceFork(RecoveredFile& file, const std::optional<ForkPlacement>& placement,
+                          std::vector<DecodeBlock>& blocks, std::vector<SharedGroup>& held);
   // Room for file `file`'s `length` bytes: in the batch's arena, or a buffer
   // of its own for a file larger than the arena.
   std::span<std::uint8_t> RoomFor(RecoveredFile& file, std::size_t length);
