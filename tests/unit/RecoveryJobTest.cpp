@@ -38,13 +38,15 @@ using test::Pattern;
 using test::ReadFile;
 using test::TempDir;
 
-// Six files in two folders, 2 MB of half-compressible data: several groups,
-// some shared by two files.
+// Seven files in two folders, 7 MB of half-compressible data: several
+// groups, some shared by two files, and a file too large for a batch, whose
+// blocks are decoded in parts while the rest of its groups is read.
 const std::vector<MacFile>& JobFiles() {
   static const std::vector<MacFile> files = {
       {"Letters:one.txt", Pattern(300000, 1)},   {"Letters:two.txt", Pattern(700000, 2)},
       {"Letters:three.txt", Pattern(100, 3)},    {"Photos:four.pict", Pattern(900000, 4)},
       {"Photos:five.pict", Pattern(170000, 5)}, {"six", Pattern(8192, 6)},
+      {"Photos:seven.mov", Pattern(5 * 1024 * 1024 + 1234, 7)},
   };
   return files;
 }
@@ -250,6 +252,12 @@ INSTANTIATE_TEST_SUITE_P(
                     return std::vector<std::uint32_t>{l.GroupSector(l.lastGroup[3], 247)};
                   },
                   RecoveryState::kFailedAtFile},
+        FaultCase{"the large file's last group, after parts of it were decoded",
+                  [](const HfsDisc&, const Loaded& l) {
+                    const std::size_t large = IndexOf(l, "Disc:Photos:seven.mov");
+                    return std::vector<std::uint32_t>{l.GroupSector(l.lastGroup[large], 200)};
+                  },
+                  RecoveryState::kFailedAtFile},
         FaultCase{"the last file's group",
                   [](const HfsDisc&, const Loaded& l) {
                     return std::vector<std::uint32_t>{l.GroupSector(l.lastGroup.back(), 1)};
@@ -354,10 +362,11 @@ TEST(RecoveryJob, AFileWhereAFolderMustBeLeavesThoseFilesUnwrittenAndSavesTheRes
   const RecoveryOutcome o = RunJob(core, loaded.files, dest.Destination());
   EXPECT_EQ(o.state, RecoveryState::kFinished);
   EXPECT_FALSE(o.Clean());
-  std::vector<std::size_t> expected{IndexOf(loaded, "Disc:Photos:four.pict"), IndexOf(loaded, "Disc:Photos:five.pict")};
+  std::vector<std::size_t> expected{IndexOf(loaded, "Disc:Photos:four.pict"), IndexOf(loaded, "Disc:Photos:five.pict"),
+                                    IndexOf(loaded, "Disc:Photos:seven.mov")};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(o.unwritten, expected);
-  EXPECT_EQ(o.written, loaded.files.size() - 2);
+  EXPECT_EQ(o.written, loaded.files.size() - expected.size());
   EXPECT_EQ(ReadFile(dest.path() / "Disc" / "Photos"), "in the way");
   EXPECT_EQ(ReadFile(dest.path() / "Disc" / "six"), *Contents(loaded.files[IndexOf(loaded, "Disc:six")]));
 }

@@ -88,33 +88,41 @@ void CopyPlanned(std::span<const GroupView> groups, const RangePlan& plan, std::
 
 }  // namespace
 
-RangePlan PlanRange(std::span<const GroupView> groups, std::uint32_t start, std::uint32_t end, std::uint64_t outSize) {
-  const std::int64_t first = start;
-  const std::int64_t last = end;
-  const std::int64_t size = static_cast<std::int64_t>(std::min<std::uint64_t>(outSize, INT64_MAX));
-  std::int64_t written = 0;
-  RangePlan plan;
-  for (std::size_t g = 0; g < groups.size(); ++g) {
-    const ByteReader group(groups[g]);
-    const std::uint32_t count = group.be16(format::kGroupBlockCountOffset).value_or(0);
-    for (std::uint32_t j = 0; j < count; ++j) {
-      const std::optional<BlockEntry> block = ReadBlockEntry(group, j, count);
-      if (!block) break;  // the table runs off the buffer
-      if (first >= block->position + kBlock) continue;  // wholly before the range
-      if (last <= block->position) break;               // wholly after it
-      const std::int64_t skip = first >= block->position ? first - block->position : 0;
-      const std::int64_t length = std::min(kBlock - skip, size - written);
-      if (length <= 0) continue;
-      if (StoredDataInside(*block, static_cast<std::int64_t>(groups[g].size()))) {
-        plan.copies.push_back({static_cast<std::uint32_t>(g), block->begin, block->end, skip, written, length});
-      } else {
-        plan.unsupplied.push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(written + length)});
-      }
-      written += length;
+RangePlanner::RangePlanner(std::uint32_t start, std::uint32_t end, std::uint64_t outSize)
+    : m_first(start), m_last(end), m_size(static_cast<std::int64_t>(std::min<std::uint64_t>(outSize, INT64_MAX))) {}
+
+void RangePlanner::Add(std::uint32_t index, GroupView view) {
+  const ByteReader group(view);
+  const std::uint32_t count = group.be16(format::kGroupBlockCountOffset).value_or(0);
+  for (std::uint32_t j = 0; j < count; ++j) {
+    const std::optional<BlockEntry> block = ReadBlockEntry(group, j, count);
+    if (!block) break;  // the table runs off the buffer
+    if (m_first >= block->position + kBlock) continue;  // wholly before the range
+    if (m_last <= block->position) break;               // wholly after it
+    const std::int64_t skip = m_first >= block->position ? m_first - block->position : 0;
+    const std::int64_t length = std::min(kBlock - skip, m_size - m_written);
+    if (length <= 0) continue;
+    if (StoredDataInside(*block, static_cast<std::int64_t>(view.size()))) {
+      m_plan.copies.push_back({index, block->begin, block->end, skip, m_written, length});
+    } else {
+      m_plan.unsupplied.push_back(
+          {static_cast<std::uint64_t>(m_written), static_cast<std::uint64_t>(m_written + length)});
     }
+    m_written += length;
   }
-  if (written < size) plan.unsupplied.push_back({static_cast<std::uint64_t>(written), static_cast<std::uint64_t>(size)});
-  return plan;
+}
+
+RangePlan RangePlanner::Finish() {
+  if (m_written < m_size) {
+    m_plan.unsupplied.push_back({static_cast<std::uint64_t>(m_written), static_cast<std::uint64_t>(m_size)});
+  }
+  return std::move(m_plan);
+}
+
+RangePlan PlanRange(std::span<const GroupView> groups, std::uint32_t start, std::uint32_t end, std::uint64_t outSize) {
+  RangePlanner planner(start, end, outSize);
+  for (std::size_t g = 0; g < groups.size(); ++g) planner.Add(static_cast<std::uint32_t>(g), groups[g]);
+  return planner.Finish();
 }
 
 void CopyBlock(GroupView group, const BlockCopy& copy, std::uint8_t* out, std::uint8_t* scratch) {

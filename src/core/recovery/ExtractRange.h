@@ -40,6 +40,25 @@ struct RangePlan {
 // ExtractRange's plan, for an output of `outSize` bytes.
 RangePlan PlanRange(std::span<const GroupView> groups, std::uint32_t start, std::uint32_t end, std::uint64_t outSize);
 
+// PlanRange one group at a time, for a caller that hands blocks on while the
+// next groups are still being read: Add each group in order, then Finish.
+class RangePlanner {
+ public:
+  RangePlanner(std::uint32_t start, std::uint32_t end, std::uint64_t outSize);
+  // Plans the blocks of `group`, the `index`th of the range's groups.
+  void Add(std::uint32_t index, GroupView group);
+  // The copies planned so far; the caller may take them away.
+  std::vector<BlockCopy>& copies() { return m_plan.copies; }
+  RangePlan Finish();
+
+ private:
+  std::int64_t m_first;
+  std::int64_t m_last;
+  std::int64_t m_size;
+  std::int64_t m_written = 0;
+  RangePlan m_plan;
+};
+
 // ExtractReadableRange's plan: the usable blocks only, each at its own
 // position; `masks` holds one mask per group.
 RangePlan PlanReadableRange(std::span<const GroupView> groups, std::span<const GroupSectorMask> masks,

@@ -54,9 +54,10 @@ bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& 
 // most one such buffer is held.
 constexpr std::size_t kBatchBytes = std::size_t{2} * 1024 * 1024;
 constexpr std::size_t kBatchFiles = 256;
-constexpr std::size_t kInFlight = std::size_t{8} * 1024 * 1024;
+constexpr std::size_t kInFlight = std::size_t{16} * 1024 * 1024;
 constexpr std::size_t kLargeFile = std::size_t{16} * 1024 * 1024;
 constexpr std::size_t kFileWeight = 4096;  // a file's own cost beside its bytes
+constexpr std::size_t kPartBlocks = 256;    // a large file's blocks handed over at a time
 
 // A group shared with the decoders; its memory goes back to `pool` when the
 // last of them lets it go.
@@ -105,6 +106,16 @@ std::vector<FileIdentity> SourceIdentities(const Transport& transport) {
 
 }  // namespace
 
+// Blocks of a large file decoded while the rest of its groups is read; the
+// file is written with its last blocks, in a later batch.
+class RecoveryRun::ForkPart final : public DecodeBatch {
+ public:
+  void Write() override {}
+
+  std::vector<SharedGroup> groups;  // the blocks' groups
+  FileMemory memory;                // where they decode to
+};
+
 // One file of a batch, as the writer's thread settles it.
 struct RecoveredFile {
   enum class Outcome { kWrite, kNotWritten, kLost };
@@ -112,7 +123,7 @@ struct RecoveredFile {
   std::size_t index = 0;  // in the job
   FileEntry entry;
   std::span<std::uint8_t> data;      // the file's bytes: in the batch's arena, or in `own`
-  std::vector<std::uint8_t> own;     // a file too large for the arena
+  FileMemory own;                    // a file too large for the arena
   bool complete = true;              // every byte came from a block on the disc
   std::vector<ByteSpan> lostRanges;  // the bytes that did not, when not complete
   std::vector<std::uint8_t> rsrcData;  // the resource fork, when the job copies it out
@@ -125,13 +136,16 @@ static_assert(std::is_nothrow_move_constructible_v<RecoveredFile>, "a file moves
 // from, and the arena that holds the files' bytes.
 class RecoveryRun::FileBatch final : public DecodeBatch {
  public:
-  FileBatch(RecoveryRun& run, BufferPool& arenas, BufferPool& large)
+  FileBatch(RecoveryRun& run, BufferPool& arenas, BasicBufferPool<UninitializedBytes>& large)
       : m_run(run), m_arenas(arenas), m_large(large) {
     arena = m_arenas.Take(kBatchBytes);
     arena.resize(kBatchBytes);  // a new arena's memory only is touched here
   }
   ~FileBatch() override {
-    for (RecoveredFile& file : files) m_large.Give(std::move(file.own));
+    // The parts of a file decoded before it let its memory go before it.
+    for (RecoveredFile& file : files) {
+      if (file.own && file.own.use_count() == 1) m_large.Give(std::move(*file.own));
+    }
     m_arenas.Give(std::move(arena));
   }
   FileBatch(const FileBatch&) = delete;
@@ -149,7 +163,7 @@ class RecoveryRun::FileBatch final : public DecodeBatch {
  private:
   RecoveryRun& m_run;
   BufferPool& m_arenas;
-  BufferPool& m_large;
+  BasicBufferPool<UninitializedBytes>& m_large;
 };
 
 // What the run needs while it reads files. Its members end in reverse order:
@@ -163,7 +177,7 @@ struct RecoveryRun::Flow {
         pipeline(DecodePipeline::DecodersForThisMachine(), kInFlight) {}
 
   BufferPool arenas{kInFlight / kBatchBytes + 2};
-  BufferPool large{1};  // the last large file's memory, for the next one
+  BasicBufferPool<UninitializedBytes> large{1};  // the last large file's memory, for the next one
   BufferPool groupMemory{8};
   GroupCache cache;
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
@@ -369,7 +383,7 @@ void RecoveryRun::Hand(RecoveredFile file, std::vector<DecodeBlock>& blocks, std
   batch.blocks.reserve(batch.blocks.size() + blocks.size());
   batch.groups.reserve(batch.groups.size() + groups.size());
   batch.files.reserve(batch.files.size() + 1);
-  batch.weight += (file.own.empty() ? 0 : file.data.size()) + file.rsrcData.size() + kFileWeight;
+  batch.weight += (file.own ? file.data.size() : 0) + file.rsrcData.size() + kFileWeight;
   batch.blocks.insert(batch.blocks.end(), blocks.begin(), blocks.end());
   for (SharedGroup& group : groups) {
     if (batch.groups.empty() || batch.groups.back() != group) batch.groups.push_back(std::move(group));
@@ -381,13 +395,15 @@ void RecoveryRun::Hand(RecoveredFile file, std::vector<DecodeBlock>& blocks, std
 std::span<std::uint8_t> RecoveryRun::RoomFor(RecoveredFile& file, std::size_t length) {
   if (length > kBatchBytes) {
     if (length > kLargeFile) FlushAndDrain();  // a large file is not held beside another one
-    file.own = m_flow->large.Take(0);
-    if (file.own.capacity() < length) {  // the smaller one is let go first
-      file.own = std::vector<std::uint8_t>();  // nothing to copy over
-      file.own.reserve(length);
+    // Not zeroed: the blocks and the zeros of the gaps between them fill it.
+    file.own = std::make_shared<UninitializedBytes>(m_flow->large.Take(0));
+    UninitializedBytes& own = *file.own;
+    if (own.capacity() < length) {  // the smaller one is let go first
+      own = UninitializedBytes();  // nothing to copy over
+      own.reserve(length);
     }
-    file.own.resize(length);
-    return {file.own.data(), length};
+    own.resize(length);
+    return {own.data(), length};
   }
   if (m_flow->batch && m_flow->batch->arenaUsed + length > kBatchBytes) HandBatchOver();
   FileBatch& batch = Batch();
@@ -427,15 +443,66 @@ bool RecoveryRun::ReadFileGroups(const std::vector<int>& groupSet, std::vector<S
   return true;
 }
 
-std::vector<ByteSpan> RecoveryRun::PlanFork(const ForkPlacement& placement, std::vector<SharedGroup>& groups,
-                                            std::span<std::uint8_t> out, std::size_t cacheUse,
-                                            std::vector<DecodeBlock>& blocks) {
+std::optional<std::vector<ByteSpan>> RecoveryRun::ReadFork(const ForkPlacement& placement,
+                                                          std::span<std::uint8_t> out, std::size_t cacheUse,
+                                                          std::vector<DecodeBlock>& blocks,
+                                                          std::vector<SharedGroup>& held, const FileMemory& memory) {
   const bool keepGoing = m_layout.policy.keepGoing;
+  std::vector<SharedGroup> groups;
+  const auto readUpTo = [&](std::size_t count) {
+    if (groups.size() >= count) return true;
+    const std::vector<int> more(placement.groups.begin() + static_cast<std::ptrdiff_t>(groups.size()),
+                                placement.groups.begin() + static_cast<std::ptrdiff_t>(count));
+    return ReadFileGroups(more, groups);
+  };
+  // A large file's blocks go to the decoders a part at a time while the rest
+  // of its groups is read; each part keeps its groups and the file's memory.
+  const bool inParts = memory != nullptr && !keepGoing;
+  std::size_t partFrom = blocks.size();
+  std::vector<std::size_t> partGroups;
+  const auto handPart = [&] {
+    auto part = std::make_unique<ForkPart>();
+    part->memory = memory;
+    part->blocks.assign(blocks.begin() + static_cast<std::ptrdiff_t>(partFrom), blocks.end());
+    blocks.resize(partFrom);
+    for (const std::size_t k : partGroups) part->groups.push_back(groups[k]);
+    partGroups.clear();
+    m_flow->pipeline.Submit(std::move(part));
+  };
   std::vector<ByteSpan> lost = placement.unplaced;
   std::vector<ByteSpan> filled;  // by the blocks, fork offsets
+  const auto planned = [&](const BlockCopy& copy, GroupView view, std::span<std::uint8_t> pieceOut, std::uint64_t at) {
+    blocks.push_back(DecodeBlock{view, copy, pieceOut.data()});
+    const std::uint64_t from = at + static_cast<std::uint64_t>(copy.at);
+    filled.push_back(ByteSpan{from, from + static_cast<std::uint64_t>(copy.length)});
+  };
   for (const PlacedPiece& placed : placement.pieces) {
     const std::size_t first = placement.FirstGroupIndex(placed);
     const auto count = static_cast<std::size_t>(placed.span.last - placed.span.first + 1);
+    const std::span<std::uint8_t> pieceOut = out.subspan(placed.piece.at, placed.piece.length);
+    const auto start = static_cast<std::uint32_t>(placed.piece.start);
+    const auto end = static_cast<std::uint32_t>(placed.piece.start + placed.piece.length);
+    const auto noteUnsupplied = [&](const RangePlan& plan) {
+      for (const ByteSpan& gap : plan.unsupplied) {
+        lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
+      }
+    };
+    if (inParts) {
+      RangePlanner planner(start, end, pieceOut.size());
+      for (std::size_t k = first; k < first + count; ++k) {
+        if (!readUpTo(k + 1)) return std::nullopt;
+        const GroupView view(*groups[k]);
+        planner.Add(static_cast<std::uint32_t>(k - first), view);
+        if (planner.copies().empty()) continue;
+        for (const BlockCopy& copy : planner.copies()) planned(copy, view, pieceOut, placed.piece.at);
+        planner.copies().clear();
+        partGroups.push_back(k);
+        if (blocks.size() - partFrom >= kPartBlocks) handPart();
+      }
+      noteUnsupplied(planner.Finish());
+      continue;
+    }
+    if (!readUpTo(first + count)) return std::nullopt;
     std::vector<GroupView> views;
     std::vector<GroupSectorMask> masks;
     for (std::size_t k = first; k < first + count; ++k) {
@@ -443,14 +510,9 @@ std::vector<ByteSpan> RecoveryRun::PlanFork(const ForkPlacement& placement, std:
       const auto damaged = m_damage.groupMasks.find(placement.groups[k]);
       masks.push_back(damaged == m_damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
     }
-    const std::span<std::uint8_t> pieceOut = out.subspan(placed.piece.at, placed.piece.length);
-    const auto start = static_cast<std::uint32_t>(placed.piece.start);
-    const auto end = static_cast<std::uint32_t>(placed.piece.start + placed.piece.length);
     const RangePlan plan = keepGoing ? PlanReadableRange(views, masks, start, end, pieceOut.size())
                                      : PlanRange(views, start, end, pieceOut.size());
-    for (const ByteSpan& gap : plan.unsupplied) {
-      lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
-    }
+    noteUnsupplied(plan);
     if (!Disjoint(plan)) {
       // Blocks of a damaged table that overlap are copied here, in table
       // order, so that the later one wins as it always has.
@@ -460,18 +522,17 @@ std::vector<ByteSpan> RecoveryRun::PlanFork(const ForkPlacement& placement, std:
       filled.push_back(ByteSpan{placed.piece.at, placed.piece.at + std::uint64_t{placed.piece.length}});
       continue;
     }
-    for (const BlockCopy& copy : plan.copies) {
-      blocks.push_back(DecodeBlock{views[copy.group], copy, pieceOut.data()});
-      const std::uint64_t at = placed.piece.at + static_cast<std::uint64_t>(copy.at);
-      filled.push_back(ByteSpan{at, at + static_cast<std::uint64_t>(copy.length)});
-    }
+    for (const BlockCopy& copy : plan.copies) planned(copy, views[copy.group], pieceOut, placed.piece.at);
   }
+  // Every group is read, also one no piece took a block from.
+  if (!readUpTo(placement.groups.size())) return std::nullopt;
   // The arena's memory held an earlier file: what no block fills is zeros.
   for (const ByteSpan& gap : Uncovered(std::move(filled), out.size())) {
     std::fill(out.begin() + static_cast<std::ptrdiff_t>(gap.begin), out.begin() + static_cast<std::ptrdiff_t>(gap.end),
               std::uint8_t{0});
   }
   for (std::size_t k = 0; k < groups.size(); ++k) m_flow->cache.Return(placement.groups[k], groups[k], cacheUse);
+  held.insert(held.end(), groups.begin(), groups.end());
   return MergeSpans(std::move(lost));
 }
 
@@ -518,11 +579,12 @@ bool RecoveryRun::RecoverFile(std::size_t index) {
   } catch (const std::bad_alloc&) {
     return settleUnwritten(RecoveredFile::Outcome::kNotWritten, "not enough memory to hold it");
   }
-  // All of the file's groups are in hand before anything of it is handed over.
-  std::vector<SharedGroup> groups;
-  if (!ReadFileGroups(placement->groups, groups)) return false;
-  held = groups;
-  file.lostRanges = PlanFork(*placement, groups, file.data, CacheUse(m_options, index, Fork::kData), blocks);
+  // The file is handed over once all of its groups are read; a large file's
+  // blocks are decoded while they are.
+  std::optional<std::vector<ByteSpan>> lost =
+      ReadFork(*placement, file.data, CacheUse(m_options, index, Fork::kData), blocks, held, file.own);
+  if (!lost) return false;
+  file.lostRanges = std::move(*lost);
   file.complete = file.lostRanges.empty();
   if (m_options.resourceForks && !GatherResourceFork(file, rsrcPlacement, blocks, held)) return false;
   handled();
@@ -559,11 +621,10 @@ bool RecoveryRun::GatherResourceFork(RecoveredFile& file, const std::optional<Fo
     return true;
   }
   if (entry.rsrcLogicalLength == 0) return true;
-  std::vector<SharedGroup> groups;
-  if (!ReadFileGroups(placement->groups, groups)) return false;
-  held.insert(held.end(), groups.begin(), groups.end());
-  file.rsrcLostRanges =
-      PlanFork(*placement, groups, file.rsrcData, CacheUse(m_options, file.index, Fork::kResource), blocks);
+  std::optional<std::vector<ByteSpan>> lost =
+      ReadFork(*placement, file.rsrcData, CacheUse(m_options, file.index, Fork::kResource), blocks, held, nullptr);
+  if (!lost) return false;
+  file.rsrcLostRanges = std::move(*lost);
   if (!file.rsrcLostRanges.empty()) file.complete = false;
   return true;
 }

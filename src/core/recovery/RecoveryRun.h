@@ -8,11 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "recovery/BufferPool.h"
 #include "recovery/DecodePipeline.h"
 #include "recovery/GroupCache.h"
 #include "recovery/JobLayout.h"
@@ -23,6 +25,10 @@ namespace kestrow {
 
 class SectorReader;
 struct RecoveredFile;
+
+// The bytes of a file too large for a batch's arena, shared with the parts
+// of it that are decoded before it is handed over.
+using FileMemory = std::shared_ptr<UninitializedBytes>;
 
 // What RecoveryRun::Run returns when the job could not begin.
 inline constexpr std::uint32_t kJobCouldNotBegin = std::numeric_limits<std::uint32_t>::max();
@@ -41,6 +47,7 @@ class RecoveryRun {
 
  private:
   class FileBatch;
+  class ForkPart;
   struct Flow;
 
   std::uint32_t RunSteps();
@@ -57,11 +64,17 @@ class RecoveryRun {
   bool RecoverFile(std::size_t index);
   // Reads the groups of a fork, from the cache where kept.
   bool ReadFileGroups(const std::vector<int>& groupSet, std::vector<SharedGroup>& groups);
-  // Plans the blocks that fill `out`, a fork's bytes, from `groups` (in the
-  // placement's order) into `blocks`, zeros every byte no block fills, gives
-  // the groups back to the cache, and returns the fork's lost ranges.
-  std::vector<ByteSpan> PlanFork(const ForkPlacement& placement, std::vector<SharedGroup>& groups,
-                                 std::span<std::uint8_t> out, std::size_t cacheUse, std::vector<DecodeBlock>& blocks);
+  // Reads the groups of a fork placed at `placement` in the placement's
+  // order, plans the blocks that fill `out`, the fork's bytes, into `blocks`,
+  // zeros every byte no block fills, and gives the groups back to the cache;
+  // they join `held`. With `memory` (a large file's own, which `out` lies
+  // in), the blocks go to the decoders a part at a time as their groups are
+  // read. The fork's lost ranges; nothing when a sector of its groups could
+  // not be read (never with keep-going), or the job was stopped or the disc
+  // changed while they were read.
+  std::optional<std::vector<ByteSpan>> ReadFork(const ForkPlacement& placement, std::span<std::uint8_t> out,
+                                                std::size_t cacheUse, std::vector<DecodeBlock>& blocks,
+                                                std::vector<SharedGroup>& held, const FileMemory& memory);
   // Reads and plans the resource fork of `file`, placed at `placement` (none
   // when it cannot be), into its rsrcData, the way the data fork is; false when a sector of its groups could not be read (never
   // with keep-going). A fork that cannot be placed, or whose bytes are not all
