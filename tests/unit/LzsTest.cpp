@@ -63,19 +63,19 @@ Bytes Sequence(std::size_t n) {
   return bytes;
 }
 
-// Decodes into a zeroed block buffer with guard bytes on both sides; the
-// stream lies in a buffer of exactly `length` bytes.
+// Decodes into a block buffer holding a pattern, with guard bytes on both
+// sides; the stream lies in a buffer of exactly `length` bytes.
 struct Decoded {
   int count = 0;
   Bytes bytes;          // the first `count` bytes of the block buffer
-  bool clean = false;   // guards unchanged and nothing written after `count`
+  bool clean = false;   // guards unchanged and zeros after `count`
 };
 
 Decoded Decode(const Bytes& stream, std::size_t length) {
   constexpr std::size_t kGuard = 64;
   const Bytes source(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(length));
   Bytes buffer(kGuard + kBlock + kGuard, 0xA5);
-  std::fill_n(buffer.begin() + kGuard, kBlock, 0);
+  std::fill_n(buffer.begin() + kGuard, kBlock, 0x3C);
   Decoded result;
   result.count = LzsDecompress(source.data(), static_cast<int>(source.size()), buffer.data() + kGuard);
   if (result.count < 0 || result.count > static_cast<int>(kBlock)) return result;

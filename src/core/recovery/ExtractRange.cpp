@@ -44,9 +44,8 @@ const std::uint8_t* BlockContents(GroupView group, std::int64_t begin, std::int6
   if (stored >= kBlock) {  // stored plain
     return begin + kBlock <= size ? group.data() + begin : nullptr;
   }
-  std::fill(scratch, scratch + kBlock, std::uint8_t{0});
   const std::int64_t available = std::min(stored, size - begin);
-  LzsDecompress(group.data() + begin, static_cast<int>(available), scratch);
+  LzsDecompress(group.data() + begin, static_cast<int>(available), scratch);  // zeros after what it produces
   return scratch;
 }
 
@@ -130,12 +129,10 @@ void CopyBlock(GroupView group, const BlockCopy& copy, std::uint8_t* out, std::u
   const std::int64_t stored = copy.end - copy.begin;
   if (copy.skip == 0 && copy.length == kBlock && stored >= 0 && stored < kBlock && copy.begin >= 0 &&
       copy.begin <= size) {
-    // A whole block goes straight to its place: the decoder writes nothing
-    // after the bytes it produces, and those after them are zeros.
-    std::uint8_t* place = out + copy.at;
+    // A whole block goes straight to its place; the decoder zeros what lies
+    // after the bytes it produces.
     const std::int64_t available = std::min(stored, size - copy.begin);
-    const int produced = LzsDecompress(group.data() + copy.begin, static_cast<int>(available), place);
-    std::fill(place + produced, place + kBlock, std::uint8_t{0});
+    LzsDecompress(group.data() + copy.begin, static_cast<int>(available), out + copy.at);
     return;
   }
   const std::uint8_t* contents = BlockContents(group, copy.begin, copy.end, scratch);

@@ -29,9 +29,8 @@
 // the stream's or the block's end) goes to a careful path that follows the
 // format's rules step by step, as the bit-by-bit decoder did.
 //
-// Whole-word writes run past the end of a token, so decoding goes into a
-// scratch block, and exactly the bytes produced are then copied to the
-// caller's block: nothing past them is touched.
+// Whole-word writes run past the end of a token, but never past the block:
+// what lies after the bytes produced is set to zeros at the end.
 
 namespace kestrow {
 namespace {
@@ -439,14 +438,15 @@ int DecodeFast(BitStream& stream, std::uint8_t* block, int produced) {
 }  // namespace
 
 int LzsDecompress(const std::uint8_t* src, int srcLength, std::uint8_t* dst) {
-  if (src == nullptr || dst == nullptr || srcLength <= 0) return 0;
-  std::uint8_t block[kBlock];
-  BitStream bits(src, static_cast<std::uint64_t>(srcLength));
+  if (dst == nullptr) return 0;
   int produced = 0;
-  do {
-    produced = DecodeFast(bits, block, produced);
-  } while (CarefulToken(bits, block, produced));
-  std::memcpy(dst, block, static_cast<std::size_t>(produced));
+  if (src != nullptr && srcLength > 0) {
+    BitStream bits(src, static_cast<std::uint64_t>(srcLength));
+    do {
+      produced = DecodeFast(bits, dst, produced);
+    } while (CarefulToken(bits, dst, produced));
+  }
+  std::memset(dst + produced, 0, static_cast<std::size_t>(kBlock - produced));
   return produced;
 }
 

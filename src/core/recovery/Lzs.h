@@ -13,8 +13,8 @@ namespace kestrow {
 // the end marker, at the end of the stored data (a truncated token), at an
 // offset of 0 or one that reaches before the start of `dst`, and when the
 // block buffer is full (a reference that would overrun it is cut there).
-// Nothing outside src[0, srcLength) is read and nothing outside the block
-// buffer is written.
+// The rest of the block buffer is set to zeros. Nothing outside
+// src[0, srcLength) is read and nothing outside the block buffer is written.
 int LzsDecompress(const std::uint8_t* src, int srcLength, std::uint8_t* dst);
 
 }  // namespace kestrow
