@@ -1,16 +1,19 @@
 // The recovery job's pipeline: every block of a batch is decoded before the
 // batch is written, batches are written once each and in order, the budget
-// holds what is in flight, and a write that throws reaches the caller.
+// holds what is in flight, and a write that throws reaches the caller; the
+// writer's helper runs each task once and hands a failure back.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 #include "recovery/DecodePipeline.h"
+#include "recovery/HelperThread.h"
 #include "volume/PackedFormat.h"
 
 namespace kestrow {
@@ -86,6 +89,27 @@ TEST(DecodePipeline, AWriteThatThrowsReachesTheCallerAndNothingAfterItIsWritten)
   EXPECT_NO_THROW(pipeline.Drain()) << "the failure is given once";
   std::lock_guard<std::mutex> guard(log.lock);
   EXPECT_EQ(log.written, std::vector<int>{0});
+}
+
+TEST(HelperThread, RunsEveryTaskOnceAndRethrowsAFailureAfterTheRest) {
+  HelperThread helper;
+  struct Case {
+    std::size_t count;
+    std::size_t throwsAt;  // count: none throws
+  };
+  for (const Case c : {Case{0, 0}, Case{1, 1}, Case{2, 2}, Case{200, 200}, Case{200, 7}, Case{1, 0}}) {
+    std::vector<std::atomic<int>> runs(c.count);
+    const std::function<void(std::size_t)> task = [&](std::size_t i) {
+      ++runs[i];
+      if (i == c.throwsAt) throw std::runtime_error("disk full");
+    };
+    if (c.throwsAt < c.count) {
+      EXPECT_THROW(helper.ForEach(c.count, task), std::runtime_error) << c.count;
+    } else {
+      EXPECT_NO_THROW(helper.ForEach(c.count, task)) << c.count;
+    }
+    for (std::size_t i = 0; i < c.count; ++i) EXPECT_EQ(runs[i].load(), 1) << "task " << i << " of " << c.count;
+  }
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -61,6 +62,8 @@ class DecodePipeline {
   void Submit(std::unique_ptr<DecodeBatch> batch);
   // Waits until every batch handed over is written.
   void Drain();
+  // Waits until `ready` (asked again each time a batch is written) is true.
+  void WaitFor(const std::function<bool()>& ready);
 
  private:
   struct Queued {

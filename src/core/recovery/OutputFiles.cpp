@@ -70,7 +70,7 @@ OutputTree::OutputTree(std::string destFolder, OutputOptions options, std::vecto
 
 OutputTree::~OutputTree() = default;
 
-OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::string& error) {
+std::shared_ptr<OutputFolder> OutputTree::Folder(const std::vector<std::string>& names, std::string& error) {
   if (m_open.empty()) {
     std::unique_ptr<OutputFolder> destination = OutputFolder::Open(m_destFolder, error);
     if (!destination) return nullptr;
@@ -90,7 +90,7 @@ OutputFolder* OutputTree::Folder(const std::vector<std::string>& names, std::str
     m_open.push_back(std::move(folder));
     m_openNames.push_back(names[i]);
   }
-  return m_open.back().get();
+  return m_open.back();
 }
 
 void OutputTree::TidyOnce(OutputFolder& folder) {
@@ -100,7 +100,7 @@ void OutputTree::TidyOnce(OutputFolder& folder) {
 
 bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool hidden,
                            std::span<const std::uint8_t> bytes, std::optional<std::int64_t> modifyTime,
-                           std::string& error) {
+                           std::string& error) const {
   // The place is not looked at before writing: in a fresh folder it is
   // free, and the rename into place refuses whatever may not be replaced
   // (the temporary file is then removed).
@@ -120,8 +120,7 @@ bool OutputTree::WriteFile(OutputFolder& folder, const std::string& name, bool h
   return written;
 }
 
-OutputResult OutputTree::Write(const FileEntry& entry, std::span<const std::uint8_t> data,
-                               std::span<const std::uint8_t> resourceFork) {
+OutputTree::Placed OutputTree::Place(const FileEntry& entry) {
   const std::vector<std::string> folderNames = OutputFolderNames(entry.path, m_options.codePage);
   std::string relative;
   for (const std::string& name : folderNames) relative += name + PathSeparator();
@@ -130,27 +129,41 @@ OutputResult OutputTree::Write(const FileEntry& entry, std::span<const std::uint
   const std::uint64_t owner = std::uint64_t{entry.parentId} << 32 | entry.fileId;
   if (m_names != nullptr) fileName = m_names->Claim(relative, fileName, owner);
 
-  OutputResult result;
-  result.dataPath = m_destFolder + relative + fileName;
-  OutputFolder* folder = Folder(folderNames, result.error);
-  if (folder == nullptr) {
-    result.companionError = result.error;
-    return result;
+  Placed placed;
+  placed.result.dataPath = m_destFolder + relative + fileName;
+  placed.folder = Folder(folderNames, placed.result.error);
+  if (!placed.folder) {
+    placed.result.companionError = placed.result.error;
+    return placed;
   }
+  placed.fileName = std::move(fileName);
   // Converted once for both files: each conversion asks the C library for
   // the local time zone, which may look at its file again.
-  std::optional<std::int64_t> modifyTime;
-  if (m_options.resourceForks && entry.modifyDate != 0) modifyTime = HfsDateToUnixTime(entry.modifyDate);
-  result.dataWritten = WriteFile(*folder, fileName, false, data, modifyTime, result.error);
-  const std::string companionName = "._" + fileName;
+  if (m_options.resourceForks && entry.modifyDate != 0) placed.modifyTime = HfsDateToUnixTime(entry.modifyDate);
+  return placed;
+}
+
+OutputResult OutputTree::WritePlaced(const Placed& placed, const FileEntry& entry, std::span<const std::uint8_t> data,
+                                     std::span<const std::uint8_t> resourceFork) const {
+  OutputResult result = placed.result;
+  if (!placed.folder) return result;
+  OutputFolder& folder = *placed.folder;
+  result.dataWritten = WriteFile(folder, placed.fileName, false, data, placed.modifyTime, result.error);
+  const std::string companionName = "._" + placed.fileName;
   if (m_options.resourceForks) {
     const std::vector<std::uint8_t> companion = MakeAppleDouble(entry, resourceFork);
-    result.companionWritten = WriteFile(*folder, companionName, true, companion, modifyTime, result.companionError);
+    result.companionWritten =
+        WriteFile(folder, companionName, true, companion, placed.modifyTime, result.companionError);
   } else {
     const auto header = MakeAppleDoubleHeader(entry);
-    result.companionWritten = WriteFile(*folder, companionName, true, header, std::nullopt, result.companionError);
+    result.companionWritten = WriteFile(folder, companionName, true, header, std::nullopt, result.companionError);
   }
   return result;
+}
+
+OutputResult OutputTree::Write(const FileEntry& entry, std::span<const std::uint8_t> data,
+                               std::span<const std::uint8_t> resourceFork) {
+  return WritePlaced(Place(entry), entry, data, resourceFork);
 }
 
 OutputResult WriteOutputFiles(const FileEntry& entry, std::span<const std::uint8_t> data,

@@ -76,14 +76,28 @@ class OutputTree {
   OutputResult Write(const FileEntry& entry, std::span<const std::uint8_t> data,
                      std::span<const std::uint8_t> resourceFork = {});
 
+  // Write in two steps, so that the files of one folder can be written side
+  // by side: Place names a file and opens (or makes) its folder, on one
+  // thread in job order; WritePlaced writes it, on any thread. The files of
+  // one folder are written before the next folder is placed, as Write would.
+  struct Placed {
+    std::shared_ptr<OutputFolder> folder;  // none: it cannot be, see result.error
+    std::string fileName;
+    std::optional<std::int64_t> modifyTime;
+    OutputResult result;
+  };
+  Placed Place(const FileEntry& entry);
+  OutputResult WritePlaced(const Placed& placed, const FileEntry& entry, std::span<const std::uint8_t> data,
+                           std::span<const std::uint8_t> resourceFork = {}) const;
+
  private:
   // The folder for these names below the destination, opened (and made) as
   // needed; nothing when one of them cannot be, with the reason in `error`.
-  OutputFolder* Folder(const std::vector<std::string>& names, std::string& error);
+  std::shared_ptr<OutputFolder> Folder(const std::vector<std::string>& names, std::string& error);
   // Writes `bytes` under a temporary name in `folder`, then renames it to `name`.
   // `modifyTime` (seconds since 1970) is set on the file when given.
   bool WriteFile(OutputFolder& folder, const std::string& name, bool hidden, std::span<const std::uint8_t> bytes,
-                 std::optional<std::int64_t> modifyTime, std::string& error);
+                 std::optional<std::int64_t> modifyTime, std::string& error) const;
   // Removes the temporaries an earlier run left in `folder`, the first time
   // the job opens it.
   void TidyOnce(OutputFolder& folder);
@@ -93,7 +107,7 @@ class OutputTree {
   std::vector<FileIdentity> m_keep;
   OutputNames* m_names;
   std::vector<std::string> m_openNames;                 // the folder names of m_open[1..]
-  std::vector<std::unique_ptr<OutputFolder>> m_open;    // the destination, then the open chain below it
+  std::vector<std::shared_ptr<OutputFolder>> m_open;    // the destination, then the open chain below it
   std::set<std::string> m_tidied;                       // folders whose leftover temporaries are gone
 };
 

@@ -7,6 +7,7 @@
 // OutputFolderWindows.cpp); everything above it is portable.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -115,7 +116,7 @@ class OutputFolder {
   std::intptr_t m_handle;
   // Whether the file system has a rename that refuses to replace (Linux's
   // RENAME_NOREPLACE; Windows' move without MOVEFILE_REPLACE_EXISTING).
-  bool m_renameKeepsExisting = true;
+  std::atomic<bool> m_renameKeepsExisting{true};  // files of one folder may be written on two threads
   bool m_madeNow = false;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <string>
 #include <utility>
 #include <limits>
@@ -16,6 +17,7 @@
 #include "drive/SectorReader.h"
 #include "recovery/BufferPool.h"
 #include "recovery/DataLocation.h"
+#include "recovery/HelperThread.h"
 #include "recovery/JobLayout.h"
 #include "recovery/JobVolume.h"
 #include "recovery/OutputFiles.h"
@@ -49,9 +51,10 @@ bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& 
 // Decoded files in flight between the reader and the disk: a batch holds at
 // most kBatchBytes of them (or kBatchFiles files) in its arena, and is handed
 // over when full or before the disc is read again; the batches handed over
-// and not yet written weigh at most kInFlight; a file larger than
-// kLargeFile is only begun once every file before it is written, so that at
-// most one such buffer is held.
+// and not yet written weigh at most kInFlight, a file over kBatchBytes all of
+// its bytes; a file larger than kLargeFile weighs nothing but is only begun
+// once the last such file is written, so that at most one such buffer is
+// held.
 constexpr std::size_t kBatchBytes = std::size_t{2} * 1024 * 1024;
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::size_t kInFlight = std::size_t{16} * 1024 * 1024;
@@ -151,9 +154,7 @@ class RecoveryRun::FileBatch final : public DecodeBatch {
   FileBatch(const FileBatch&) = delete;
   FileBatch& operator=(const FileBatch&) = delete;
 
-  void Write() override {
-    for (RecoveredFile& file : files) m_run.Settle(file);
-  }
+  void Write() override { m_run.SettleBatch(files); }
 
   std::vector<RecoveredFile> files;
   std::vector<SharedGroup> groups;
@@ -174,14 +175,27 @@ struct RecoveryRun::Flow {
        std::vector<FileIdentity> keep)
       : cache(std::move(groupSets), kGroupCacheBudget),
         tree(destFolder, OutputOptionsOf(options), std::move(keep), &names),
-        pipeline(DecodePipeline::DecodersForThisMachine(), kInFlight) {}
+        writerHelper(MakeHelper()), pipeline(DecodePipeline::DecodersForThisMachine(), kInFlight) {}
+
+  // A second writing thread where the machine has a second core, none where
+  // it cannot start: the writer then writes alone.
+  static std::unique_ptr<HelperThread> MakeHelper() {
+    if (DecodePipeline::DecodersForThisMachine() < 2) return nullptr;
+    try {
+      return std::make_unique<HelperThread>();
+    } catch (const std::system_error&) {
+      return nullptr;
+    }
+  }
 
   BufferPool arenas{kInFlight / kBatchBytes + 2};
   BasicBufferPool<UninitializedBytes> large{1};  // the last large file's memory, for the next one
+  std::weak_ptr<UninitializedBytes> lastVeryLarge;  // the last file over kLargeFile, until it is written
   BufferPool groupMemory{8};
   GroupCache cache;
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
   OutputTree tree;
+  std::unique_ptr<HelperThread> writerHelper;  // writes files of a folder beside the writer
   DecodePipeline pipeline;
   std::unique_ptr<FileBatch> batch;  // being filled, not handed over
 };
@@ -383,20 +397,32 @@ void RecoveryRun::Hand(RecoveredFile file, std::vector<DecodeBlock>& blocks, std
   batch.blocks.reserve(batch.blocks.size() + blocks.size());
   batch.groups.reserve(batch.groups.size() + groups.size());
   batch.files.reserve(batch.files.size() + 1);
-  batch.weight += (file.own ? file.data.size() : 0) + file.rsrcData.size() + kFileWeight;
+  // A very large file's memory is bounded on its own: one at a time.
+  const bool ownMemory = file.own != nullptr;
+  const bool veryLarge = ownMemory && file.data.size() > kLargeFile;
+  batch.weight += (ownMemory && !veryLarge ? file.data.size() : 0) + file.rsrcData.size() + kFileWeight;
   batch.blocks.insert(batch.blocks.end(), blocks.begin(), blocks.end());
   for (SharedGroup& group : groups) {
     if (batch.groups.empty() || batch.groups.back() != group) batch.groups.push_back(std::move(group));
   }
   batch.files.push_back(std::move(file));
-  if (batch.files.size() >= kBatchFiles || batch.weight + batch.arenaUsed >= kBatchBytes) HandBatchOver();
+  if (ownMemory || batch.files.size() >= kBatchFiles || batch.weight + batch.arenaUsed >= kBatchBytes) {
+    HandBatchOver();
+  }
 }
 
 std::span<std::uint8_t> RecoveryRun::RoomFor(RecoveredFile& file, std::size_t length) {
   if (length > kBatchBytes) {
-    if (length > kLargeFile) FlushAndDrain();  // a large file is not held beside another one
+    if (length > kLargeFile) {
+      // A very large file is not held beside another one: the last one is
+      // written first (the files between them may still be on their way).
+      if (m_flow->batch && !m_flow->batch->files.empty()) HandBatchOver();
+      const std::weak_ptr<UninitializedBytes> last = m_flow->lastVeryLarge;
+      m_flow->pipeline.WaitFor([&last] { return last.expired(); });
+    }
     // Not zeroed: the blocks and the zeros of the gaps between them fill it.
     file.own = std::make_shared<UninitializedBytes>(m_flow->large.Take(0));
+    if (length > kLargeFile) m_flow->lastVeryLarge = file.own;
     UninitializedBytes& own = *file.own;
     if (own.capacity() < length) {  // the smaller one is let go first
       own = UninitializedBytes();  // nothing to copy over
@@ -629,10 +655,50 @@ bool RecoveryRun::GatherResourceFork(RecoveredFile& file, const std::optional<Fo
   return true;
 }
 
-void RecoveryRun::Settle(RecoveredFile& file) {
+void RecoveryRun::SettleBatch(std::span<RecoveredFile> files) {
+  for (std::size_t begin = 0; begin < files.size();) {
+    std::size_t end = begin + 1;
+    while (end < files.size() && files[end].entry.path == files[begin].entry.path) ++end;
+    SettleFolder(files.subspan(begin, end - begin));
+    begin = end;
+  }
+}
+
+void RecoveryRun::SettleFolder(std::span<RecoveredFile> files) {
+  // Named and placed in job order, written side by side, counted in job order.
+  const auto toWrite = [&files](std::size_t i) { return files[i].outcome == RecoveredFile::Outcome::kWrite; };
+  std::vector<OutputTree::Placed> placed(files.size());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (!toWrite(i)) continue;
+    try {
+      placed[i] = m_flow->tree.Place(files[i].entry);
+    } catch (const std::exception& e) {  // out of memory for a path, or the like
+      placed[i] = OutputTree::Placed{};
+      placed[i].result.error = e.what();
+    }
+  }
+  std::vector<OutputResult> results(files.size());
+  const std::function<void(std::size_t)> write = [&](std::size_t i) {
+    if (!toWrite(i)) return;
+    try {
+      results[i] = m_flow->tree.WritePlaced(placed[i], files[i].entry, files[i].data, files[i].rsrcData);
+    } catch (const std::exception& e) {
+      results[i] = OutputResult{};
+      results[i].error = e.what();
+    }
+  };
+  if (m_flow->writerHelper && files.size() > 1) {
+    m_flow->writerHelper->ForEach(files.size(), write);
+  } else {
+    for (std::size_t i = 0; i < files.size(); ++i) write(i);
+  }
+  for (std::size_t i = 0; i < files.size(); ++i) Settle(files[i], results[i]);
+}
+
+void RecoveryRun::Settle(RecoveredFile& file, OutputResult& result) {
   switch (file.outcome) {
     case RecoveredFile::Outcome::kWrite:
-      WriteRecoveredFile(file);
+      RecordWritten(file, result);
       return;
     case RecoveredFile::Outcome::kLost:
       m_status.Update([&](RecoveryOutcome& o) {
@@ -649,14 +715,7 @@ void RecoveryRun::Settle(RecoveredFile& file) {
   }
 }
 
-void RecoveryRun::WriteRecoveredFile(RecoveredFile& file) {
-  OutputResult result;
-  try {
-    result = m_flow->tree.Write(file.entry, file.data, file.rsrcData);
-  } catch (const std::exception& e) {  // out of memory for a path, or the like
-    result.dataWritten = false;
-    result.error = e.what();
-  }
+void RecoveryRun::RecordWritten(RecoveredFile& file, OutputResult& result) {
   // The companion holds the file's type and creator (with resource forks,
   // part of its contents too): a file without it is not recovered, although
   // its data file stays.

@@ -25,6 +25,7 @@ namespace kestrow {
 
 class SectorReader;
 struct RecoveredFile;
+struct OutputResult;
 
 // The bytes of a file too large for a batch's arena, shared with the parts
 // of it that are decoded before it is handed over.
@@ -93,10 +94,15 @@ class RecoveryRun {
   void HandBatchOver();
   // Hands the batch being filled over, and waits until every file is written.
   void FlushAndDrain();
-  // Runs on the writer's thread: writes the file, or records why it is not,
-  // and counts how it went.
-  void Settle(RecoveredFile& file);
-  void WriteRecoveredFile(RecoveredFile& file);
+  // Run on the writer's thread: write a batch's files, or record why each
+  // is not, and count how they went, in job order. The files of one folder
+  // are written side by side (on the writer's helper too), after their names
+  // and folder are placed and before the next folder is.
+  void SettleBatch(std::span<RecoveredFile> files);
+  void SettleFolder(std::span<RecoveredFile> files);
+  // `result`: how the output layer wrote `file`, when it was to be written.
+  void Settle(RecoveredFile& file, OutputResult& result);
+  void RecordWritten(RecoveredFile& file, OutputResult& result);
   // Ends the job as stopped before file `next` was written (the files
   // handed over are saved; `next` was in hand, its reading stopped); the
   // files written.
