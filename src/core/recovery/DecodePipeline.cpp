@@ -73,12 +73,6 @@ void DecodePipeline::Drain() {
   RethrowFailure();
 }
 
-void DecodePipeline::WaitFor(const std::function<bool()>& ready) {
-  std::unique_lock<std::mutex> lock(m_lock);
-  m_room.wait(lock, [&] { return ready() || m_failure != nullptr; });
-  RethrowFailure();
-}
-
 void DecodePipeline::Decode() {
   std::array<std::uint8_t, format::kBlockSize> scratch{};
   for (;;) {

@@ -16,7 +16,6 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -62,8 +61,6 @@ class DecodePipeline {
   void Submit(std::unique_ptr<DecodeBatch> batch);
   // Waits until every batch handed over is written.
   void Drain();
-  // Waits until `ready` (asked again each time a batch is written) is true.
-  void WaitFor(const std::function<bool()>& ready);
 
  private:
   struct Queued {

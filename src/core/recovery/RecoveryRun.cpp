@@ -51,10 +51,9 @@ bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& 
 // Decoded files in flight between the reader and the disk: a batch holds at
 // most kBatchBytes of them (or kBatchFiles files) in its arena, and is handed
 // over when full or before the disc is read again; the batches handed over
-// and not yet written weigh at most kInFlight, a file over kBatchBytes all of
-// its bytes; a file larger than kLargeFile weighs nothing but is only begun
-// once the last such file is written, so that at most one such buffer is
-// held.
+// and not yet written weigh at most kInFlight; a file larger than
+// kLargeFile is only begun once every file before it is written, so that at
+// most one such buffer is held.
 constexpr std::size_t kBatchBytes = std::size_t{2} * 1024 * 1024;
 constexpr std::size_t kBatchFiles = 256;
 constexpr std::size_t kInFlight = std::size_t{16} * 1024 * 1024;
@@ -190,7 +189,6 @@ struct RecoveryRun::Flow {
 
   BufferPool arenas{kInFlight / kBatchBytes + 2};
   BasicBufferPool<UninitializedBytes> large{1};  // the last large file's memory, for the next one
-  std::weak_ptr<UninitializedBytes> lastVeryLarge;  // the last file over kLargeFile, until it is written
   BufferPool groupMemory{8};
   GroupCache cache;
   OutputNames names;  // keeps files whose names collide once sanitized apart; the writer's alone
@@ -397,32 +395,20 @@ void RecoveryRun::Hand(RecoveredFile file, std::vector<DecodeBlock>& blocks, std
   batch.blocks.reserve(batch.blocks.size() + blocks.size());
   batch.groups.reserve(batch.groups.size() + groups.size());
   batch.files.reserve(batch.files.size() + 1);
-  // A very large file's memory is bounded on its own: one at a time.
-  const bool ownMemory = file.own != nullptr;
-  const bool veryLarge = ownMemory && file.data.size() > kLargeFile;
-  batch.weight += (ownMemory && !veryLarge ? file.data.size() : 0) + file.rsrcData.size() + kFileWeight;
+  batch.weight += (file.own ? file.data.size() : 0) + file.rsrcData.size() + kFileWeight;
   batch.blocks.insert(batch.blocks.end(), blocks.begin(), blocks.end());
   for (SharedGroup& group : groups) {
     if (batch.groups.empty() || batch.groups.back() != group) batch.groups.push_back(std::move(group));
   }
   batch.files.push_back(std::move(file));
-  if (ownMemory || batch.files.size() >= kBatchFiles || batch.weight + batch.arenaUsed >= kBatchBytes) {
-    HandBatchOver();
-  }
+  if (batch.files.size() >= kBatchFiles || batch.weight + batch.arenaUsed >= kBatchBytes) HandBatchOver();
 }
 
 std::span<std::uint8_t> RecoveryRun::RoomFor(RecoveredFile& file, std::size_t length) {
   if (length > kBatchBytes) {
-    if (length > kLargeFile) {
-      // A very large file is not held beside another one: the last one is
-      // written first (the files between them may still be on their way).
-      if (m_flow->batch && !m_flow->batch->files.empty()) HandBatchOver();
-      const std::weak_ptr<UninitializedBytes> last = m_flow->lastVeryLarge;
-      m_flow->pipeline.WaitFor([&last] { return last.expired(); });
-    }
+    if (length > kLargeFile) FlushAndDrain();  // a very large file is not held beside another one
     // Not zeroed: the blocks and the zeros of the gaps between them fill it.
     file.own = std::make_shared<UninitializedBytes>(m_flow->large.Take(0));
-    if (length > kLargeFile) m_flow->lastVeryLarge = file.own;
     UninitializedBytes& own = *file.own;
     if (own.capacity() < length) {  // the smaller one is let go first
       own = UninitializedBytes();  // nothing to copy over
