@@ -56,7 +56,7 @@ bool SelectionOnVolume(const std::vector<FileEntry>& selected, const FileTable& 
 // most one such buffer is held.
 constexpr std::size_t kBatchBytes = std::size_t{2} * 1024 * 1024;
 constexpr std::size_t kBatchFiles = 256;
-constexpr std::size_t kInFlight = std::size_t{16} * 1024 * 1024;
+constexpr std::size_t kInFlight = std::size_t{8} * 1024 * 1024;
 constexpr std::size_t kLargeFile = std::size_t{16} * 1024 * 1024;
 constexpr std::size_t kFileWeight = 4096;  // a file's own cost beside its bytes
 constexpr std::size_t kPartBlocks = 256;    // a large file's blocks handed over at a time
