@@ -469,7 +469,7 @@ std::optional<std::vector<ByteSpan>> RecoveryRun::ReadFork(const ForkPlacement& 
   };
   // A large file's blocks go to the decoders a part at a time while the rest
   // of its groups is read; each part keeps its groups and the file's memory.
-  const bool inParts = memory != nullptr && !keepGoing;
+  const bool inParts = memory != nullptr;
   std::size_t partFrom = blocks.size();
   std::vector<std::size_t> partGroups;
   const auto handPart = [&] {
@@ -499,7 +499,9 @@ std::optional<std::vector<ByteSpan>> RecoveryRun::ReadFork(const ForkPlacement& 
         lost.push_back(ByteSpan{gap.begin + placed.piece.at, gap.end + placed.piece.at});
       }
     };
-    if (inParts) {
+    if (!keepGoing) {
+      // Planned group by group as the groups come in: the blocks follow one
+      // another, so none overlaps another.
       RangePlanner planner(start, end, pieceOut.size());
       for (std::size_t k = first; k < first + count; ++k) {
         if (!readUpTo(k + 1)) return std::nullopt;
@@ -508,8 +510,8 @@ std::optional<std::vector<ByteSpan>> RecoveryRun::ReadFork(const ForkPlacement& 
         if (planner.copies().empty()) continue;
         for (const BlockCopy& copy : planner.copies()) planned(copy, view, pieceOut, placed.piece.at);
         planner.copies().clear();
-        partGroups.push_back(k);
-        if (blocks.size() - partFrom >= kPartBlocks) handPart();
+        if (inParts) partGroups.push_back(k);
+        if (inParts && blocks.size() - partFrom >= kPartBlocks) handPart();
       }
       noteUnsupplied(planner.Finish());
       continue;
@@ -522,8 +524,7 @@ std::optional<std::vector<ByteSpan>> RecoveryRun::ReadFork(const ForkPlacement& 
       const auto damaged = m_damage.groupMasks.find(placement.groups[k]);
       masks.push_back(damaged == m_damage.groupMasks.end() ? GroupSectorMask{} : damaged->second);
     }
-    const RangePlan plan = keepGoing ? PlanReadableRange(views, masks, start, end, pieceOut.size())
-                                     : PlanRange(views, start, end, pieceOut.size());
+    const RangePlan plan = PlanReadableRange(views, masks, start, end, pieceOut.size());
     noteUnsupplied(plan);
     if (!Disjoint(plan)) {
       // Blocks of a damaged table that overlap are copied here, in table
